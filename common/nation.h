@@ -1,0 +1,33 @@
+// The nation code table in each edition's form. The names themselves live once, in
+// nation_names.inc.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace nation {
+
+// QDX edition: codes 1-56, 97 and 98 as GBK bytes; every other code gives "".
+const char* qdx_name(int code);
+
+// SDT edition: 57 entries, entry 0 empty, entries 1-56 the names followed by "族" (GBK).
+inline constexpr int kSdtEntries = 57;
+// The SDT name of code 0-56; "" for any other code.
+const char* sdt_name(int code);
+
+// vantrel edition: its string-table texts, ids 2000 + code, in that edition's spellings (UTF-8).
+inline constexpr unsigned kVantrelFirstId = 2000;
+std::span<const plat::StringEntry> vantrel_strings();
+
+// Reads a nation text as the QDX edition does: the whole text must be decimal digits; anything
+// else (empty, blanks, letters) has no value.
+std::optional<int> whole_decimal(std::string_view text);
+
+// Reads the leading decimal number of a text as C's atoi does: leading white space, one sign,
+// digits up to the first non-digit; 0 when there are none. Saturates instead of overflowing.
+int leading_decimal(std::string_view text);
+
+}  // namespace nation

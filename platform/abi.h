@@ -1,0 +1,19 @@
+// Calling convention of every export and driver entry point: stdcall on 32-bit Windows,
+// the platform's default elsewhere.
+#pragma once
+
+#ifndef WINAPI
+#if defined(_WIN32)
+#define WINAPI __stdcall
+#else
+#define WINAPI
+#endif
+#endif
+
+// Marks a function that the library exports. Windows builds export through their .def files;
+// POSIX builds hide everything else (-fvisibility=hidden and a version script from the .def).
+#if defined(_WIN32)
+#define RIDEL_EXPORT
+#else
+#define RIDEL_EXPORT __attribute__((visibility("default")))
+#endif

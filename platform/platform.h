@@ -1,0 +1,128 @@
+// The only interface to the operating system. win32.cpp implements it with Win32, posix.cpp with
+// POSIX; nothing else includes <windows.h> or <dlfcn.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace plat {
+
+// ---- Libraries and modules ------------------------------------------------------------------
+
+using Module = void*;  // a loaded library or module; nullptr when there is none
+
+// Loads a library by its Windows file name ("sdtapi.dll"). On POSIX the name maps to a shared
+// object by posix_library_name() and is searched first in the folder of the executable, then by
+// the loader's default search. A path with a folder is loaded as it stands. Returns nullptr when
+// it cannot be loaded.
+Module load_library(const char* windows_name);
+// Releases a library that load_library() returned; nullptr is ignored.
+void free_library(Module library);
+// The address of an exported entry point, nullptr when the library or the name is missing.
+void* entry_point(Module library, const char* name);
+// The already loaded module of that Windows file name (or of that path), without loading it;
+// nullptr when none.
+Module find_loaded_module(const char* windows_name);
+// The module that contains this code (the library itself).
+Module own_module();
+// Full path of a module's file; empty when unknown.
+std::string module_path(Module module);
+// Full path of the process's executable file; empty when unknown.
+std::string executable_path();
+// The POSIX shared-object name for a Windows library name: lower-cased stem, "lib" prefix,
+// ".so" ("WltRS.dll" -> "libwltrs.so"). Pure; used by load_library on POSIX.
+std::string posix_library_name(const char* windows_name);
+
+// The folder separator of paths on this platform.
+#if defined(_WIN32)
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The folder part of a path up to and including its last separator (also ':' on Windows);
+// empty when it has none.
+std::string folder_of(const std::string& path);
+
+// ---- Text ---------------------------------------------------------------------------------------
+
+// Converts `units` UCS-2 little-endian code units at `src` (any alignment) to the ANSI code page
+// (Windows: CP_ACP; POSIX: always GBK, code page 936) into dst, writing at most dst_size bytes.
+// A code unit that the code page cannot hold becomes '?'. `flags` are the Win32 conversion flags
+// (ignored on POSIX). Returns the number of bytes written; NUL units convert to zero bytes.
+int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned flags);
+
+inline constexpr unsigned kWcCompositeCheck = 0x200;
+inline constexpr unsigned kWcDefaultChar = 0x40;
+
+// One text of a library's string table, as UTF-8 in the source list.
+struct StringEntry {
+  unsigned id;
+  const char* utf8;
+};
+
+// Loads string `id` of the string table as ANSI text into buf (at most size - 1 bytes, always
+// zero-terminated when size > 0). Windows: the STRINGTABLE resource of `module`; POSIX: the same
+// list compiled into the library, given as `table`. Returns the length, 0 when there is no such
+// string.
+int load_string(Module module, std::span<const StringEntry> table, unsigned id, char* buf,
+                int size);
+
+// ---- Files --------------------------------------------------------------------------------------
+
+enum class Share { None, Read };
+
+// A file handle that closes itself.
+class File {
+ public:
+  File() = default;
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  bool is_open() const;
+  // Writes the bytes and returns how many were written.
+  std::size_t write(const void* data, std::size_t size);
+  // Reads up to size bytes and returns how many were read.
+  std::size_t read(void* data, std::size_t size);
+  // Size of the file in bytes, -1 when unknown.
+  std::int64_t size() const;
+  // Moves to the end of the file; false on failure.
+  bool seek_end();
+  void close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// Creates a file, replacing an existing one, for reading and writing. With Share::None no other
+// handle may open it while this one is open (Windows: share mode 0; POSIX: an exclusive flock),
+// and creation fails when another handle holds it. `hidden` sets the hidden attribute (Windows).
+File create_file(const char* path, Share share, bool hidden = false);
+// Opens a file. `create` makes it when missing (then `hidden` applies to the new file), else it
+// must exist. Always for reading; `writable` adds writing.
+File open_file(const char* path, bool writable, Share share, bool create = false,
+               bool hidden = false);
+bool copy_file(const char* from, const char* to);  // replaces `to`
+bool delete_file(const char* path);
+bool file_exists(const char* path);
+
+// The operating system's last error code (GetLastError / errno).
+std::uint32_t last_error();
+
+// ---- Time and user ------------------------------------------------------------------------------
+
+struct LocalTime {
+  unsigned year, month, day, hour, minute, second;
+};
+LocalTime local_time();
+
+// Shows a modal message box with one OK button and no owner (POSIX: one line on standard error).
+void message_box(const char* text, const char* caption);
+
+}  // namespace plat

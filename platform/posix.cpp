@@ -1,0 +1,263 @@
+// The platform layer on POSIX: dlopen, iconv to GBK, file descriptors with flock.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <link.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace plat {
+namespace {
+
+// An iconv descriptor for one conversion, closed at the end of it (a cached one would outlive a
+// library that is unloaded and loaded again).
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+Module load_library(const char* windows_name) {
+  if (!windows_name) return nullptr;
+  if (std::strchr(windows_name, '/')) return dlopen(windows_name, RTLD_NOW | RTLD_LOCAL);
+  const std::string so = posix_library_name(windows_name);
+  const std::string beside = folder_of(executable_path()) + so;
+  if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
+  return dlopen(so.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void free_library(Module library) {
+  if (library) dlclose(library);
+}
+
+void* entry_point(Module library, const char* name) {
+  if (!library || !name) return nullptr;
+  return dlsym(library, name);
+}
+
+Module find_loaded_module(const char* windows_name) {
+  if (!windows_name) return nullptr;
+  // RTLD_NOLOAD takes a reference when the object is loaded; give it back at once, the caller
+  // only wants to know the module.
+  const std::string so =
+      std::strchr(windows_name, '/') ? windows_name : posix_library_name(windows_name);
+  Module m = dlopen(so.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (m) dlclose(m);
+  return m;
+}
+
+Module own_module() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&own_module), &info) || !info.dli_fname) return nullptr;
+  Module m = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  if (!m) m = dlopen(nullptr, RTLD_NOW);  // this code is part of the executable itself
+  if (m) dlclose(m);
+  return m;
+}
+
+std::string module_path(Module module) {
+  if (!module) return {};
+  struct link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+  if (map->l_name[0] == '\0') return executable_path();  // the main program has no name here
+  char resolved[PATH_MAX];
+  if (realpath(map->l_name, resolved)) return resolved;
+  return map->l_name;
+}
+
+std::string executable_path() {
+  char buf[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned) {
+  if (!src || !dst || units <= 0 || dst_size <= 0) return 0;
+  Converter conv("GBK", "UCS-2LE");
+  if (!conv.ok()) return 0;
+  iconv_t cd = conv.get();
+  int written = 0;
+  for (int i = 0; i < units && written < dst_size; ++i) {
+    char in[2] = {static_cast<char>(src[2 * i]), static_cast<char>(src[2 * i + 1])};
+    char out[8];
+    char* in_ptr = in;
+    char* out_ptr = out;
+    std::size_t in_left = 2, out_left = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const std::size_t r = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    std::size_t n = sizeof out - out_left;
+    if (r == static_cast<std::size_t>(-1) || n == 0) {
+      out[0] = '?';  // the code page cannot hold it: the Windows default character
+      n = 1;
+    }
+    if (written + static_cast<int>(n) > dst_size) break;  // never split a character
+    std::memcpy(dst + written, out, n);
+    written += static_cast<int>(n);
+  }
+  return written;
+}
+
+int load_string(Module, std::span<const StringEntry> table, unsigned id, char* buf, int size) {
+  if (!buf || size <= 0) return 0;
+  buf[0] = '\0';
+  for (const StringEntry& e : table) {
+    if (e.id != id) continue;
+    Converter conv("GBK", "UTF-8");
+    if (!conv.ok()) return 0;
+    iconv_t cd = conv.get();
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(e.utf8);
+    std::size_t in_left = std::strlen(e.utf8);
+    char* out = buf;
+    std::size_t out_left = static_cast<std::size_t>(size - 1);
+    // A text longer than the buffer is cut, as LoadString cuts it.
+    iconv(cd, &in, &in_left, &out, &out_left);
+    *out = '\0';
+    return static_cast<int>(out - buf);
+  }
+  return 0;
+}
+
+// ---- Files --------------------------------------------------------------------------------------
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+File::~File() { close(); }
+bool File::is_open() const { return handle_ >= 0; }
+
+std::size_t File::write(const void* data, std::size_t size) {
+  if (handle_ < 0) return 0;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(static_cast<int>(handle_), static_cast<const char*>(data) + done,
+                              size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t File::read(void* data, std::size_t size) {
+  if (handle_ < 0) return 0;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(static_cast<int>(handle_), static_cast<char*>(data) + done,
+                             size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::int64_t File::size() const {
+  struct stat st {};
+  if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool File::seek_end() {
+  return handle_ >= 0 && lseek(static_cast<int>(handle_), 0, SEEK_END) >= 0;
+}
+
+void File::close() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+namespace {
+
+// Opens with a lock standing for the Windows share mode: Share::None takes an exclusive lock,
+// Share::Read a shared one, and either fails at once when another handle's lock is in the way.
+File open_locked(const char* path, int flags, Share share, bool truncate) {
+  if (!path) {
+    errno = EINVAL;
+    return File();
+  }
+  const int fd = ::open(path, flags | O_CLOEXEC, 0644);
+  if (fd < 0) return File();
+  if (flock(fd, (share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 ||
+      (truncate && ftruncate(fd, 0) != 0)) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return File();
+  }
+  return File(fd);
+}
+
+}  // namespace
+
+File create_file(const char* path, Share share, bool) {
+  return open_locked(path, O_RDWR | O_CREAT, share, true);
+}
+
+File open_file(const char* path, bool writable, Share share, bool create, bool) {
+  const int flags = (writable ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0);
+  // A shared lock on a file opened for reading only; writers take the share mode as given.
+  return open_locked(path, flags, writable ? share : Share::Read, false);
+}
+
+bool copy_file(const char* from, const char* to) {
+  File in = open_file(from, false, Share::Read);
+  if (!in.is_open()) return false;
+  File out = create_file(to, Share::Read);
+  if (!out.is_open()) return false;
+  char buf[8192];
+  for (;;) {
+    const std::size_t n = in.read(buf, sizeof buf);
+    if (n == 0) return true;
+    if (out.write(buf, n) != n) return false;
+  }
+}
+
+bool delete_file(const char* path) { return path && ::unlink(path) == 0; }
+
+bool file_exists(const char* path) {
+  struct stat st {};
+  return path && ::stat(path, &st) == 0;
+}
+
+std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
+
+LocalTime local_time() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return {static_cast<unsigned>(tm.tm_year + 1900), static_cast<unsigned>(tm.tm_mon + 1),
+          static_cast<unsigned>(tm.tm_mday),        static_cast<unsigned>(tm.tm_hour),
+          static_cast<unsigned>(tm.tm_min),         static_cast<unsigned>(tm.tm_sec)};
+}
+
+void message_box(const char* text, const char* caption) {
+  std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+}
+
+}  // namespace plat

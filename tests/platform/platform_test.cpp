@@ -1,0 +1,168 @@
+// The platform layer: names, paths, conversion, string tables, files.
+#include "platform/platform.h"
+
+#include "tests/support/bench.h"
+
+namespace {
+
+using bench::text;
+
+TEST(LibraryName, PosixRule) {
+  EXPECT_EQ(plat::posix_library_name("WltRs.dll"), "libwltrs.so");
+  EXPECT_EQ(plat::posix_library_name("WltRS.dll"), "libwltrs.so");
+  EXPECT_EQ(plat::posix_library_name("sdtapi.dll"), "libsdtapi.so");
+  EXPECT_EQ(plat::posix_library_name("RIDEL"), "libridel.so");
+}
+
+TEST(Libraries, MissingLibraryOrEntryGivesNull) {
+  EXPECT_EQ(plat::load_library("no-such-library.dll"), nullptr);
+  EXPECT_EQ(plat::load_library(nullptr), nullptr);
+  EXPECT_EQ(plat::entry_point(nullptr, "x"), nullptr);
+  bench::Simulator::instance().load(SIM_LIB_WLTRS);
+  plat::Module m = plat::load_library(bench::build_path(
+#if defined(_WIN32)
+      "simulator/WltRS.dll"
+#else
+      "simulator/libwltrs.so"
+#endif
+      ).c_str());
+  ASSERT_NE(m, nullptr);
+  EXPECT_NE(plat::entry_point(m, "GetBmp"), nullptr);
+  EXPECT_EQ(plat::entry_point(m, "NoSuchEntry"), nullptr);
+  EXPECT_EQ(plat::entry_point(m, nullptr), nullptr);
+  // Loaded by the bench under its Windows name: found without loading it again.
+  EXPECT_NE(plat::find_loaded_module("WltRS.dll"), nullptr);
+  EXPECT_EQ(plat::find_loaded_module("not-loaded.dll"), nullptr);
+  plat::free_library(m);
+}
+
+TEST(Paths, ExecutableAndFolder) {
+  const std::string exe = plat::executable_path();
+  ASSERT_FALSE(exe.empty());
+  const std::string folder = plat::folder_of(exe);
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), plat::kPathSeparator);
+  EXPECT_EQ(exe.substr(0, folder.size()), folder);
+  EXPECT_FALSE(plat::module_path(plat::own_module()).empty());
+  EXPECT_EQ(plat::folder_of("noseparator"), "");
+#if defined(_WIN32)
+  EXPECT_EQ(plat::folder_of("C:x.exe"), "C:");
+  EXPECT_EQ(plat::folder_of("C:\\a\\b.exe"), "C:\\a\\");
+#else
+  EXPECT_EQ(plat::folder_of("/a/b"), "/a/");
+#endif
+}
+
+TEST(Conversion, Ucs2ToGbk) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  } cases[] = {
+      {u"汉", text({0xBA, 0xBA})},
+      {u"A1 ", "A1 "},
+      {u"男女", text({0xC4, 0xD0, 0xC5, 0xAE})},
+      {u"\u0E01", "?"},  // no GBK form
+      {u"\xDC00", "?"},  // a lone surrogate
+  };
+  for (const Case& c : cases) {
+    const bench::Bytes in = bench::ucs2(c.in);
+    char out[16];
+    const int n = plat::ucs2_to_ansi(in.data(), static_cast<int>(c.in.size()), out, sizeof out,
+                                     plat::kWcCompositeCheck | plat::kWcDefaultChar);
+    EXPECT_EQ(std::string(out, n), c.out);
+  }
+}
+
+TEST(Conversion, NulUnitsBecomeZeroBytesAndBadArgumentsNothing) {
+  const bench::Bytes in = bench::ucs2(std::u16string(u"A\0B", 3));
+  char out[8];
+  ASSERT_EQ(plat::ucs2_to_ansi(in.data(), 3, out, sizeof out, 0), 3);
+  EXPECT_EQ(std::string(out, 3), std::string("A\0B", 3));
+  EXPECT_EQ(plat::ucs2_to_ansi(nullptr, 3, out, sizeof out, 0), 0);
+  EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 0, out, sizeof out, 0), 0);
+  EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 3, out, 0, 0), 0);
+}
+
+#if !defined(_WIN32)
+TEST(Conversion, NeverSplitsACharacterAtTheEndOfTheBuffer) {
+  const bench::Bytes in = bench::ucs2(u"A汉");
+  char out[3] = {'x', 'x', 'G'};
+  EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 2, out, 2, 0), 1);
+  EXPECT_EQ(out[2], 'G');
+}
+
+TEST(StringTable, PosixTableConvertsToGbkAndCuts) {
+  const plat::StringEntry table[] = {{7, "汉族"}, {8, "abc"}};
+  char buf[8];
+  EXPECT_EQ(plat::load_string(nullptr, table, 7, buf, sizeof buf), 4);
+  EXPECT_EQ(std::string(buf), text({0xBA, 0xBA, 0xD7, 0xE5}));
+  EXPECT_EQ(plat::load_string(nullptr, table, 8, buf, 3), 2);
+  EXPECT_STREQ(buf, "ab");
+  EXPECT_EQ(plat::load_string(nullptr, table, 9, buf, sizeof buf), 0);
+  EXPECT_STREQ(buf, "");
+}
+#endif
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override { plat::delete_file(path.c_str()); }
+  void TearDown() override { plat::delete_file(path.c_str()); }
+  std::string path = bench::exe_dir() + "platform-test.bin";
+  std::string copy = bench::exe_dir() + "platform-test-copy.bin";
+};
+
+TEST_F(Files, CreateWriteReadCopyDelete) {
+  {
+    plat::File f = plat::create_file(path.c_str(), plat::Share::Read);
+    ASSERT_TRUE(f.is_open());
+    EXPECT_EQ(f.write("abc", 3), 3u);
+    EXPECT_EQ(f.size(), 3);
+  }
+  {
+    plat::File f = plat::create_file(path.c_str(), plat::Share::Read);  // replaces
+    EXPECT_EQ(f.size(), 0);
+    f.write("hello", 5);
+  }
+  {
+    plat::File f = plat::open_file(path.c_str(), true, plat::Share::Read);
+    ASSERT_TRUE(f.is_open());
+    ASSERT_TRUE(f.seek_end());
+    f.write("!", 1);
+  }
+  EXPECT_EQ(bench::read_file(path), bench::bytes("hello!"));
+  ASSERT_TRUE(plat::copy_file(path.c_str(), copy.c_str()));
+  EXPECT_EQ(bench::read_file(copy), bench::bytes("hello!"));
+  EXPECT_TRUE(plat::delete_file(copy.c_str()));
+  EXPECT_FALSE(plat::file_exists(copy.c_str()));
+  EXPECT_FALSE(plat::delete_file(copy.c_str()));
+}
+
+TEST_F(Files, ExclusiveCreateFailsWhileAnotherHandleHoldsTheFile) {
+  plat::File holder = plat::open_file(path.c_str(), true, plat::Share::None, true);
+  ASSERT_TRUE(holder.is_open());
+  EXPECT_FALSE(plat::create_file(path.c_str(), plat::Share::None).is_open());
+  holder.close();
+  EXPECT_TRUE(plat::create_file(path.c_str(), plat::Share::None).is_open());
+}
+
+TEST_F(Files, OpenExistingFailsForMissingFileWithAnError) {
+  EXPECT_FALSE(plat::open_file(path.c_str(), false, plat::Share::Read).is_open());
+  EXPECT_NE(plat::last_error(), 0u);
+  EXPECT_FALSE(plat::create_file(nullptr, plat::Share::Read).is_open());
+  EXPECT_FALSE(plat::create_file((bench::exe_dir() + "no-such-folder/x").c_str(),
+                                 plat::Share::Read).is_open());
+}
+
+TEST(Time, LocalTimeIsPlausible) {
+  const plat::LocalTime t = plat::local_time();
+  EXPECT_GE(t.year, 2024u);
+  EXPECT_GE(t.month, 1u);
+  EXPECT_LE(t.month, 12u);
+  EXPECT_GE(t.day, 1u);
+  EXPECT_LE(t.day, 31u);
+  EXPECT_LE(t.hour, 23u);
+  EXPECT_LE(t.minute, 59u);
+  EXPECT_LE(t.second, 60u);
+}
+
+}  // namespace
