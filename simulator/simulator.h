@@ -51,8 +51,17 @@ enum SimRecord {
 
 /* Port argument of the scripting calls that applies to every port. */
 #define SIM_ANY_PORT (-2147483647 - 1)
-/* Status argument of Sim_SetStatus that removes a scripted status again. */
+/* Status argument of Sim_SetStatus that removes a scripted status again (Sim_QueueStatus: empties
+ * that queue). */
 #define SIM_NO_STATUS (-2147483647)
+
+/* Statuses the simulator chooses where the driver contract names none. */
+#define SIM_STATUS_NULL_POINTER 0x02      /* a buffer or out-value the call must write is null */
+#define SIM_STATUS_NO_CARD 0x41           /* fault no_card: SelectIDCard and the three reads */
+#define SIM_STATUS_SAM_NOT_ANSWERING 0x60 /* fault sam_not_answering: ResetSAM and the SAM queries */
+/* GetBmp's results when it cannot do its work. */
+#define SIM_DECODE_UNREADABLE (-2)    /* the photo file cannot be read */
+#define SIM_DECODE_WRITE_FAILED (-3)  /* the bitmap file cannot be written */
 
 /* One call that reached the simulator. */
 typedef struct SimCall {

@@ -1,0 +1,236 @@
+// The simulated reader driver: every entry point under both prefixes, QDX_ and SDT_ (ANT under
+// QDX_ only). Built twice: as sdtapi, which serves USB ports, and as stdapi, which serves serial
+// ports.
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "driver/sdtapi.h"
+#include "simulator/state.h"
+
+namespace {
+
+constexpr int kLibrary = SIM_LIBRARY;
+static_assert(kLibrary == SIM_LIB_SDTAPI || kLibrary == SIM_LIB_STDAPI,
+              "the driver is built as sdtapi or stdapi");
+
+// Statuses the simulator chooses where the contract leaves them open (see simulator.h).
+constexpr int kNullPointer = SIM_STATUS_NULL_POINTER;
+constexpr int kNoCard = SIM_STATUS_NO_CARD;
+constexpr int kSamNotAnswering = SIM_STATUS_SAM_NOT_ANSWERING;
+
+// What StartFindIDCard and SelectIDCard write: callers never read it, so any fixed bytes do.
+constexpr unsigned char kFindReply[4] = {0x9F, 0x00, 0x00, 0x01};
+constexpr unsigned char kSelectReply[8] = {0x90, 0x00, 0x00, 0x01, 0x88, 0x08, 0x08, 0x7A};
+constexpr unsigned kBaud = 115200;
+
+bool serves(int port) {
+  return kLibrary == SIM_LIB_SDTAPI ? drv::is_usb_port(port) : drv::is_serial_port(port);
+}
+
+// Runs one call: a scripted status replaces the call's whole effect; otherwise `body` does the
+// work. Either way the call is journalled, and no exception leaves.
+template <class Body>
+int run(SimPrefix prefix, SimEntry entry, int port, int value, Body body) {
+  int result;
+  try {
+    sim::State& s = sim::state();
+    if (std::optional<int> scripted = s.reader.script.take(entry, port)) {
+      result = *scripted;
+    } else {
+      result = body(s);
+    }
+  } catch (...) {
+    result = sim::kInternalFailure;
+  }
+  sim::journal_call(kLibrary, prefix, entry, port, value, result, nullptr);
+  return result;
+}
+
+// Copies a record, at most its write limit, to `out`; returns the bytes copied.
+std::size_t copy_record(const sim::State& s, int record, void* out) {
+  const sim::Bytes& bytes = s.reader.records[record];
+  const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(sim::kWriteLimit[record]));
+  if (n) std::memcpy(out, bytes.data(), n);
+  return n;
+}
+
+int open_port(SimPrefix prefix, int port) {
+  return run(prefix, SIM_OPEN_PORT, port, 0, [&](sim::State& s) {
+    if (port != s.reader.port || !serves(port)) return drv::kStatusOne;
+    s.open_ports.insert(port);
+    return drv::kOk;
+  });
+}
+
+int close_port(SimPrefix prefix, int port) {
+  return run(prefix, SIM_CLOSE_PORT, port, 0, [&](sim::State& s) {
+    return s.open_ports.erase(port) ? drv::kOk : drv::kStatusOne;
+  });
+}
+
+int set_max_rf_byte(SimPrefix prefix, int port, unsigned char, int flag) {
+  return run(prefix, SIM_SET_MAX_RF_BYTE, port, flag, [&](sim::State& s) {
+    return s.is_open(port) ? drv::kOk : drv::kStatusOne;
+  });
+}
+
+// GetCOMBaud has no trailing integer: journalled with value 0.
+int get_com_baud(SimPrefix prefix, int port, unsigned int* baud) {
+  return run(prefix, SIM_GET_COM_BAUD, port, 0, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (baud) *baud = kBaud;
+    return drv::kOk;
+  });
+}
+
+// SetCOMBaud's trailing integer is the wanted rate.
+int set_com_baud(SimPrefix prefix, int port, unsigned int, unsigned int wanted) {
+  return run(prefix, SIM_SET_COM_BAUD, port, static_cast<int>(wanted), [&](sim::State& s) {
+    return s.is_open(port) ? drv::kOk : drv::kStatusOne;
+  });
+}
+
+int reset_sam(SimPrefix prefix, int port, int flag) {
+  return run(prefix, SIM_RESET_SAM, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    return s.reader.faults.sam_not_answering ? kSamNotAnswering : drv::kOk;
+  });
+}
+
+int get_sam_status(SimPrefix prefix, int port, int flag) {
+  return run(prefix, SIM_GET_SAM_STATUS, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    return s.reader.faults.sam_not_answering ? kSamNotAnswering : drv::kOk;
+  });
+}
+
+int get_sam_id(SimPrefix prefix, int port, unsigned char* id, int flag) {
+  return run(prefix, SIM_GET_SAM_ID, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!id) return kNullPointer;
+    if (s.reader.faults.sam_not_answering) return kSamNotAnswering;
+    copy_record(s, SIM_REC_SAM_ID, id);
+    return drv::kOk;
+  });
+}
+
+int get_sam_id_to_str(SimPrefix prefix, int port, char* text, int flag) {
+  return run(prefix, SIM_GET_SAM_ID_TO_STR, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!text) return kNullPointer;
+    if (s.reader.faults.sam_not_answering) return kSamNotAnswering;
+    copy_record(s, SIM_REC_SAM_ID_TEXT, text);
+    return drv::kOk;
+  });
+}
+
+int start_find_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
+  return run(prefix, SIM_START_FIND_ID_CARD, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!buffer) return kNullPointer;
+    if (s.reader.faults.no_card) return drv::kFindNothing;
+    std::memcpy(buffer, kFindReply, sizeof kFindReply);
+    return drv::kCardFound;
+  });
+}
+
+int select_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
+  return run(prefix, SIM_SELECT_ID_CARD, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!buffer) return kNullPointer;
+    if (s.reader.faults.no_card) return kNoCard;
+    std::memcpy(buffer, kSelectReply, sizeof kSelectReply);
+    return drv::kOk;
+  });
+}
+
+int read_base_msg(SimPrefix prefix, int port, unsigned char* text, unsigned int* text_length,
+                  unsigned char* photo, unsigned int* photo_length, int flag) {
+  return run(prefix, SIM_READ_BASE_MSG, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!text || !text_length || !photo || !photo_length) return kNullPointer;
+    if (s.reader.faults.no_card) return kNoCard;
+    copy_record(s, SIM_REC_IDENTITY, text);
+    copy_record(s, SIM_REC_PHOTO, photo);
+    *text_length = s.reader.reported_length(SIM_REC_IDENTITY);
+    *photo_length = s.reader.reported_length(SIM_REC_PHOTO);
+    return drv::kOk;
+  });
+}
+
+int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
+  return run(prefix, SIM_READ_MNG_INFO, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!info) return kNullPointer;
+    if (s.reader.faults.no_card) return kNoCard;
+    copy_record(s, SIM_REC_MNG_INFO, info);
+    return drv::kOk;
+  });
+}
+
+int read_new_app_msg(SimPrefix prefix, int port, unsigned char* message, unsigned int* length,
+                     int flag) {
+  return run(prefix, SIM_READ_NEW_APP_MSG, port, flag, [&](sim::State& s) {
+    if (!s.is_open(port)) return drv::kStatusOne;
+    if (!message || !length) return kNullPointer;
+    if (s.reader.faults.no_card) return kNoCard;
+    // An empty record is a card without appended address: nothing copied.
+    const bool none = s.reader.records[SIM_REC_APPENDED_ADDRESS].empty();
+    if (!none) copy_record(s, SIM_REC_APPENDED_ADDRESS, message);
+    *length = s.reader.reported_length(SIM_REC_APPENDED_ADDRESS);
+    return none ? drv::kNoAppendedAddress : drv::kOk;
+  });
+}
+
+int ant(SimPrefix prefix, int port, int value) {
+  return run(prefix, SIM_ANT, port, value, [&](sim::State& s) {
+    return s.is_open(port) ? drv::kOk : drv::kStatusOne;
+  });
+}
+
+}  // namespace
+
+// Defines QDX_<Name> and SDT_<Name>, both forwarding to `impl` with their prefix, and checks that
+// their type is the contract's drv::<Name>Fn.
+#define SIM_BOTH_PREFIXES(Name, impl, params, ...)                            \
+  extern "C" SIM_EXPORT int WINAPI QDX_##Name params {                        \
+    return impl(SIM_PREFIX_QDX, __VA_ARGS__);                                 \
+  }                                                                           \
+  extern "C" SIM_EXPORT int WINAPI SDT_##Name params {                        \
+    return impl(SIM_PREFIX_SDT, __VA_ARGS__);                                 \
+  }                                                                           \
+  static_assert(std::is_same_v<decltype(&QDX_##Name), drv::Name##Fn>, #Name); \
+  static_assert(std::is_same_v<decltype(&SDT_##Name), drv::Name##Fn>, #Name)
+
+SIM_BOTH_PREFIXES(OpenPort, open_port, (int port), port);
+SIM_BOTH_PREFIXES(ClosePort, close_port, (int port), port);
+SIM_BOTH_PREFIXES(SetMaxRFByte, set_max_rf_byte, (int port, unsigned char value, int flag), port,
+                  value, flag);
+SIM_BOTH_PREFIXES(GetCOMBaud, get_com_baud, (int port, unsigned int* baud), port, baud);
+SIM_BOTH_PREFIXES(SetCOMBaud, set_com_baud, (int port, unsigned int current, unsigned int wanted),
+                  port, current, wanted);
+SIM_BOTH_PREFIXES(ResetSAM, reset_sam, (int port, int flag), port, flag);
+SIM_BOTH_PREFIXES(GetSAMStatus, get_sam_status, (int port, int flag), port, flag);
+SIM_BOTH_PREFIXES(GetSAMID, get_sam_id, (int port, unsigned char* id, int flag), port, id, flag);
+SIM_BOTH_PREFIXES(GetSAMIDToStr, get_sam_id_to_str, (int port, char* text, int flag), port, text,
+                  flag);
+SIM_BOTH_PREFIXES(StartFindIDCard, start_find_id_card, (int port, unsigned char* buffer, int flag),
+                  port, buffer, flag);
+SIM_BOTH_PREFIXES(SelectIDCard, select_id_card, (int port, unsigned char* buffer, int flag), port,
+                  buffer, flag);
+SIM_BOTH_PREFIXES(ReadBaseMsg, read_base_msg,
+                  (int port, unsigned char* text, unsigned int* text_length, unsigned char* photo,
+                   unsigned int* photo_length, int flag),
+                  port, text, text_length, photo, photo_length, flag);
+SIM_BOTH_PREFIXES(ReadMngInfo, read_mng_info, (int port, unsigned char* info, int flag), port,
+                  info, flag);
+SIM_BOTH_PREFIXES(ReadNewAppMsg, read_new_app_msg,
+                  (int port, unsigned char* message, unsigned int* length, int flag), port,
+                  message, length, flag);
+
+// ANT exists under the QDX prefix only.
+extern "C" SIM_EXPORT int WINAPI QDX_ANT(int port, int value) {
+  return ant(SIM_PREFIX_QDX, port, value);
+}
+static_assert(std::is_same_v<decltype(&QDX_ANT), drv::AntFn>);

@@ -1,0 +1,238 @@
+// Card profiles: a JSON file naming the card's fields, photo, appended address, SAM ID, the reader's
+// port and faults. Every key is optional; what a profile leaves out keeps the sample card's value.
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <limits>
+
+#include "driver/sdtapi.h"
+#include "platform/platform.h"
+#include "simulator/state.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+
+// Profiles are small; anything bigger is not one.
+constexpr std::int64_t kMaxProfileBytes = 1 << 20;
+// GetSAMIDToStr writes at most 40 bytes, the terminator included.
+constexpr std::size_t kMaxSamIdChars = 39;
+
+struct TextKey {
+  const char* key;
+  rec::Field field;
+};
+constexpr TextKey kTextKeys[] = {
+    {"name", rec::Field::Name},           {"sex", rec::Field::Sex},
+    {"nation", rec::Field::Nation},       {"birth", rec::Field::Birth},
+    {"address", rec::Field::Address},     {"id_number", rec::Field::IdNumber},
+    {"authority", rec::Field::Authority}, {"valid_from", rec::Field::ValidFrom},
+    {"valid_to", rec::Field::ValidTo},    {"reserved", rec::Field::Reserved},
+};
+
+// Parses into a Reader, keeping the first error as "<field>: <what is wrong>".
+class Parser {
+ public:
+  explicit Parser(Reader& out) : out_(out) {}
+  const std::string& error() const { return error_; }
+
+  bool document(const json& doc) {
+    if (!doc.is_object()) return fail("profile", "a JSON object expected");
+    for (const auto& [key, value] : doc.items()) {
+      if (!member(key, value)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool fail(const std::string& field, const std::string& what) {
+    error_ = field + ": " + what;
+    return false;
+  }
+
+  bool member(const std::string& key, const json& value) {
+    for (const TextKey& t : kTextKeys) {
+      if (key == t.key) return text_field(key, value, rec::span(t.field));
+    }
+    if (key == "port") return integer(key, value, out_.port);
+    if (key == "appended_address") return appended_address(key, value);
+    if (key == "photo") return photo(key, value);
+    if (key == "sam_id") return sam_id(key, value);
+    if (key == "faults") return faults(key, value);
+    return fail(key, "unknown key");
+  }
+
+  bool integer(const std::string& field, const json& value, int& out) {
+    if (!value.is_number_integer()) return fail(field, "an integer expected");
+    const bool in_range =
+        value.is_number_unsigned()
+            ? value.get<std::uint64_t>() <=
+                  static_cast<std::uint64_t>(std::numeric_limits<int>::max())
+            : value.get<std::int64_t>() >= std::numeric_limits<int>::min() &&
+                  value.get<std::int64_t>() <= std::numeric_limits<int>::max();
+    if (!in_range) return fail(field, value.dump() + " is out of range");
+    out = value.get<int>();
+    return true;
+  }
+
+  bool boolean(const std::string& field, const json& value, bool& out) {
+    if (!value.is_boolean()) return fail(field, "true or false expected");
+    out = value.get<bool>();
+    return true;
+  }
+
+  // The value as UCS-2 of at most `units` characters.
+  bool ucs2_text(const std::string& field, const json& value, int units, std::u16string& out) {
+    if (!value.is_string()) return fail(field, "a string expected");
+    std::string why;
+    auto text = utf8_to_ucs2(value.get_ref<const std::string&>(), &why);
+    if (!text) return fail(field, why);
+    if (text->size() > static_cast<std::size_t>(units)) {
+      return fail(field, std::to_string(text->size()) + " characters, at most " +
+                             std::to_string(units));
+    }
+    out = std::move(*text);
+    return true;
+  }
+
+  bool text_field(const std::string& field, const json& value, rec::Span span) {
+    std::u16string text;
+    if (!ucs2_text(field, value, span.units(), text)) return false;
+    put_ucs2(out_.records[SIM_REC_IDENTITY], span.offset, span.units(), text);
+    return true;
+  }
+
+  bool appended_address(const std::string& field, const json& value) {
+    Bytes& record = out_.records[SIM_REC_APPENDED_ADDRESS];
+    if (value.is_null()) {
+      record.clear();  // no appended address: ReadNewAppMsg gives 0x91
+      return true;
+    }
+    if (!value.is_string()) return fail(field, "a string or null expected");
+    std::u16string text;
+    if (!ucs2_text(field, value, rec::kAppendedAddress.units(), text)) return false;
+    record.assign(drv::kAppendedAddressBytes, 0);
+    put_ucs2(record, rec::kAppendedAddress.offset, rec::kAppendedAddress.units(), text);
+    return true;
+  }
+
+  static int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  bool photo(const std::string& field, const json& value) {
+    if (!value.is_string()) return fail(field, "a string of hex digits expected");
+    const std::string& hex = value.get_ref<const std::string&>();
+    const std::size_t wanted = 2 * static_cast<std::size_t>(drv::kPhotoBytes);
+    if (hex.size() != wanted) {
+      return fail(field, std::to_string(hex.size()) + " hex digits, exactly " +
+                             std::to_string(wanted) + " expected");
+    }
+    Bytes bytes(static_cast<std::size_t>(drv::kPhotoBytes));
+    for (std::size_t i = 0; i < hex.size(); ++i) {
+      const int d = hex_digit(hex[i]);
+      if (d < 0) return fail(field, "not a hex digit at position " + std::to_string(i));
+      bytes[i / 2] = static_cast<unsigned char>(i % 2 ? bytes[i / 2] | d : d << 4);
+    }
+    out_.records[SIM_REC_PHOTO] = std::move(bytes);
+    return true;
+  }
+
+  bool sam_id(const std::string& field, const json& value) {
+    if (!value.is_string()) return fail(field, "a string expected");
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.size() > kMaxSamIdChars) {
+      return fail(field, std::to_string(text.size()) + " bytes, at most " +
+                             std::to_string(kMaxSamIdChars));
+    }
+    Bytes bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    out_.records[SIM_REC_SAM_ID_TEXT] = std::move(bytes);
+    return true;
+  }
+
+  bool faults(const std::string& field, const json& value) {
+    if (!value.is_object()) return fail(field, "an object expected");
+    for (const auto& [key, item] : value.items()) {
+      const std::string name = field + "." + key;
+      bool ok;
+      if (key == "no_card") {
+        ok = boolean(name, item, out_.faults.no_card);
+      } else if (key == "sam_not_answering") {
+        ok = boolean(name, item, out_.faults.sam_not_answering);
+      } else if (key == "decoder_result") {
+        ok = integer(name, item, out_.decoder_result);
+      } else if (key == "status") {
+        ok = statuses(name, item);
+      } else {
+        ok = fail(name, "unknown key");
+      }
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  bool statuses(const std::string& field, const json& value) {
+    if (!value.is_object()) return fail(field, "an object expected");
+    for (const auto& [key, item] : value.items()) {
+      const std::string name = field + "." + key;
+      int entry = 0;
+      while (entry < SIM_ENTRY_COUNT && key != entry_name(entry)) ++entry;
+      if (entry == SIM_ENTRY_COUNT) return fail(name, "unknown entry point");
+      int status = 0;
+      if (!integer(name, item, status)) return false;
+      out_.script.persistent[{entry, SIM_ANY_PORT}] = status;
+    }
+    return true;
+  }
+
+  Reader& out_;
+  std::string error_;
+};
+
+}  // namespace
+
+bool parse_profile(std::string_view text, Reader& out, std::string& error) {
+  out = sample_reader();
+  json doc;
+  try {
+    doc = json::parse(text.begin(), text.end());
+  } catch (const json::exception& e) {
+    error = std::string("profile: not valid JSON: ") + e.what();
+    return false;
+  }
+  Parser parser(out);
+  try {
+    if (parser.document(doc)) return true;
+    error = parser.error();
+  } catch (const json::exception& e) {
+    error = std::string("profile: ") + e.what();
+  }
+  return false;
+}
+
+bool read_profile(const char* path, Reader& out, std::string& error) {
+  const std::string shown = path ? path : "(null)";
+  plat::File file = path ? plat::open_file(path, false, plat::Share::Read) : plat::File();
+  if (!file.is_open()) {
+    error = "profile: cannot open " + shown;
+    return false;
+  }
+  const std::int64_t size = file.size();
+  if (size < 0 || size > kMaxProfileBytes) {
+    error = "profile: cannot read " + shown + " (at most 1 MiB)";
+    return false;
+  }
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (file.read(text.data(), text.size()) != text.size()) {
+    error = "profile: cannot read " + shown;
+    return false;
+  }
+  return parse_profile(text, out, error);
+}
+
+}  // namespace sim

@@ -1,0 +1,196 @@
+// The simulator's state, its journal and the control API that scripts it.
+#include "simulator/state.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace sim {
+
+State& state() {
+  static State s;
+  return s;
+}
+
+std::optional<int> Script::take(int entry, int port) {
+  for (int key_port : {port, static_cast<int>(SIM_ANY_PORT)}) {
+    auto q = queued.find({entry, key_port});
+    if (q != queued.end() && !q->second.empty()) {
+      const int status = q->second.front();
+      q->second.pop_front();
+      if (q->second.empty()) queued.erase(q);
+      return status;
+    }
+  }
+  for (int key_port : {port, static_cast<int>(SIM_ANY_PORT)}) {
+    auto p = persistent.find({entry, key_port});
+    if (p != persistent.end()) return p->second;
+  }
+  return std::nullopt;
+}
+
+unsigned Reader::reported_length(int record) const {
+  if (reported[record]) return *reported[record];
+  return static_cast<unsigned>(records[record].size());
+}
+
+void journal_call(int library, int prefix, int entry, int port, int value, int result,
+                  const char* path) {
+  SimCall call{};
+  call.library = library;
+  call.prefix = prefix;
+  call.entry = entry;
+  call.port = port;
+  call.value = value;
+  call.result = result;
+  if (path) {
+    const std::size_t n = std::min(std::strlen(path), sizeof call.path - 1);
+    std::memcpy(call.path, path, n);
+  }
+  State& s = state();
+  try {
+    s.journal.push_back(call);
+    if (s.journal.size() > kJournalLimit) s.journal.pop_front();
+  } catch (...) {
+    // Out of memory: the call goes unrecorded, the caller still gets its result.
+  }
+  if (SimSink sink = s.sink) sink(&call);
+}
+
+}  // namespace sim
+
+namespace {
+
+bool valid_entry(int entry) { return entry >= 0 && entry < SIM_ENTRY_COUNT; }
+bool valid_record(int record) { return record >= 0 && record < SIM_REC_COUNT; }
+
+void copy_message(const std::string& message, char* out, int size) {
+  if (!out || size <= 0) return;
+  const std::size_t n = std::min(message.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(out, message.data(), n);
+  out[n] = '\0';
+}
+
+void reset_state() {
+  sim::State& s = sim::state();
+  s.reader = sim::sample_reader();
+  s.open_ports.clear();
+  s.journal.clear();
+  s.sink = nullptr;
+}
+
+// RIDEL_SIM_CARD names a card profile to load when the library is loaded: it lets the host
+// program and demos read a chosen card without a control call.
+struct EnvironmentProfile {
+  EnvironmentProfile() {
+    try {
+      const char* path = std::getenv("RIDEL_SIM_CARD");
+      if (!path || !*path) return;
+      sim::Reader reader;
+      std::string error;
+      if (sim::read_profile(path, reader, error)) {
+        sim::state().reader = std::move(reader);
+      } else {
+        std::fprintf(stderr, "simulator: RIDEL_SIM_CARD ignored: %s\n", error.c_str());
+      }
+    } catch (...) {
+      std::fprintf(stderr, "simulator: RIDEL_SIM_CARD ignored: out of memory\n");
+    }
+  }
+};
+const EnvironmentProfile environment_profile;
+
+}  // namespace
+
+extern "C" {
+
+SIM_EXPORT void WINAPI Sim_Reset(void) {
+  try {
+    reset_state();
+  } catch (...) {
+  }
+}
+
+SIM_EXPORT void WINAPI Sim_SetReaderPort(int port) { sim::state().reader.port = port; }
+
+SIM_EXPORT void WINAPI Sim_SetStatus(int entry, int port, int status) {
+  if (!valid_entry(entry)) return;
+  try {
+    auto& persistent = sim::state().reader.script.persistent;
+    if (status == SIM_NO_STATUS) {
+      persistent.erase({entry, port});
+    } else {
+      persistent[{entry, port}] = status;
+    }
+  } catch (...) {
+  }
+}
+
+SIM_EXPORT void WINAPI Sim_QueueStatus(int entry, int port, int status) {
+  if (!valid_entry(entry)) return;
+  try {
+    auto& queued = sim::state().reader.script.queued;
+    if (status == SIM_NO_STATUS) {
+      queued.erase({entry, port});
+    } else {
+      queued[{entry, port}].push_back(status);
+    }
+  } catch (...) {
+  }
+}
+
+SIM_EXPORT void WINAPI Sim_SetRecord(int record, const void* data, int size) {
+  if (!valid_record(record)) return;
+  size = std::clamp(size, 0, sim::kMaxRecordBytes);
+  try {
+    sim::Bytes bytes(static_cast<std::size_t>(size), 0);
+    if (data && size > 0) std::memcpy(bytes.data(), data, bytes.size());
+    sim::state().reader.records[record] = std::move(bytes);
+  } catch (...) {
+  }
+}
+
+SIM_EXPORT void WINAPI Sim_SetReportedLength(int record, unsigned length) {
+  if (!valid_record(record)) return;
+  sim::state().reader.reported[record] = length;
+}
+
+SIM_EXPORT void WINAPI Sim_SetDecoderResult(int result) {
+  sim::state().reader.decoder_result = result;
+}
+
+SIM_EXPORT void WINAPI Sim_ClearJournal(void) { sim::state().journal.clear(); }
+
+SIM_EXPORT int WINAPI Sim_JournalSize(void) {
+  return static_cast<int>(sim::state().journal.size());
+}
+
+SIM_EXPORT int WINAPI Sim_JournalEntry(int index, SimCall* out) {
+  const auto& journal = sim::state().journal;
+  if (!out || index < 0 || static_cast<std::size_t>(index) >= journal.size()) return 0;
+  *out = journal[static_cast<std::size_t>(index)];
+  return 1;
+}
+
+SIM_EXPORT void WINAPI Sim_SetJournalSink(SimSink sink) { sim::state().sink = sink; }
+
+SIM_EXPORT int WINAPI Sim_LoadProfile(const char* path, char* error, int error_size) {
+  try {
+    sim::Reader reader;
+    std::string message;
+    if (!sim::read_profile(path, reader, message)) {
+      copy_message(message, error, error_size);
+      return 0;
+    }
+    sim::state().reader = std::move(reader);
+    copy_message("", error, error_size);
+    return 1;
+  } catch (...) {
+    copy_message("out of memory", error, error_size);
+    return 0;
+  }
+}
+
+}  // extern "C"

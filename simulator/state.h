@@ -1,0 +1,112 @@
+// The simulated reader's state: the card's records, the reader's port, injected faults, scripted
+// statuses and the journal of calls. Each simulator library holds one such state of its own.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/record.h"
+#include "simulator/simulator.h"
+
+// Marks a function that a simulator library exports: the driver and decoder entry points and the
+// control API. Windows: exported from the DLL (32-bit names undecorated by --kill-at at link time);
+// POSIX: the only symbols with default visibility.
+#if defined(_WIN32)
+#define SIM_EXPORT __declspec(dllexport)
+#else
+#define SIM_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace sim {
+
+using Bytes = std::vector<unsigned char>;
+
+// Sim_SetRecord keeps at most this many bytes of a record.
+inline constexpr int kMaxRecordBytes = 4096;
+// The most bytes a driver call ever writes for each record (SimRecord order): the contract's
+// buffer sizes, so that a caller giving exactly those sizes is never overrun.
+inline constexpr int kWriteLimit[SIM_REC_COUNT] = {256, 1024, 280, 28, 16, 40};
+// The journal keeps the most recent calls only.
+inline constexpr std::size_t kJournalLimit = 4096;
+// What an export returns when it failed inside the simulator itself (out of memory).
+inline constexpr int kInternalFailure = 0x03;
+
+struct Faults {
+  bool no_card = false;            // StartFindIDCard 0x80, SelectIDCard and the reads 0x41
+  bool sam_not_answering = false;  // the SAM entry points 0x60
+};
+
+// Scripted statuses by (entry, port); SIM_ANY_PORT is a port value like any other here.
+struct Script {
+  std::map<std::pair<int, int>, int> persistent;
+  std::map<std::pair<int, int>, std::deque<int>> queued;
+
+  // The status a call of `entry` on `port` must return instead of its own work, if any: the
+  // queue of that port, then the any-port queue, then the port's persistent status, then the
+  // any-port one. A queued status is used up.
+  std::optional<int> take(int entry, int port);
+};
+
+// Everything a card profile describes; a profile is parsed into a fresh Reader and swapped in.
+struct Reader {
+  int port = 1001;
+  std::array<Bytes, SIM_REC_COUNT> records;
+  std::array<std::optional<unsigned>, SIM_REC_COUNT> reported;  // length overrides
+  Faults faults;
+  int decoder_result = 1;
+  Script script;
+
+  // The length the driver reports for a record: the override, else the record's size.
+  unsigned reported_length(int record) const;
+};
+
+// The reader out of the box: port 1001, no faults, decoder result 1, the sample card.
+Reader sample_reader();
+
+struct State {
+  Reader reader = sample_reader();
+  std::set<int> open_ports;
+  std::deque<SimCall> journal;
+  SimSink sink = nullptr;
+
+  bool is_open(int port) const { return open_ports.count(port) != 0; }
+};
+
+// This library's state.
+State& state();
+
+// Adds a call to the journal (dropping the oldest beyond kJournalLimit) and hands it to the sink.
+void journal_call(int library, int prefix, int entry, int port, int value, int result,
+                  const char* path);
+
+// ---- Building records ---------------------------------------------------------------------------
+
+// UTF-8 to UCS-2. nullopt with a reason in *why when the text is not valid UTF-8 or holds a
+// character outside the Basic Multilingual Plane.
+std::optional<std::u16string> utf8_to_ucs2(std::string_view utf8, std::string* why);
+
+// Writes `text` as UCS-2 little-endian at `offset`, padded with blanks (U+0020) to `units`
+// characters. The caller has checked that it fits.
+void put_ucs2(Bytes& record, int offset, int units, std::u16string_view text);
+
+// The entry point's name without prefix ("ReadBaseMsg"), as profiles name it; nullptr when out of
+// range.
+const char* entry_name(int entry);
+
+// ---- Card profiles ------------------------------------------------------------------------------
+
+// Parses a card profile into `out`: the sample reader changed by what the profile names. False with
+// a message naming the field in `error`; `out` is then unspecified.
+bool parse_profile(std::string_view json, Reader& out, std::string& error);
+// Reads and parses a profile file.
+bool read_profile(const char* path, Reader& out, std::string& error);
+
+}  // namespace sim
