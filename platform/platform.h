@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace plat {
 
@@ -53,6 +54,10 @@ std::string folder_of(const std::string& path);
 // A code unit that the code page cannot hold becomes '?'. `flags` are the Win32 conversion flags
 // (ignored on POSIX). Returns the number of bytes written; NUL units convert to zero bytes.
 int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned flags);
+
+// Converts ANSI text (GBK on POSIX) to UTF-8, for programs that print what the libraries hand out.
+// A byte sequence that the code page cannot read becomes U+FFFD.
+std::string ansi_to_utf8(std::string_view ansi);
 
 inline constexpr unsigned kWcCompositeCheck = 0x200;
 inline constexpr unsigned kWcDefaultChar = 0x40;

@@ -118,6 +118,30 @@ int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, u
   return written;
 }
 
+std::string ansi_to_utf8(std::string_view ansi) {
+  Converter conv("UTF-8", "GBK");
+  if (!conv.ok()) return std::string(ansi);
+  std::string out;
+  std::size_t i = 0;
+  while (i < ansi.size()) {
+    // One character at a time: a single byte below 0x80, else a lead byte with its trail byte.
+    const std::size_t n =
+        static_cast<unsigned char>(ansi[i]) < 0x80 || i + 1 == ansi.size() ? 1 : 2;
+    char in[2] = {ansi[i], n == 2 ? ansi[i + 1] : '\0'};
+    char buf[8];
+    char* in_ptr = in;
+    char* out_ptr = buf;
+    std::size_t in_left = n, out_left = sizeof buf;
+    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
+    if (iconv(conv.get(), &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1))
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(buf, sizeof buf - out_left);
+    i += n;
+  }
+  return out;
+}
+
 int load_string(Module, std::span<const StringEntry> table, unsigned id, char* buf, int size) {
   if (!buf || size <= 0) return 0;
   buf[0] = '\0';

@@ -65,6 +65,18 @@ int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, u
   return n > 0 ? n : 0;
 }
 
+std::string ansi_to_utf8(std::string_view ansi) {
+  if (ansi.empty()) return {};
+  const int n = static_cast<int>(ansi.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, nullptr, 0);
+  std::vector<wchar_t> wide(static_cast<std::size_t>(units > 0 ? units : 1));
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, wide.data(), units);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
 int load_string(Module module, std::span<const StringEntry>, unsigned id, char* buf, int size) {
   if (!buf || size <= 0) return 0;
   buf[0] = '\0';

@@ -73,6 +73,12 @@ TEST(Conversion, Ucs2ToGbk) {
   }
 }
 
+TEST(Conversion, AnsiToUtf8) {
+  EXPECT_EQ(plat::ansi_to_utf8(text({0xBA, 0xBA, 0xD7, 0xE5})), "汉族");
+  EXPECT_EQ(plat::ansi_to_utf8("AB 12"), "AB 12");
+  EXPECT_EQ(plat::ansi_to_utf8(""), "");
+}
+
 TEST(Conversion, NulUnitsBecomeZeroBytesAndBadArgumentsNothing) {
   const bench::Bytes in = bench::ucs2(std::u16string(u"A\0B", 3));
   char out[8];
