@@ -3,8 +3,10 @@
 JOBS ?= 2
 TEST_PRESETS := linux windows-x86 windows-x64
 DIST_PRESETS := linux-release windows-x86 windows-x64
+# Windows programs run from dist/ use the Wine prefix of the 32-bit build.
+WINE := WINEPREFIX=$(CURDIR)/build/windows-x86/wineprefix scripts/wine-run.sh
 
-.PHONY: all deps build test dist bench fuzz demo clean
+.PHONY: all deps build test dist demo examples clean
 
 all: build
 
@@ -24,17 +26,30 @@ test: deps
 	  echo "== tests: $$p"; \
 	  ctest --preset $$p; \
 	done
-	@$(MAKE) --no-print-directory dist
+	@$(MAKE) --no-print-directory dist examples
 
-# dist/<target>/<edition>/ and dist/<target>/simulator/, as the artifact layout fixes them.
-dist: deps
-	@set -e; for p in $(DIST_PRESETS); do \
-	  $(MAKE) --no-print-directory build-$$p; \
-	  case $$p in linux-release) target=linux-x86_64;; *) target=$$p;; esac; \
-	  rm -rf dist/$$target; \
-	  cmake --install build/$$p --prefix dist/$$target >/dev/null; \
-	  echo "dist/$$target:"; (cd dist/$$target && find . -type f | sort | sed 's|^\./|  |'); \
-	done
+# dist/<target>/: one preset installed in the artifact layout (linux-release gives linux-x86_64).
+dist-%: build-%
+	@target=$(if $(filter linux-release,$*),linux-x86_64,$*); \
+	rm -rf dist/$$target; \
+	cmake --install build/$* --prefix dist/$$target >/dev/null; \
+	echo "dist/$$target:"; (cd dist/$$target && find . -type f | sort | sed 's|^\./|  |')
+
+dist: $(addprefix dist-,$(DIST_PRESETS))
+
+# The examples that need dist/: Python on Linux, C# where a .NET SDK is present.
+examples:
+	python3 examples/read_card.py dist/linux-x86_64
+	@if command -v dotnet >/dev/null 2>&1; then scripts/build-csharp-example.sh; \
+	 else echo "examples: no .NET SDK here, the C# example is not built"; fi
+
+# Reads the simulator's sample card through each edition, natively and under Wine.
+demo: deps dist-linux-release dist-windows-x86
+	@set -e; for e in qdx sdt vantrel; do \
+	  echo "== $$e edition, Linux"; dist/linux-x86_64/tools/idcard --edition $$e; \
+	done; \
+	echo "== qdx edition, Windows 32-bit under Wine"; \
+	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
 
 clean:
 	rm -rf build dist
