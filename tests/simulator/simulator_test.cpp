@@ -257,7 +257,7 @@ TEST_F(SimulatorTest, EachDriverServesItsOwnPortFamily) {
   EXPECT_EQ(serial.sam_status(3, 0), drv::kOk);
   Bytes find(4, kFill);
   EXPECT_EQ(serial.find(3, find.data(), 0), drv::kCardFound);
-  EXPECT_EQ(read_identity(serial, 3), read_identity(serial, 3));
+  EXPECT_EQ(field_text(read_identity(serial, 3), rec::Field::Sex), u"1") << "the same card";
   EXPECT_EQ(serial.close(3), drv::kOk);
 }
 
