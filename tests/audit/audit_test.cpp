@@ -1,0 +1,158 @@
+// Audit of the Windows libraries in dist/: architecture, export names and ordinals as each .def
+// file fixes them, only allowed imports, and vantrel's string table. Runs natively after
+// `make dist` (make test builds dist/ before it runs the suites).
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "tests/support/bench.h"
+#include "tests/support/pe.h"
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The exports a .def file names, with their ordinals (0 where it gives none).
+std::vector<bench::pe::Export> def_exports(const std::string& path, std::string* library) {
+  std::vector<bench::pe::Export> out;
+  const bench::Bytes bytes = bench::read_file(path);
+  std::string text(bytes.begin(), bytes.end());
+  bool exports = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (const std::size_t semicolon = line.find(';'); semicolon != std::string::npos)
+      line.erase(semicolon);
+    char name[128] = {};
+    unsigned ordinal = 0;
+    if (std::sscanf(line.c_str(), " LIBRARY %127s", name) == 1) {
+      *library = name;
+    } else if (line.find("EXPORTS") != std::string::npos) {
+      exports = true;
+    } else if (exports && std::sscanf(line.c_str(), " %127[A-Za-z0-9_] @%u", name, &ordinal) >= 1) {
+      out.push_back({ordinal, name});
+    }
+  }
+  return out;
+}
+
+struct Target {
+  const char* folder;
+  unsigned machine;
+};
+constexpr Target kTargets[] = {{"windows-x86", bench::pe::kMachineI386},
+                               {"windows-x64", bench::pe::kMachineAmd64}};
+
+struct Edition {
+  const char* dll;  // within dist/<target>/
+  const char* def;  // within the source tree
+  bool linked_to_driver;
+};
+constexpr Edition kEditions[] = {{"qdx/ridel.dll", "qdx/ridel.def", false},
+                                 {"sdt/ridel.dll", "sdt/ridel.def", true},
+                                 {"vantrel/vantrel.dll", "vantrel/vantrel.def", false}};
+
+// What a DLL may import: the system, and for the SDT edition the driver and decoder.
+const std::set<std::string> kSystem = {"kernel32.dll", "user32.dll", "msvcrt.dll"};
+
+std::string dist(const std::string& target, const std::string& file) {
+  return std::string(RIDEL_SOURCE_DIR) + "/dist/" + target + "/" + file;
+}
+
+TEST(Audit, EditionsExportExactlyWhatTheirDefFilesFix) {
+  for (const Target& t : kTargets) {
+    for (const Edition& e : kEditions) {
+      SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      ASSERT_TRUE(image.ok) << "missing or not a PE file: run make dist";
+      EXPECT_EQ(image.machine, t.machine);
+      std::string library;
+      std::vector<bench::pe::Export> wanted =
+          def_exports(std::string(RIDEL_SOURCE_DIR) + "/" + e.def, &library);
+      ASSERT_FALSE(wanted.empty());
+      EXPECT_EQ(lower(image.export_name), lower(library));
+      std::vector<bench::pe::Export> got = image.exports;
+      if (std::all_of(wanted.begin(), wanted.end(), [](auto& x) { return x.ordinal == 0; })) {
+        for (auto& x : got) x.ordinal = 0;  // by name only: the linker numbers them
+      }
+      auto by_name = [](const bench::pe::Export& a, const bench::pe::Export& b) {
+        return a.name < b.name;
+      };
+      std::sort(wanted.begin(), wanted.end(), by_name);
+      std::sort(got.begin(), got.end(), by_name);
+      EXPECT_EQ(got, wanted);
+    }
+  }
+}
+
+TEST(Audit, LibrariesImportOnlyTheSystemAndTheirDriver) {
+  for (const Target& t : kTargets) {
+    for (const Edition& e : kEditions) {
+      SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      ASSERT_TRUE(image.ok);
+      std::set<std::string> driver_libraries;
+      for (const auto& [dll, names] : image.imports) {
+        const std::string name = lower(dll);
+        if (kSystem.count(name)) continue;
+        EXPECT_TRUE(e.linked_to_driver && (name == "sdtapi.dll" || name == "wltrs.dll"))
+            << "imports " << dll;
+        driver_libraries.insert(name);
+        for (const std::string& fn : names)
+          EXPECT_EQ(fn.find('@'), std::string::npos) << "decorated import " << fn;
+      }
+      if (e.linked_to_driver) {
+        EXPECT_EQ(driver_libraries, (std::set<std::string>{"sdtapi.dll", "wltrs.dll"}));
+        std::vector<std::string> driver = image.imports.count("sdtapi.dll")
+                                              ? image.imports.at("sdtapi.dll")
+                                              : std::vector<std::string>{};
+        std::sort(driver.begin(), driver.end());
+        EXPECT_EQ(driver, (std::vector<std::string>{
+                              "SDT_ClosePort", "SDT_GetSAMID", "SDT_GetSAMStatus",
+                              "SDT_OpenPort", "SDT_ReadBaseMsg", "SDT_ReadMngInfo",
+                              "SDT_ReadNewAppMsg", "SDT_SelectIDCard", "SDT_StartFindIDCard"}));
+      }
+    }
+  }
+}
+
+TEST(Audit, VantrelCarriesItsStringTable) {
+  for (const Target& t : kTargets) {
+    const bench::pe::Image image = bench::pe::read(dist(t.folder, "vantrel/vantrel.dll"));
+    ASSERT_TRUE(image.ok) << t.folder;
+    const auto& types = image.resource_types;
+    EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceString), types.end())
+        << t.folder;
+  }
+}
+
+TEST(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
+  for (const Target& t : kTargets) {
+    for (const char* dll : {"simulator/sdtapi.dll", "simulator/stdapi.dll"}) {
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, dll));
+      ASSERT_TRUE(image.ok) << t.folder << "/" << dll;
+      EXPECT_EQ(image.machine, t.machine);
+      std::set<std::string> names;
+      for (const auto& x : image.exports) names.insert(x.name);
+      for (const char* entry : {"OpenPort", "ClosePort", "SetMaxRFByte", "GetCOMBaud",
+                                "SetCOMBaud", "ResetSAM", "GetSAMStatus", "GetSAMID",
+                                "GetSAMIDToStr", "StartFindIDCard", "SelectIDCard",
+                                "ReadBaseMsg", "ReadMngInfo", "ReadNewAppMsg"})
+        for (const char* prefix : {"QDX_", "SDT_"})
+          EXPECT_TRUE(names.count(std::string(prefix) + entry)) << dll << " " << prefix << entry;
+      EXPECT_TRUE(names.count("QDX_ANT"));
+    }
+    const bench::pe::Image decoder = bench::pe::read(dist(t.folder, "simulator/WltRS.dll"));
+    ASSERT_TRUE(decoder.ok);
+    EXPECT_TRUE(std::any_of(decoder.exports.begin(), decoder.exports.end(),
+                            [](const auto& x) { return x.name == "GetBmp"; }));
+  }
+}
+
+}  // namespace
