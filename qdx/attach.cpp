@@ -1,0 +1,88 @@
+// Load and unload: where the result files go, and the driver and decoder bound by name.
+#include <cstring>
+
+#include "platform/platform.h"
+#include "qdx/module.h"
+
+// ---- The operating system's load notifications --------------------------------------------------
+// The only system-specific code of the edition: it hands load and unload to attach() and detach().
+#if defined(_WIN32)
+namespace {
+constexpr unsigned long kProcessDetach = 0;
+constexpr unsigned long kProcessAttach = 1;
+}  // namespace
+
+extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* /*reserved*/) {
+  if (reason == kProcessAttach) qdx::attach();
+  if (reason == kProcessDetach) qdx::detach();
+  return 1;  // also when a library or an entry point is missing: the exports then fail alone
+}
+#else
+__attribute__((constructor)) static void on_load() { qdx::attach(); }
+__attribute__((destructor)) static void on_unload() { qdx::detach(); }
+#endif
+
+namespace qdx {
+namespace {
+
+// This edition's spelling of the decoder's file name.
+constexpr char kDecoderFile[] = "WltRs.dll";
+
+template <class Fn>
+void bind(Fn& slot, plat::Module library, const char* name) {
+  slot = reinterpret_cast<Fn>(plat::entry_point(library, name));
+}
+
+// Loads the driver and the decoder and looks up the sixteen entry points, in this order. A
+// library or name that is missing leaves its entries empty.
+void bind_driver_and_decoder() {
+  EntryPoints& e = setup.entry;
+  plat::Module driver = plat::load_library(drv::kUsbDriverFile);
+  setup.driver_library = driver;
+  bind(e.open_port, driver, "QDX_OpenPort");
+  bind(e.close_port, driver, "QDX_ClosePort");
+  bind(e.set_max_rf_byte, driver, "QDX_SetMaxRFByte");
+  bind(e.get_com_baud, driver, "QDX_GetCOMBaud");
+  bind(e.set_com_baud, driver, "QDX_SetCOMBaud");
+  bind(e.reset_sam, driver, "QDX_ResetSAM");
+  bind(e.get_sam_status, driver, "QDX_GetSAMStatus");
+  bind(e.get_sam_id, driver, "QDX_GetSAMID");
+  bind(e.get_sam_id_to_str, driver, "QDX_GetSAMIDToStr");
+  bind(e.start_find_id_card, driver, "QDX_StartFindIDCard");
+  bind(e.select_id_card, driver, "QDX_SelectIDCard");
+  bind(e.read_base_msg, driver, "QDX_ReadBaseMsg");
+  bind(e.read_mng_info, driver, "QDX_ReadMngInfo");
+  bind(e.read_new_app_msg, driver, "QDX_ReadNewAppMsg");
+  bind(e.ant, driver, "QDX_ANT");
+
+  plat::Module decoder = plat::load_library(kDecoderFile);
+  setup.decoder_library = decoder;
+  bind(e.get_bmp, decoder, drv::kGetBmpName);
+}
+
+}  // namespace
+
+std::string output_folder_of(const std::string& executable_path) {
+  if (executable_path.size() >= kPathBuffer) return {};
+  return plat::folder_of(executable_path);
+}
+
+void attach() {
+  setup = Setup{};
+  session = Session{};
+  try {
+    const std::string folder = output_folder_of(plat::executable_path());
+    std::memcpy(setup.output_folder, folder.data(), folder.size());  // shorter than the buffer
+    bind_driver_and_decoder();
+  } catch (...) {
+    // Out of memory while loading: what is not set up stays empty, and the exports fail.
+  }
+}
+
+void detach() {
+  plat::free_library(setup.decoder_library);
+  plat::free_library(setup.driver_library);
+  setup = Setup{};
+}
+
+}  // namespace qdx

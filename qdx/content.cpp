@@ -1,0 +1,187 @@
+// Read_Content: the six content modes and the result files they write in the output folder.
+//
+//   mode 1  wz.txt (raw text record), xp.wlt, zp.wlt (raw photo), then zp.wlt decoded
+//   mode 2  wz.txt (raw text record), xp.wlt (raw photo)
+//   mode 3  NEWADDR.txt (raw appended address; empty when the card has none)
+//   mode 4  wz.txt (eight text lines), zp.wlt (raw photo), then zp.wlt decoded
+//   mode 5  IINSNDN.bin (28 bytes of management information)
+//   mode 6  <SAM number>.txt and <SAM number>.wlt as in mode 4, then the .wlt decoded
+//
+// Files are written in the order shown; the first one that fails ends the call with 0 and leaves
+// the later ones as they were.
+#include <cstdio>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/nation.h"
+#include "common/record.h"
+#include "common/sex.h"
+#include "qdx/module.h"
+
+namespace qdx {
+namespace {
+
+// ---- Result files -------------------------------------------------------------------------------
+
+// The full path of a result file; empty when there is no output folder.
+std::string result_path(std::string_view name) {
+  if (setup.output_folder[0] == '\0') return {};
+  return std::string(setup.output_folder).append(name);
+}
+
+// Creates or empties a file for writing bytes as they are; null when it cannot.
+std::FILE* create(const std::string& path) {
+  return path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+}
+
+// Writes `size` bytes as one block; nothing to write counts as written.
+bool write_block(std::FILE* file, const unsigned char* data, std::size_t size) {
+  return size == 0 || std::fwrite(data, size, 1, file) == 1;
+}
+
+bool write_raw(const std::string& path, const unsigned char* data, std::size_t size) {
+  std::FILE* file = create(path);
+  if (!file) return false;
+  const bool written = write_block(file, data, size);
+  std::fclose(file);
+  return written;
+}
+
+// Has the decoder turn a photo file into a bitmap beside it. The interface selector is 1 for
+// every port.
+bool decode(std::string photo_path) {
+  return call(setup.entry.get_bmp, photo_path.data(), drv::kSelectorSerial) == drv::kDecodeOk;
+}
+
+// ---- The text lines of modes 4 and 6 ------------------------------------------------------------
+
+// Line ends are CR LF on every platform, so the file's bytes are the same everywhere.
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kYear = "\xC4\xEA";   // 年
+constexpr std::string_view kMonth = "\xD4\xC2";  // 月
+constexpr std::string_view kDay = "\xC8\xD5";    // 日
+
+// The card holder's fields as eight lines: each field's characters converted as they stand,
+// padding kept; sex and nation as words; the birth date as year年month月day日; the validity as
+// year.month.day-year.month.day.
+std::string text_lines(rec::Bytes record) {
+  const auto field = [&](rec::Field f) { return rec::qdx_text(record, rec::span(f)); };
+  const auto part = [&](rec::Span s) { return rec::qdx_text(record, s); };
+  const std::optional<int> nation_code = nation::whole_decimal(field(rec::Field::Nation));
+  const rec::DateParts birth = rec::date_parts(rec::Field::Birth);
+  const rec::DateParts from = rec::date_parts(rec::Field::ValidFrom);
+  const rec::DateParts to = rec::date_parts(rec::Field::ValidTo);
+
+  std::string out;
+  const auto line = [&](std::initializer_list<std::string_view> pieces) {
+    for (std::string_view piece : pieces) out += piece;
+    out += kLineEnd;
+  };
+  line({field(rec::Field::Name)});
+  line({sex::word(field(rec::Field::Sex))});
+  line({nation_code ? nation::qdx_name(*nation_code) : ""});
+  line({part(birth.year), kYear, part(birth.month), kMonth, part(birth.day), kDay});
+  line({field(rec::Field::Address)});
+  line({field(rec::Field::IdNumber)});
+  line({field(rec::Field::Authority)});
+  line({part(from.year), ".", part(from.month), ".", part(from.day), "-", part(to.year), ".",
+        part(to.month), ".", part(to.day)});
+  return out;
+}
+
+// Modes 4 and 6: the text lines, then the raw photo, then the photo decoded. Only the file's
+// creation decides for the text file; its line writes are not checked.
+bool write_text_and_photo(const std::string& text_path, const std::string& photo_path,
+                          std::size_t identity_size, std::size_t photo_size) {
+  std::FILE* text = create(text_path);
+  if (!text) return false;
+  const std::string lines = text_lines({records.identity, identity_size});
+  std::fwrite(lines.data(), lines.size(), 1, text);
+  std::fclose(text);
+  return write_raw(photo_path, records.photo, photo_size) && decode(photo_path);
+}
+
+// ---- The modes ----------------------------------------------------------------------------------
+
+// Modes 1, 2, 4 and 6. A driver refusal touches no file.
+int base_message_files(int mode) {
+  if (!read_base_message()) return 0;
+  const std::size_t identity = bounded(records.identity_length, sizeof records.identity);
+  const std::size_t photo = bounded(records.photo_length, sizeof records.photo);
+  switch (mode) {
+    case 1: {
+      const std::string photo_path = result_path(kPhotoFile);
+      return write_raw(result_path(kTextFile), records.identity, identity) &&
+             write_raw(result_path(kSecondPhotoFile), records.photo, photo) &&
+             write_raw(photo_path, records.photo, photo) && decode(photo_path);
+    }
+    case 2:
+      return write_raw(result_path(kTextFile), records.identity, identity) &&
+             write_raw(result_path(kSecondPhotoFile), records.photo, photo);
+    case 4:
+      return write_text_and_photo(result_path(kTextFile), result_path(kPhotoFile), identity,
+                                  photo);
+    default: {  // 6: the files are named after the SAM number that the first open read
+      const std::string sam = std::to_string(session.sam_number);
+      return write_text_and_photo(result_path(sam + ".txt"), result_path(sam + ".wlt"), identity,
+                                  photo);
+    }
+  }
+}
+
+// Mode 3. A card without an appended address leaves the file empty.
+int appended_address_file() {
+  const int status = call(setup.entry.read_new_app_msg, session.port, records.appended_address,
+                          &records.appended_address_length, kFlag);
+  if (status != drv::kOk && status != drv::kNoAppendedAddress) return 0;
+  std::FILE* file = create(result_path(kAppendedAddressFile));
+  if (!file) return 0;
+  const bool written =
+      status == drv::kNoAppendedAddress ||
+      write_block(file, records.appended_address,
+                  bounded(records.appended_address_length, sizeof records.appended_address));
+  std::fclose(file);
+  return written;
+}
+
+// Mode 5.
+int management_info_file() {
+  if (call(setup.entry.read_mng_info, session.port, records.management_info, kFlag) != drv::kOk)
+    return 0;
+  return write_raw(result_path(kManagementInfoFile), records.management_info,
+                   sizeof records.management_info);
+}
+
+int read_content(int mode) {
+  if (!session.open) return 0;
+  switch (mode) {
+    case 1:
+    case 2:
+    case 4:
+    case 6:
+      return base_message_files(mode);
+    case 3:
+      return appended_address_file();
+    case 5:
+      return management_info_file();
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+}  // namespace qdx
+
+extern "C" {
+
+int WINAPI Read_Content(int mode) {
+  return qdx::guarded([&] { return qdx::read_content(mode); });
+}
+int WINAPI QDX_Read_Content(int mode) { return Read_Content(mode); }
+int WINAPI TC_Read_Content(int mode) { return Read_Content(mode); }
+// The second argument is not used: the files go to the same folder.
+int WINAPI TC_Read_Content_Path(int mode, int) { return Read_Content(mode); }
+
+}  // extern "C"

@@ -1,0 +1,135 @@
+// The QDX edition's module-wide state, from load to unload: what attach sets up (the output
+// folder and the driver's and decoder's entry points), the port session, and the record buffers
+// that the reads share. Everything here is plain data, zero at load; one thread at a time uses it.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+#include "driver/sdtapi.h"
+#include "platform/abi.h"
+
+// The exports, declared once in the public header and exported from here.
+#define RIDEL_QDX_API RIDEL_EXPORT
+#include "include/ridel_qdx.h"
+
+namespace qdx {
+
+// ---- Set up at attach (attach.cpp) --------------------------------------------------------------
+
+// The executable's path is taken into a buffer of this size: at most 260 characters of it.
+inline constexpr std::size_t kPathBuffer = 261;
+
+// The driver's and decoder's entry points, in binding order; empty where a library or name was
+// not found.
+struct EntryPoints {
+  drv::OpenPortFn open_port;
+  drv::ClosePortFn close_port;
+  drv::SetMaxRFByteFn set_max_rf_byte;
+  drv::GetCOMBaudFn get_com_baud;
+  drv::SetCOMBaudFn set_com_baud;
+  drv::ResetSAMFn reset_sam;
+  drv::GetSAMStatusFn get_sam_status;
+  drv::GetSAMIDFn get_sam_id;
+  drv::GetSAMIDToStrFn get_sam_id_to_str;
+  drv::StartFindIDCardFn start_find_id_card;
+  drv::SelectIDCardFn select_id_card;
+  drv::ReadBaseMsgFn read_base_msg;
+  drv::ReadMngInfoFn read_mng_info;
+  drv::ReadNewAppMsgFn read_new_app_msg;
+  drv::AntFn ant;
+  drv::GetBmpFn get_bmp;
+};
+
+struct Setup {
+  // The folder of the process's executable, ending in a separator, zero-terminated. Empty when it
+  // is unknown or the path does not fit the path buffer: then no result file can be written.
+  char output_folder[kPathBuffer];
+  EntryPoints entry;
+  void* driver_library;   // plat::Module; null when it did not load
+  void* decoder_library;
+};
+inline constinit Setup setup{};
+
+// Runs when the library is loaded into a process, and when it is unloaded.
+void attach();
+void detach();
+
+// The output folder for an executable's path: its folder part, or empty when the path is empty,
+// has no folder or is longer than the path buffer holds (a cut path would name a wrong folder).
+std::string output_folder_of(const std::string& executable_path);
+
+// Result file names in the output folder.
+inline constexpr const char kTextFile[] = "wz.txt";
+inline constexpr const char kPhotoFile[] = "zp.wlt";
+inline constexpr const char kSecondPhotoFile[] = "xp.wlt";
+inline constexpr const char kAppendedAddressFile[] = "NEWADDR.txt";
+inline constexpr const char kManagementInfoFile[] = "IINSNDN.bin";
+
+// ---- The port session (session.cpp) -------------------------------------------------------------
+
+struct Session {
+  int port;         // the port of the last open that passed both driver checks
+  bool open;        // set by the first open that read the SAM ID; nothing clears it
+  int sam_number;   // the fourth group of the SAM ID, names the mode-6 files
+};
+inline constinit Session session{};
+
+// The open of InitComm, also used by QDX_Ant to reopen.
+int open_port(int port);
+int close_port();
+
+// The SAM number in a SAM ID string such as "0511-20180418-0000036512-0000123456": the value of
+// the fourth dash-separated group (wrapping in 32 bits), ending at its first non-digit. Reads at
+// most the 40 bytes of the buffer.
+inline constexpr std::size_t kSamIdBytes = 40;
+int sam_number_of(const char (&sam_id)[kSamIdBytes]);
+
+// ---- The card's records (content.cpp fills and writes them) -------------------------------------
+
+struct Records {
+  unsigned char identity[drv::kIdentityBytes];
+  unsigned int identity_length;
+  unsigned char photo[drv::kPhotoBytes];
+  unsigned int photo_length;
+  unsigned char appended_address[drv::kAppendedAddressBytes];
+  unsigned int appended_address_length;
+  unsigned char management_info[drv::kManagementInfoBytes];
+};
+inline constinit Records records{};
+
+// Reads the base message into `records` on the session's port; true on the driver's success.
+bool read_base_message();
+
+// A length that the driver reported, bounded by the buffer it was given: never copy or write more
+// than the buffer holds.
+constexpr std::size_t bounded(unsigned int reported, std::size_t capacity) {
+  return std::min<std::size_t>(reported, capacity);
+}
+
+// ---- Calling the driver -------------------------------------------------------------------------
+
+// What a call of an entry point that is not bound gives: no status any caller takes for success.
+inline constexpr int kNotBound = -1;
+
+// Calls an entry point, or gives kNotBound without calling when it is empty.
+template <class Fn, class... Args>
+int call(Fn fn, Args... args) {
+  return fn ? fn(args...) : kNotBound;
+}
+
+// The driver flag argument of every driver call.
+inline constexpr int kFlag = 0;
+
+// Runs an export's body; a C++ exception never leaves the library: it gives 0.
+template <class Body>
+int guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace qdx
