@@ -12,9 +12,11 @@ constexpr unsigned long kProcessDetach = 0;
 constexpr unsigned long kProcessAttach = 1;
 }  // namespace
 
-extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* /*reserved*/) {
+extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* reserved) {
   if (reason == kProcessAttach) qdx::attach();
-  if (reason == kProcessDetach) qdx::detach();
+  // When the whole process ends (reserved set) the system unloads every library itself; freeing
+  // them from here then could touch one already gone.
+  if (reason == kProcessDetach && reserved == nullptr) qdx::detach();
   return 1;  // also when a library or an entry point is missing: the exports then fail alone
 }
 #else
@@ -68,8 +70,6 @@ std::string output_folder_of(const std::string& executable_path) {
 }
 
 void attach() {
-  setup = Setup{};
-  session = Session{};
   try {
     const std::string folder = output_folder_of(plat::executable_path());
     std::memcpy(setup.output_folder, folder.data(), folder.size());  // shorter than the buffer
@@ -82,7 +82,7 @@ void attach() {
 void detach() {
   plat::free_library(setup.decoder_library);
   plat::free_library(setup.driver_library);
-  setup = Setup{};
+  setup = Setup{};  // no entry point of a freed library stays behind
 }
 
 }  // namespace qdx

@@ -95,9 +95,9 @@ std::string text_lines(rec::Bytes record) {
 // creation decides for the text file; its line writes are not checked.
 bool write_text_and_photo(const std::string& text_path, const std::string& photo_path,
                           std::size_t identity_size, std::size_t photo_size) {
+  const std::string lines = text_lines({records.identity, identity_size});
   std::FILE* text = create(text_path);
   if (!text) return false;
-  const std::string lines = text_lines({records.identity, identity_size});
   std::fwrite(lines.data(), lines.size(), 1, text);
   std::fclose(text);
   return write_raw(photo_path, records.photo, photo_size) && decode(photo_path);

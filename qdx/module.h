@@ -9,6 +9,7 @@
 
 #include "driver/sdtapi.h"
 #include "platform/abi.h"
+#include "platform/platform.h"
 
 // The exports, declared once in the public header and exported from here.
 #define RIDEL_QDX_API RIDEL_EXPORT
@@ -47,8 +48,8 @@ struct Setup {
   // is unknown or the path does not fit the path buffer: then no result file can be written.
   char output_folder[kPathBuffer];
   EntryPoints entry;
-  void* driver_library;   // plat::Module; null when it did not load
-  void* decoder_library;
+  plat::Module driver_library;   // null when it did not load
+  plat::Module decoder_library;
 };
 inline constinit Setup setup{};
 
