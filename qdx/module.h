@@ -23,7 +23,7 @@ namespace qdx {
 inline constexpr std::size_t kPathBuffer = 261;
 
 // The driver's and decoder's entry points, in binding order; empty where a library or name was
-// not found.
+// not found. SetMaxRFByte, GetCOMBaud, SetCOMBaud, ResetSAM and GetSAMID are bound but not called.
 struct EntryPoints {
   drv::OpenPortFn open_port;
   drv::ClosePortFn close_port;
