@@ -1,0 +1,107 @@
+/* ridel.dll, SDT edition: finds the card reader on a USB port (1001 to 1016, then the port the
+ * application names), selects the identity card on it, reads the card and hands the holder's
+ * fields out one by one. Reads also write result files into the folder of the application's
+ * executable:
+ *
+ *   read type 1  wx.txt (the ten fields as text lines, CR LF), wz.txt (raw text record),
+ *                zp.wlt and pic.wlt (raw photo), zp.bmp (decoded photo)
+ *   read type 2  wx.txt (the ten fields as text lines, LF alone), wz.txt
+ *   read type 3  NewAdd.txt (raw appended-address message), NewAdd1.txt (the appended address
+ *                as text)
+ *   read type 4  nothing: only checks that the management information can be read
+ *   read type 5  as read type 1 without decoding the photo (no zp.bmp)
+ *
+ * Text is in the system's ANSI code page (GBK on Chinese Windows). Call from one thread at a
+ * time: OpenComm, SelectCard, ReadBaseInfo, the getters, ..., CloseComm. Results other than
+ * those below are the reader driver's own status codes, handed on unchanged. */
+#ifndef RIDEL_SDT_H
+#define RIDEL_SDT_H
+
+#ifndef WINAPI
+#if defined(_WIN32)
+#define WINAPI __stdcall
+#else
+#define WINAPI
+#endif
+#endif
+
+/* Marks the declarations below; the library itself defines it to export them. */
+#ifndef RIDEL_SDT_API
+#define RIDEL_SDT_API
+#endif
+
+/* Results of the library's own. */
+#define RIDEL_SDT_OK 1
+#define RIDEL_SDT_NONE 0              /* SelectCard: no card; ReadBaseInfo: unknown read type */
+#define RIDEL_SDT_FILE_FAILED (-8)    /* a result file that the read needs cannot be written */
+#define RIDEL_SDT_DRIVER_FAILED (-10) /* the reader driver reported status 1 */
+#define RIDEL_SDT_DECODE_FAILED (-11) /* the photo decoder failed without a code of its own */
+/* The photo decoder's own failure codes, handed on by ReadBaseInfo(1). */
+#define RIDEL_SDT_DECODER_FIRST_CODE (-6)
+#define RIDEL_SDT_DECODER_LAST_CODE (-1)
+
+/* Read types of ReadBaseInfo. */
+#define RIDEL_SDT_READ_WITH_BITMAP 1
+#define RIDEL_SDT_READ_TEXT 2
+#define RIDEL_SDT_READ_APPENDED_ADDRESS 3
+#define RIDEL_SDT_READ_MANAGEMENT_INFO 4
+#define RIDEL_SDT_READ_WITH_PHOTO 5
+
+/* A getter buffer of this many bytes holds every value, its zero byte included. */
+#define RIDEL_SDT_VALUE_BUFFER 134
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* 1: a reader answers and its port is now current; -10 or the driver's status: none was
+ * found, the open of `port`, tried last, failed. */
+RIDEL_SDT_API int WINAPI OpenComm(int port);
+
+/* 1: the current port is closed; -10 or the driver's status: failed. */
+RIDEL_SDT_API int WINAPI CloseComm(void);
+
+/* 1: a card was found and selected; 0: no card on the reader; -10 or the driver's status:
+ * failed. */
+RIDEL_SDT_API int WINAPI SelectCard(void);
+
+/* 1: read type `read_type` (1 to 5, see above) is read and its files written; 0: unknown read
+ * type; -8: a required result file cannot be written; read type 1 only: -1 to -6 or -11, the
+ * photo could not be decoded; -10 or the driver's status: the driver failed. */
+RIDEL_SDT_API int WINAPI ReadBaseInfo(int read_type);
+
+/* 1: the SAM's identity, in the driver's own form and size, is in `id`; 0: failed. */
+RIDEL_SDT_API int WINAPI GetSamID(unsigned char* id);
+
+/* The getters copy one value of the last card read, zero-terminated, into `text` and return
+ * its length in bytes (0 for an empty value or a null `text`); they never fail. */
+
+/* Address, at most 70 bytes. */
+RIDEL_SDT_API int WINAPI GetAddr(char* text);
+/* Validity start as YYYY-MM-DD, at most 18 bytes. */
+RIDEL_SDT_API int WINAPI GetBegin(char* text);
+/* Name, at most 30 bytes. */
+RIDEL_SDT_API int WINAPI GetName(char* text);
+/* Sex as a word (male, female, unknown), at most 4 bytes. */
+RIDEL_SDT_API int WINAPI GetSex(char* text);
+/* Nation name, at most 10 bytes. */
+RIDEL_SDT_API int WINAPI GetFolk(char* text);
+/* ID number, at most 36 bytes. */
+RIDEL_SDT_API int WINAPI GetIDNum(char* text);
+/* Issuing authority, at most 30 bytes. */
+RIDEL_SDT_API int WINAPI GetDep(char* text);
+/* Birth date as YYYY-MM-DD, at most 18 bytes. */
+RIDEL_SDT_API int WINAPI GetBirth(char* text);
+/* Validity end as YYYY-MM-DD (or the card's text for no end), at most 18 bytes. */
+RIDEL_SDT_API int WINAPI GetEnd(char* text);
+/* Appended address of the last read type 3, at most 70 bytes. */
+RIDEL_SDT_API int WINAPI GetNewAddr(char* text);
+/* Full path of zp.bmp from the last read type 1 that reached the decoder (empty when decoding
+ * failed), at most 133 bytes. */
+RIDEL_SDT_API int WINAPI GetPicPath(char* text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RIDEL_SDT_H */

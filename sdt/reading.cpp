@@ -1,0 +1,182 @@
+// Card selection and reading. A base-message read converts the card's fields for display into
+// the field store before it writes any file, so that the getters see the new card even when a
+// file then fails.
+#include <algorithm>
+#include <cstring>
+
+#include "common/record.h"
+#include "common/sex.h"
+#include "driver/sdt_imports.h"
+#include "sdt/edition.h"
+#include "sdt/files.h"
+
+namespace sdt {
+namespace {
+
+// The result files, in the output folder.
+constexpr char kFieldsFile[] = "wx.txt";       // the field store as text lines
+constexpr char kRecordFile[] = "wz.txt";       // the Identity record as the driver returned it
+constexpr char kPhotoFile[] = "zp.wlt";        // the Photo record, handed to the decoder
+constexpr char kPhotoCopyFile[] = "pic.wlt";   // a second copy of it
+constexpr char kBitmapFile[] = "zp.bmp";       // written by the decoder beside zp.wlt
+constexpr char kMessageFile[] = "NewAdd.txt";  // the appended-address message as returned
+constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended address as text
+
+// What a base-message read writes beyond wx.txt and wz.txt.
+enum class Photo { None, Raw, Decoded };
+
+// A length the driver reported, never more than the buffer it wrote into.
+std::size_t bounded(unsigned int reported, std::size_t buffer) {
+  return std::min<std::size_t>(reported, buffer);
+}
+
+// A date with a dash put at byte 4 and then at byte 7, so that YYYYMMDD becomes YYYY-MM-DD; a
+// position beyond the end puts its dash at the end.
+std::string dashed(std::string date) {
+  for (std::size_t at : {std::size_t{4}, std::size_t{7}})
+    date.insert(std::min(at, date.size()), 1, '-');
+  return date;
+}
+
+// The nation name of the text's leading decimal number; the empty text for entry 0, for a code
+// that the table does not hold and before OpenComm has filled the table.
+std::string nation_name(const State& s, const std::string& code_text) {
+  const int code = nation::leading_decimal(code_text);
+  if (code < 0 || code >= nation::kSdtEntries || !s.nations[code]) return {};
+  return s.nations[code];
+}
+
+Card convert(const State& s, rec::Bytes record) {
+  auto field = [&](rec::Field f) { return rec::sdt_text(record, rec::span(f)); };
+  Card card;
+  card.name = field(rec::Field::Name);
+  card.sex = sex::word(field(rec::Field::Sex));
+  card.nation = nation_name(s, field(rec::Field::Nation));
+  card.birth = dashed(field(rec::Field::Birth));
+  card.address = field(rec::Field::Address);
+  card.id_number = field(rec::Field::IdNumber);
+  card.authority = field(rec::Field::Authority);
+  card.valid_from = dashed(field(rec::Field::ValidFrom));
+  card.valid_to = dashed(field(rec::Field::ValidTo));
+  return card;
+}
+
+// The ten lines of wx.txt, each ended by `line_end`.
+std::string fields_text(const FieldStore& store, const char* line_end) {
+  const Card& c = store.card;
+  std::string text;
+  for (const std::string* value :
+       {&c.name, &c.sex, &c.nation, &c.birth, &c.address, &c.id_number, &c.authority,
+        &c.valid_from, &c.valid_to, &store.appended_address}) {
+    text += *value;
+    text += line_end;
+  }
+  return text;
+}
+
+// The decoder's result as this edition reports it: its own failure codes -1 to -6 pass, every
+// other failure is -11.
+int decoder_result(int decoded) {
+  if (decoded == drv::kDecodeOk) return RIDEL_SDT_OK;
+  if (decoded >= RIDEL_SDT_DECODER_FIRST_CODE && decoded <= RIDEL_SDT_DECODER_LAST_CODE)
+    return decoded;
+  return RIDEL_SDT_DECODE_FAILED;
+}
+
+// Read types 1, 2 and 5. wx.txt and pic.wlt are skipped when they cannot be written; wz.txt and
+// zp.wlt are required.
+int read_base_message(Photo photo) {
+  State& s = state();
+  unsigned char text[kTextBufferBytes] = {};
+  unsigned char photo_bytes[kPhotoBufferBytes] = {};
+  unsigned int text_length = 0;
+  unsigned int photo_length = 0;
+  const int status =
+      SDT_ReadBaseMsg(s.port, text, &text_length, photo_bytes, &photo_length, kDriverFlag);
+  if (status != drv::kOk) return failure_of(status);
+
+  s.store.card = convert(s, {text, sizeof text});
+
+  const std::optional<std::string> folder = output_folder();
+  if (!folder) return RIDEL_SDT_FILE_FAILED;
+  // Read type 2 ends its lines with a line feed alone, the others with CR LF.
+  write_file(*folder + kFieldsFile, fields_text(s.store, photo == Photo::None ? "\n" : "\r\n"));
+  if (!write_file(*folder + kRecordFile, text, bounded(text_length, sizeof text)))
+    return RIDEL_SDT_FILE_FAILED;
+  if (photo == Photo::None) return RIDEL_SDT_OK;
+
+  const std::size_t photo_size = bounded(photo_length, sizeof photo_bytes);
+  std::string photo_path = *folder + kPhotoFile;
+  if (!write_file(photo_path, photo_bytes, photo_size)) return RIDEL_SDT_FILE_FAILED;
+  write_file(*folder + kPhotoCopyFile, photo_bytes, photo_size);
+  if (photo == Photo::Raw) return RIDEL_SDT_OK;
+
+  std::string bitmap_path = *folder + kBitmapFile;
+  const int decoded = GetBmp(photo_path.data(), drv::decoder_selector(s.port));
+  s.store.photo_path = decoded == drv::kDecodeOk ? std::move(bitmap_path) : std::string();
+  return decoder_result(decoded);
+}
+
+// Read type 3. NewAdd1.txt is skipped when it cannot be written; NewAdd.txt is required.
+int read_appended_address() {
+  State& s = state();
+  // Cleared first, so that a short message never carries bytes of an earlier call into the
+  // address.
+  std::memset(s.message, 0, sizeof s.message);
+  unsigned int length = 0;
+  const int status = SDT_ReadNewAppMsg(s.port, s.message, &length, kDriverFlag);
+  if (status != drv::kOk) return failure_of(status);
+
+  s.store.appended_address = rec::sdt_text({s.message, sizeof s.message}, rec::kAppendedAddress);
+
+  const std::optional<std::string> folder = output_folder();
+  if (!folder) return RIDEL_SDT_FILE_FAILED;
+  write_file(*folder + kAppendedAddressFile, s.store.appended_address);
+  if (!write_file(*folder + kMessageFile, s.message, bounded(length, sizeof s.message)))
+    return RIDEL_SDT_FILE_FAILED;
+  return RIDEL_SDT_OK;
+}
+
+// Read type 4: only the driver's result; the information stays in the message buffer.
+int read_management_info() {
+  State& s = state();
+  return result_of(SDT_ReadMngInfo(s.port, s.message, kDriverFlag));
+}
+
+int read(int read_type) {
+  switch (read_type) {
+    case RIDEL_SDT_READ_WITH_BITMAP:
+      return read_base_message(Photo::Decoded);
+    case RIDEL_SDT_READ_TEXT:
+      return read_base_message(Photo::None);
+    case RIDEL_SDT_READ_APPENDED_ADDRESS:
+      return read_appended_address();
+    case RIDEL_SDT_READ_MANAGEMENT_INFO:
+      return read_management_info();
+    case RIDEL_SDT_READ_WITH_PHOTO:
+      return read_base_message(Photo::Raw);
+    default:
+      return RIDEL_SDT_NONE;
+  }
+}
+
+}  // namespace
+}  // namespace sdt
+
+// Finds a card and, once one is found, selects it.
+extern "C" RIDEL_EXPORT int WINAPI SelectCard() {
+  sdt::State& s = sdt::state();
+  const int found = SDT_StartFindIDCard(s.port, s.message, sdt::kDriverFlag);
+  if (found == drv::kFindNothing) return RIDEL_SDT_NONE;
+  if (found != drv::kCardFound) return sdt::failure_of(found);
+  return sdt::result_of(SDT_SelectIDCard(s.port, s.message, sdt::kDriverFlag));
+}
+
+extern "C" RIDEL_EXPORT int WINAPI ReadBaseInfo(int read_type) {
+  try {
+    return sdt::read(read_type);
+  } catch (...) {
+    // Only memory can run out here, while the texts are built: no result was produced.
+    return RIDEL_SDT_FILE_FAILED;
+  }
+}
