@@ -24,6 +24,8 @@ std::string build_path(std::string_view relative);
 // Bytes of a file, empty when it cannot be read; whether it exists.
 Bytes read_file(const std::string& path);
 bool write_file(const std::string& path, const Bytes& bytes);
+// Whether a file has the hidden attribute (Windows); always false elsewhere, where there is none.
+bool file_hidden(const std::string& path);
 // Text from bytes, for comparing GBK text written as byte arrays: text({0xBA, 0xBA}).
 std::string text(std::initializer_list<unsigned char> bytes);
 Bytes bytes(std::string_view text);
