@@ -1,0 +1,160 @@
+// The getters, which copy one part of the field store into the caller's buffer, and the setters,
+// which fill the store from a saved record, a saved photo or an appended-address message.
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "common/nation.h"
+#include "include/vantrel.h"
+#include "vantrel/error_log.h"
+#include "vantrel/reader.h"
+#include "vantrel/result_files.h"
+#include "vantrel/strings.h"
+
+namespace vantrel {
+namespace {
+
+// Sex names are read into 5 bytes, nation names into 9: room for the longest name and a zero.
+constexpr int kSexNameRoom = 5;
+constexpr int kNationNameRoom = 9;
+constexpr char kNoSexName[] = "\xCE\xDE";  // 无, for a sex code without a name
+
+// The buffer contract: the first `size` bytes are zeroed, then at most `limit` bytes of the value
+// are copied, without a terminator. Returns the count copied, or -1 for a buffer that cannot be
+// written at all (null, or a size below 1), which is left untouched.
+int copy_out(std::string_view value, char* buffer, int size, int limit) {
+  if (!buffer || size <= 0) return -1;
+  std::memset(buffer, 0, static_cast<std::size_t>(size));
+  const int n = std::clamp(limit, 0, static_cast<int>(value.size()));
+  if (n > 0) std::memcpy(buffer, value.data(), static_cast<std::size_t>(n));
+  return n;
+}
+
+// The whole value's length when it fit, else 0; 0 as well when there was nothing to copy.
+int whole_or_zero(std::string_view value, int copied) {
+  return copied == static_cast<int>(value.size()) ? copied : 0;
+}
+
+int text_getter(rec::Field field, char* buffer, int size) {
+  const std::string_view text = reader().store.slot_text(field);
+  return whole_or_zero(text, copy_out(text, buffer, size, size));
+}
+
+int get_sex(char* buffer, int size) {
+  const FieldStore& store = reader().store;
+  if (store.slot_text(rec::Field::Name).empty()) return 0;  // no card: the buffer as it was
+  // Two characters read as a number: -9 to 99, none of them beside another text's id.
+  const int code = nation::leading_decimal(store.slot_text(rec::Field::Sex));
+  std::string name = load_text(kSexNames + code, kSexNameRoom);
+  if (name.empty()) name = kNoSexName;
+  const int n = copy_out(name, buffer, size, size);
+  // A name cut to fit still counts, unless not even one double-byte character fit.
+  return n < 2 ? 0 : n;
+}
+
+int get_nation(char* buffer, int size) {
+  // Two characters read as a number: -9 to 99, none of them beside another text's id.
+  const int code = nation::leading_decimal(reader().store.slot_text(rec::Field::Nation));
+  const std::string name = load_text(kNationNames + code, kNationNameRoom);
+  return whole_or_zero(name, copy_out(name, buffer, size, size));
+}
+
+int get_photo(char* buffer, int size) {
+  const std::span<const unsigned char> photo = reader().store.photo();
+  const std::string_view bytes(reinterpret_cast<const char*>(photo.data()), photo.size());
+  return whole_or_zero(bytes, copy_out(bytes, buffer, size, size));
+}
+
+// One byte of the buffer is held back, so a text exactly as long as the buffer does not fit.
+// The store keeps a single appended address, which indexes 1 to 4 all give.
+int get_appended_address(int index, char* buffer, int size) {
+  const bool known_index = index != 0 && static_cast<unsigned>(index) <= 4;
+  const std::string_view text =
+      known_index ? reader().store.appended_address() : std::string_view();
+  return whole_or_zero(text, copy_out(text, buffer, size, size - 1));
+}
+
+int set_base_data(const char* path) {
+  if (!path) return 0;
+  plat::File file = plat::open_file(path, false, plat::Share::Read);
+  if (!file.is_open()) {
+    log_error(kMsgOpenFile, static_cast<int>(plat::last_error()), "");
+    return 0;
+  }
+  unsigned char record[drv::kIdentityBytes + 1] = {};
+  const std::size_t count = file.read(record, drv::kIdentityBytes);
+  file.close();
+  return reader().store.set_base_data(record, count) ? 1 : 0;
+}
+
+int set_photo_data(const char* path) {
+  if (!path) return 0;
+  std::vector<unsigned char> bitmap(FieldStore::kBitmapBytes);
+  std::size_t count = 0;
+  const int result = decode_photo(path, bitmap.data(), bitmap.size(), &count, true);
+  if (result != drv::kDecodeOk) return result;
+  return reader().store.set_photo(bitmap.data(), count) ? 1 : 0;
+}
+
+int set_appended_address(const unsigned char* data, int length) {
+  if (!data || length < 0) return 0;
+  return reader().store.set_appended_address(data, static_cast<std::size_t>(length)) ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace vantrel
+
+using namespace vantrel;
+using rec::Field;
+
+extern "C" {
+
+RIDEL_EXPORT int WINAPI GetPeopleName(char* buffer, int size) {
+  return text_getter(Field::Name, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetPeopleSex(char* buffer, int size) {
+  return shielded([=] { return get_sex(buffer, size); });
+}
+RIDEL_EXPORT int WINAPI GetPeopleNation(char* buffer, int size) {
+  return shielded([=] { return get_nation(buffer, size); });
+}
+RIDEL_EXPORT int WINAPI GetPeopleBirthday(char* buffer, int size) {
+  return text_getter(Field::Birth, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetPeopleAddress(char* buffer, int size) {
+  return text_getter(Field::Address, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetPeopleIDCode(char* buffer, int size) {
+  return text_getter(Field::IdNumber, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetDepartment(char* buffer, int size) {
+  return text_getter(Field::Authority, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetStartDate(char* buffer, int size) {
+  return text_getter(Field::ValidFrom, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetEndDate(char* buffer, int size) {
+  return text_getter(Field::ValidTo, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetReserve(char* buffer, int size) {
+  return text_getter(Field::Reserved, buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetPhotoBMP(char* buffer, int size) {
+  return get_photo(buffer, size);
+}
+RIDEL_EXPORT int WINAPI GetAppAddress(int index, char* buffer, int size) {
+  return get_appended_address(index, buffer, size);
+}
+
+RIDEL_EXPORT int WINAPI SetBaseData(const char* path) {
+  return shielded([=] { return set_base_data(path); });
+}
+RIDEL_EXPORT int WINAPI SetPhotoData(const char* path) {
+  return shielded([=] { return set_photo_data(path); });
+}
+RIDEL_EXPORT int WINAPI SetAppAddress(const unsigned char* data, int length) {
+  return set_appended_address(data, length);
+}
+
+}  // extern "C"

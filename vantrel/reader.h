@@ -1,0 +1,72 @@
+// The reader object: the one piece of module-wide state that every export works on.
+#pragma once
+
+#include "driver/sdtapi.h"
+#include "platform/platform.h"
+#include "vantrel/field_store.h"
+
+namespace vantrel {
+
+// The current port number while no port is open.
+inline constexpr int kNoPort = 1000;
+// Room for the output folder, its terminating zero included.
+inline constexpr int kFolderRoom = 2561;
+
+// The driver library's entry points, looked up by name; nullptr where a name is missing or no
+// driver library is loaded.
+struct DriverEntries {
+  drv::GetCOMBaudFn get_com_baud = nullptr;
+  drv::SetCOMBaudFn set_com_baud = nullptr;
+  drv::OpenPortFn open_port = nullptr;
+  drv::ClosePortFn close_port = nullptr;
+  drv::GetSAMStatusFn get_sam_status = nullptr;
+  drv::ResetSAMFn reset_sam = nullptr;
+  drv::SetMaxRFByteFn set_max_rf_byte = nullptr;
+  drv::GetSAMIDFn get_sam_id = nullptr;
+  drv::GetSAMIDToStrFn get_sam_id_to_str = nullptr;
+  drv::StartFindIDCardFn start_find_id_card = nullptr;
+  drv::SelectIDCardFn select_id_card = nullptr;
+  drv::ReadBaseMsgFn read_base_msg = nullptr;
+  drv::ReadMngInfoFn read_mng_info = nullptr;
+  drv::ReadNewAppMsgFn read_new_app_msg = nullptr;
+};
+
+struct Reader {
+  plat::Module driver = nullptr;   // the loaded sdtapi.dll or stdapi.dll
+  bool serial_driver = false;      // which of the two `driver` is
+  plat::Module decoder = nullptr;  // the loaded WltRS.dll
+  plat::Module resources = nullptr;  // source of every string-table text
+  char output_folder[kFolderRoom] = {};  // ends with a path separator; empty when unknown
+  int port = kNoPort;              // the port the last InitComm opened
+  int flag = 0;                    // the trailing argument of every driver call that has one
+  DriverEntries entries;
+  drv::GetBmpFn get_bmp = nullptr;  // bound in the decoder library; survives a driver switch
+  FieldStore store;
+};
+
+Reader& reader();
+
+// Makes the driver library in use the one that serves `port`, before InitComm opens it: keeps
+// the loaded one by the port-number rule, or frees it and loads the other family's library.
+// False when that one cannot be loaded; nothing is bound then.
+bool switch_driver(int port);
+
+// Calls a driver or decoder entry point. One that is not bound answers 0, a result that no
+// caller takes for success.
+template <class Fn, class... Args>
+int call(Fn entry, Args... args) {
+  return entry ? entry(args...) : 0;
+}
+
+// Runs the body of an export: no exception may leave the library, so one that escapes the body
+// (memory exhausted) gives the export's failure value 0.
+template <class Body>
+int shielded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace vantrel

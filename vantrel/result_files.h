@@ -1,0 +1,27 @@
+// The result files in the output folder and the photo decoding step, shared by Read_Content and
+// the setters.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vantrel {
+
+// The path of result file `name` (a string id): the output folder followed by that file name.
+std::string result_path(unsigned name);
+
+// Creates or replaces the file and writes the bytes: 1, or 0 with log entry 1010. A path that
+// does not fit in 512 characters is refused the same way.
+int write_file(const std::string& path, const void* bytes, std::size_t count);
+// Reads up to `size` bytes of an existing file: the number of bytes read, or 0 with log entry
+// 1010.
+std::size_t read_file(const std::string& path, void* buffer, std::size_t size);
+
+// Has the decoder turn the photo file into a bitmap, closing an open port around the call. With
+// a buffer, then reads the bitmap that the decoder wrote (the output folder, the photo file's
+// base name, ".bmp") into it, sets *count and, when asked, deletes the bitmap. 1 on success, else
+// the decoder's result, logged.
+int decode_photo(const std::string& photo, unsigned char* buffer, std::size_t size,
+                 std::size_t* count, bool delete_bitmap);
+
+}  // namespace vantrel

@@ -1,0 +1,153 @@
+// Set-up and tear-down of the reader object, binding of the driver and decoder, and the exchange
+// of the USB and serial driver libraries.
+#include <cstdlib>
+#include <cstring>
+
+#include "vantrel/error_log.h"
+#include "vantrel/reader.h"
+#include "vantrel/strings.h"
+
+namespace vantrel {
+void set_up();
+void tear_down();
+}  // namespace vantrel
+
+// ---- The operating system's load notifications --------------------------------------------------
+#if defined(_WIN32)
+namespace {
+constexpr unsigned long kProcessDetach = 0;
+constexpr unsigned long kProcessAttach = 1;
+}  // namespace
+
+extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* reserved) {
+  if (reason == kProcessAttach) vantrel::set_up();
+  // When the whole process ends (reserved set) the system unloads every library itself; freeing
+  // them from here then could touch one already gone.
+  if (reason == kProcessDetach && reserved == nullptr) vantrel::tear_down();
+  return 1;  // also when a library is missing: the exports then fail alone
+}
+#else
+__attribute__((constructor)) static void on_load() { vantrel::set_up(); }
+__attribute__((destructor)) static void on_unload() { vantrel::tear_down(); }
+#endif
+
+namespace vantrel {
+namespace {
+
+// Library names are read into buffers of this size.
+constexpr int kLibraryNameRoom = 20;
+
+// Needs no construction, so it is whole before the load notification runs.
+constinit Reader g_reader;
+
+template <class Fn>
+void bind(plat::Module library, const char* name, Fn& entry) {
+  entry = reinterpret_cast<Fn>(plat::entry_point(library, name));
+}
+
+void bind_driver(Reader& r) {
+  DriverEntries& e = r.entries;
+  bind(r.driver, "SDT_GetCOMBaud", e.get_com_baud);
+  bind(r.driver, "SDT_SetCOMBaud", e.set_com_baud);
+  bind(r.driver, "SDT_OpenPort", e.open_port);
+  bind(r.driver, "SDT_ClosePort", e.close_port);
+  bind(r.driver, "SDT_GetSAMStatus", e.get_sam_status);
+  bind(r.driver, "SDT_ResetSAM", e.reset_sam);
+  bind(r.driver, "SDT_SetMaxRFByte", e.set_max_rf_byte);
+  bind(r.driver, "SDT_GetSAMID", e.get_sam_id);
+  bind(r.driver, "SDT_GetSAMIDToStr", e.get_sam_id_to_str);
+  bind(r.driver, "SDT_StartFindIDCard", e.start_find_id_card);
+  bind(r.driver, "SDT_SelectIDCard", e.select_id_card);
+  bind(r.driver, "SDT_ReadBaseMsg", e.read_base_msg);
+  bind(r.driver, "SDT_ReadMngInfo", e.read_mng_info);
+  bind(r.driver, "SDT_ReadNewAppMsg", e.read_new_app_msg);
+}
+
+plat::Module load_named(unsigned name) {
+  return plat::load_library(load_text(name, kLibraryNameRoom).c_str());
+}
+
+// The strings come from the module loaded as ridel.dll. On POSIX the library is never known by
+// that name, and its own module is the one that holds the table.
+plat::Module find_resources() {
+#if defined(_WIN32)
+  if (plat::Module m = plat::find_loaded_module(VANTREL_MODULE_FILE)) return m;
+#endif
+  return plat::own_module();
+}
+
+// Loads the USB driver and the decoder and binds their entry points. A library that does not
+// load is logged and ends the binding; a missing entry point is left unbound.
+void bind_at_set_up(Reader& r) {
+  r.driver = load_named(kUsbDriverFile);
+  r.serial_driver = false;
+  if (!r.driver) {
+    log_error(kMsgLoadDriver, static_cast<int>(plat::last_error()), "LoadLibrary");
+    return;
+  }
+  r.decoder = load_named(kDecoderFile);
+  if (!r.decoder) {
+    log_error(kMsgLoadDecoder, static_cast<int>(plat::last_error()), "LoadLibrary");
+    return;
+  }
+  bind_driver(r);
+  bind(r.decoder, drv::kGetBmpName, r.get_bmp);
+}
+
+// Whether the loaded driver library stays for `port` while `current` is the current port number.
+// The no-port value 1000 lies within 16 of the USB ports, so the USB driver of the set-up serves
+// 1001 to 1016 without a switch, and the first serial port always switches.
+bool keeps_driver(const Reader& r, int current, int port) {
+  if (!r.driver) return false;  // nothing loaded to keep: load the one the port needs
+  // After a serial port was closed the rule below would keep the serial driver for a USB port.
+  if (current == kNoPort && r.serial_driver && drv::is_usb_port(port)) return false;
+  if (current == 0 && drv::is_usb_port(port)) return true;
+  return port == current || std::llabs(static_cast<long long>(port) - current) <= 16;
+}
+
+}  // namespace
+
+Reader& reader() { return g_reader; }
+
+void set_up() {
+  try {
+    Reader& r = g_reader;
+    const std::string folder = plat::folder_of(plat::executable_path());
+    // A folder too long to keep stays unknown: no result file is made then.
+    if (folder.size() < sizeof r.output_folder)
+      std::memcpy(r.output_folder, folder.c_str(), folder.size() + 1);
+    r.port = kNoPort;
+    r.flag = 0;
+    r.resources = find_resources();
+    r.store.clear();
+    bind_at_set_up(r);
+  } catch (...) {
+    // Memory exhausted: the library stays loaded with what was bound so far.
+  }
+}
+
+void tear_down() {
+  Reader& r = g_reader;
+  plat::free_library(r.driver);
+  plat::free_library(r.decoder);
+  r.driver = r.decoder = nullptr;
+  r.entries = {};
+  r.get_bmp = nullptr;
+}
+
+bool switch_driver(int port) {
+  Reader& r = g_reader;
+  if (keeps_driver(r, r.port, port)) return true;
+  // Nothing may be called through the freed library: its entries go with it.
+  plat::free_library(r.driver);
+  r.driver = nullptr;
+  r.entries = {};
+  const bool serial = !drv::is_usb_port(port);
+  r.driver = load_named(serial ? kSerialDriverFile : kUsbDriverFile);
+  if (!r.driver) return false;
+  r.serial_driver = serial;
+  bind_driver(r);
+  return true;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,47 @@
+#include "vantrel/strings.h"
+
+#include <span>
+#include <string_view>
+
+#include "vantrel/reader.h"
+
+namespace vantrel {
+namespace {
+
+#if defined(_WIN32)
+// Windows reads the STRINGTABLE resource of the resource module (vantrel.rc).
+constexpr std::span<const plat::StringEntry> table() { return {}; }
+#else
+// Elsewhere the same lists, compiled in.
+constexpr plat::StringEntry kTexts[] = {
+#define VANTREL_STRING(name, id, text) {id, text},
+#include "vantrel/strings.inc"
+#undef VANTREL_STRING
+#define NATION(code, name, gbk, vantrel_name) {kNationNames + code, vantrel_name},
+#include "common/nation_names.inc"
+#undef NATION
+};
+constexpr std::span<const plat::StringEntry> table() { return kTexts; }
+
+constexpr std::string_view text_of(unsigned id) {
+  for (const plat::StringEntry& e : kTexts)
+    if (e.id == id) return e.utf8;
+  return {};
+}
+static_assert(text_of(kUsbDriverFile) == drv::kUsbDriverFile &&
+                  text_of(kSerialDriverFile) == drv::kSerialDriverFile &&
+                  text_of(kDecoderFile) == drv::kDecoderFile,
+              "the library names of the string table are the driver contract's");
+#endif
+
+}  // namespace
+
+std::string load_text(unsigned id, int room) {
+  if (room <= 0) return {};
+  std::string text(static_cast<std::size_t>(room), '\0');
+  const int n = plat::load_string(reader().resources, table(), id, text.data(), room);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return text;
+}
+
+}  // namespace vantrel
