@@ -14,11 +14,10 @@ namespace {
 constexpr std::size_t kLineRoom = 1025;
 // A log larger than this is emptied before the next entry is appended.
 constexpr std::int64_t kLogLimit = 4096;
-constexpr int kFileNameRoom = 20;
 
 // What the message boxes say (GBK).
 constexpr char kCaption[] = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2";  // 错误信息
-constexpr char kCannotOpen[] =  // 无法创建错误日志文件!
+constexpr char kCannotOpen[] =                                   // 无法创建错误日志文件!
     "\xCE\xDE\xB7\xA8\xB4\xB4\xBD\xA8\xB4\xED\xCE\xF3\xC8\xD5\xD6\xBE\xCE\xC4\xBC\xFE!";
 constexpr char kCannotEmpty[] =  // 无法清空错误日志文件!
     "\xCE\xDE\xB7\xA8\xC7\xE5\xBF\xD5\xB4\xED\xCE\xF3\xC8\xD5\xD6\xBE\xCE\xC4\xBC\xFE!";
@@ -46,8 +45,8 @@ std::string entry_line(unsigned message, int code, std::string_view context) {
   line += load_text(message, static_cast<int>(kLineRoom - line.size()));
   const plat::LocalTime t = plat::local_time();
   char stamp[80];
-  std::snprintf(stamp, sizeof stamp, "%u/%u/%u  %u:%u:%u", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+  std::snprintf(stamp, sizeof stamp, "%u/%u/%u  %u:%u:%u", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
   line += stamp;
   if (line.size() >= kLineRoom) line.resize(kLineRoom - 1);
   return line;

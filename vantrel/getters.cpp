@@ -19,6 +19,8 @@ namespace {
 constexpr int kSexNameRoom = 5;
 constexpr int kNationNameRoom = 9;
 constexpr char kNoSexName[] = "\xCE\xDE";  // 无, for a sex code without a name
+// GetAppAddress takes the indexes 1 to this.
+constexpr unsigned kAppendedAddressIndexes = 4;
 
 // The buffer contract: the first `size` bytes are zeroed, then at most `limit` bytes of the value
 // are copied, without a terminator. Returns the count copied, or -1 for a buffer that cannot be
@@ -69,7 +71,7 @@ int get_photo(char* buffer, int size) {
 // One byte of the buffer is held back, so a text exactly as long as the buffer does not fit.
 // The store keeps a single appended address, which indexes 1 to 4 all give.
 int get_appended_address(int index, char* buffer, int size) {
-  const bool known_index = index != 0 && static_cast<unsigned>(index) <= 4;
+  const bool known_index = index != 0 && static_cast<unsigned>(index) <= kAppendedAddressIndexes;
   const std::string_view text =
       known_index ? reader().store.appended_address() : std::string_view();
   return whole_or_zero(text, copy_out(text, buffer, size, size - 1));
@@ -140,9 +142,7 @@ RIDEL_EXPORT int WINAPI GetEndDate(char* buffer, int size) {
 RIDEL_EXPORT int WINAPI GetReserve(char* buffer, int size) {
   return text_getter(Field::Reserved, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPhotoBMP(char* buffer, int size) {
-  return get_photo(buffer, size);
-}
+RIDEL_EXPORT int WINAPI GetPhotoBMP(char* buffer, int size) { return get_photo(buffer, size); }
 RIDEL_EXPORT int WINAPI GetAppAddress(int index, char* buffer, int size) {
   return get_appended_address(index, buffer, size);
 }

@@ -13,7 +13,6 @@ namespace {
 
 // A result-file path has fewer characters than this.
 constexpr std::size_t kPathRoom = 512;
-constexpr int kFileNameRoom = 20;
 constexpr char kBitmapExtension[] = ".bmp";
 
 // Only a path that fits and lies in a known output folder names a result file.
@@ -75,7 +74,7 @@ int decode_photo(const std::string& photo, unsigned char* buffer, std::size_t si
                  std::size_t* count, bool delete_bitmap) {
   Reader& r = reader();
   const int selector = drv::decoder_selector(r.port);
-  // The decoder talks to the reader itself, so the port is closed around the call.
+  // The decoder uses the reader itself, so the port is closed around the call.
   const bool port_open = r.port != kNoPort;
   if (port_open) call(r.entries.close_port, r.port);
   std::vector<char> path(photo.begin(), photo.end());

@@ -34,9 +34,6 @@ __attribute__((destructor)) static void on_unload() { vantrel::tear_down(); }
 namespace vantrel {
 namespace {
 
-// Library names are read into buffers of this size.
-constexpr int kLibraryNameRoom = 20;
-
 // Needs no construction, so it is whole before the load notification runs.
 constinit Reader g_reader;
 
@@ -64,7 +61,7 @@ void bind_driver(Reader& r) {
 }
 
 plat::Module load_named(unsigned name) {
-  return plat::load_library(load_text(name, kLibraryNameRoom).c_str());
+  return plat::load_library(load_text(name, kFileNameRoom).c_str());
 }
 
 // The strings come from the module loaded as ridel.dll. On POSIX the library is never known by
@@ -97,12 +94,15 @@ void bind_at_set_up(Reader& r) {
 // Whether the loaded driver library stays for `port` while `current` is the current port number.
 // The no-port value 1000 lies within 16 of the USB ports, so the USB driver of the set-up serves
 // 1001 to 1016 without a switch, and the first serial port always switches.
+constexpr long long kSameFamilyDistance = 16;
+
 bool keeps_driver(const Reader& r, int current, int port) {
   if (!r.driver) return false;  // nothing loaded to keep: load the one the port needs
   // After a serial port was closed the rule below would keep the serial driver for a USB port.
   if (current == kNoPort && r.serial_driver && drv::is_usb_port(port)) return false;
   if (current == 0 && drv::is_usb_port(port)) return true;
-  return port == current || std::llabs(static_cast<long long>(port) - current) <= 16;
+  return port == current ||
+         std::llabs(static_cast<long long>(port) - current) <= kSameFamilyDistance;
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ enum StringId : unsigned {
 #undef VANTREL_STRING
 };
 
+// File and library names are read into buffers of this size.
+inline constexpr int kFileNameRoom = 20;
+
 // Nation names: id kNationNames + nation code.
 inline constexpr unsigned kNationNames = nation::kVantrelFirstId;
 

@@ -52,9 +52,7 @@ class VantrelTest : public bench::EditionTest {
   int Authenticate() { return fn<decltype(&::Authenticate)>("Authenticate")(); }
   int Read_Content(int mode) { return fn<decltype(&::Read_Content)>("Read_Content")(mode); }
   int SetBaseData(const char* path) { return fn<decltype(&::SetBaseData)>("SetBaseData")(path); }
-  int SetPhotoData(const char* path) {
-    return fn<decltype(&::SetPhotoData)>("SetPhotoData")(path);
-  }
+  int SetPhotoData(const char* path) { return fn<decltype(&::SetPhotoData)>("SetPhotoData")(path); }
   int SetAppAddress(const unsigned char* data, int length) {
     return fn<decltype(&::SetAppAddress)>("SetAppAddress")(data, length);
   }

@@ -13,9 +13,8 @@ class Getters : public VantrelTest {
  protected:
   // A store filled from a record whose sex and nation fields hold these texts.
   void store_codes(std::u16string_view sex, std::u16string_view nation) {
-    ASSERT_EQ(set_base_data(test_card().set(rec::Field::Sex, sex)
-                                .set(rec::Field::Nation, nation)
-                                .bytes()),
+    ASSERT_EQ(set_base_data(
+                  test_card().set(rec::Field::Sex, sex).set(rec::Field::Nation, nation).bytes()),
               1);
   }
 };
@@ -26,10 +25,10 @@ struct TextGetter {
 };
 
 const TextGetter kTextGetters[] = {
-    {"GetPeopleName", &kName},         {"GetPeopleBirthday", &kBirth},
-    {"GetPeopleAddress", &kAddress},   {"GetPeopleIDCode", &kIdNumber},
-    {"GetDepartment", &kAuthority},    {"GetStartDate", &kValidFrom},
-    {"GetEndDate", &kValidTo},         {"GetReserve", &kReserved},
+    {"GetPeopleName", &kName},       {"GetPeopleBirthday", &kBirth},
+    {"GetPeopleAddress", &kAddress}, {"GetPeopleIDCode", &kIdNumber},
+    {"GetDepartment", &kAuthority},  {"GetStartDate", &kValidFrom},
+    {"GetEndDate", &kValidTo},       {"GetReserve", &kReserved},
 };
 
 TEST_F(Getters, TextGettersAtExactShortAndLongBuffers) {
@@ -65,10 +64,10 @@ TEST_F(Getters, BeforeAnyReadEverythingIsEmpty) {
 
 TEST_F(Getters, BuffersThatCannotBeWritten) {
   read_test_card();
-  const char* const getters[] = {
-      "GetPeopleName", "GetPeopleSex", "GetPeopleNation", "GetPeopleBirthday",
-      "GetPeopleAddress", "GetPeopleIDCode", "GetDepartment", "GetStartDate",
-      "GetEndDate", "GetReserve", "GetPhotoBMP", "GetAppAddress"};
+  const char* const getters[] = {"GetPeopleName",     "GetPeopleSex",     "GetPeopleNation",
+                                 "GetPeopleBirthday", "GetPeopleAddress", "GetPeopleIDCode",
+                                 "GetDepartment",     "GetStartDate",     "GetEndDate",
+                                 "GetReserve",        "GetPhotoBMP",      "GetAppAddress"};
   for (const char* name : getters) {
     for (int size : {0, -1, -100000}) {
       EXPECT_EQ(get(name, size).result, 0) << name << " " << size;  // the guard stays intact
@@ -98,14 +97,14 @@ TEST_F(Getters, SexNames) {
     int result;
     std::string bytes;
   } cases[] = {
-      {u"1", 5, 2, text({0xC4, 0xD0, 0, 0, 0})},    // 男
-      {u"2", 2, 2, text({0xC5, 0xAE})},             // 女
-      {u"0", 4, 4, text({0xCE, 0xB4, 0xD6, 0xAA})}, // 未知
-      {u"9", 4, 4, text({0xCE, 0xB4, 0xC3, 0xF7})}, // 未明
-      {u"5", 2, 2, text({0xCE, 0xDE})},             // 无: no name for the code
-      {u"X", 4, 4, text({0xCE, 0xB4, 0xD6, 0xAA})}, // not a digit: code 0
-      {u"1", 1, 0, text({0xC4})},                   // one byte copied, too few to count
-      {u"0", 2, 2, text({0xCE, 0xB4})},             // cut, and still counted
+      {u"1", 5, 2, text({0xC4, 0xD0, 0, 0, 0})},     // 男
+      {u"2", 2, 2, text({0xC5, 0xAE})},              // 女
+      {u"0", 4, 4, text({0xCE, 0xB4, 0xD6, 0xAA})},  // 未知
+      {u"9", 4, 4, text({0xCE, 0xB4, 0xC3, 0xF7})},  // 未明
+      {u"5", 2, 2, text({0xCE, 0xDE})},              // 无: no name for the code
+      {u"X", 4, 4, text({0xCE, 0xB4, 0xD6, 0xAA})},  // not a digit: code 0
+      {u"1", 1, 0, text({0xC4})},                    // one byte copied, too few to count
+      {u"0", 2, 2, text({0xCE, 0xB4})},              // cut, and still counted
       {u"0", 3, 3, text({0xCE, 0xB4, 0xD6})},
   };
   for (const Case& c : cases) {
@@ -123,7 +122,7 @@ TEST_F(Getters, NationNamesForEveryCode) {
     store_codes(u"1", code == 100 ? u"1A" : std::u16string(digits, digits + 2));
     // This edition's own spellings; otherwise the shared table's names, "" for no name.
     std::string expected = nation::qdx_name(code == 100 ? 1 : code);
-    if (code == 36) expected = text({0xC3, 0xAB, 0xC4, 0xD1});  // 毛难
+    if (code == 36) expected = text({0xC3, 0xAB, 0xC4, 0xD1});                          // 毛难
     if (code == 98) expected = text({0xCD, 0xE2, 0xB9, 0xFA, 0xD1, 0xAA, 0xCD, 0xB3});  // 外国血统
     const Got got = get("GetPeopleNation", 9);
     EXPECT_EQ(got.result, static_cast<int>(expected.size())) << code;

@@ -76,8 +76,8 @@ TEST_F(ErrorLog, EntriesAccumulateAcrossLoads) {
 TEST_F(ErrorLog, LogThatCannotBeOpenedIsReportedToTheUser) {
   const std::string caption = text({0xB4, 0xED, 0xCE, 0xF3, 0xD0, 0xC5, 0xCF, 0xA2});  // 错误信息
   const std::string cannot_open =  // 无法创建错误日志文件!
-      text({0xCE, 0xDE, 0xB7, 0xA8, 0xB4, 0xB4, 0xBD, 0xA8, 0xB4, 0xED, 0xCE, 0xF3, 0xC8, 0xD5,
-            0xD6, 0xBE, 0xCE, 0xC4, 0xBC, 0xFE, '!'});
+      text({0xCE, 0xDE, 0xB7, 0xA8, 0xB4, 0xB4, 0xBD, 0xA8, 0xB4, 0xED, 0xCE,
+            0xF3, 0xC8, 0xD5, 0xD6, 0xBE, 0xCE, 0xC4, 0xBC, 0xFE, '!'});
   // Another handle holds the file without sharing it.
   {
     plat::File holder = plat::create_file(log_path().c_str(), plat::Share::None);
@@ -99,13 +99,13 @@ TEST(VantrelDll, ExportTable) {
   EXPECT_EQ(image.machine, sizeof(void*) == 4 ? bench::pe::kMachineI386 : bench::pe::kMachineAmd64);
   EXPECT_EQ(image.export_name, "ridel.dll");
   const std::vector<bench::pe::Export> expected = {
-      {1, "Authenticate"},      {2, "CloseComm"},        {3, "InitComm"},
-      {4, "Read_Content"},      {5, "GetPeopleName"},    {6, "GetPeopleSex"},
-      {7, "GetPeopleNation"},   {8, "GetPeopleBirthday"}, {9, "GetPeopleAddress"},
-      {10, "GetPeopleIDCode"},  {11, "GetDepartment"},   {12, "GetStartDate"},
-      {13, "GetEndDate"},       {14, "GetReserve"},      {15, "GetPhotoBMP"},
-      {16, "GetAppAddress"},    {17, "SetBaseData"},     {18, "SetPhotoData"},
-      {19, "SetAppAddress"},    {21, "ReadMngInfo"},     {22, "GetSAMIDToStr"}};
+      {1, "Authenticate"},     {2, "CloseComm"},         {3, "InitComm"},
+      {4, "Read_Content"},     {5, "GetPeopleName"},     {6, "GetPeopleSex"},
+      {7, "GetPeopleNation"},  {8, "GetPeopleBirthday"}, {9, "GetPeopleAddress"},
+      {10, "GetPeopleIDCode"}, {11, "GetDepartment"},    {12, "GetStartDate"},
+      {13, "GetEndDate"},      {14, "GetReserve"},       {15, "GetPhotoBMP"},
+      {16, "GetAppAddress"},   {17, "SetBaseData"},      {18, "SetPhotoData"},
+      {19, "SetAppAddress"},   {21, "ReadMngInfo"},      {22, "GetSAMIDToStr"}};
   EXPECT_EQ(image.exports, expected);
   // The driver and decoder are bound at run time, never imported.
   for (const auto& [library, names] : image.imports) {
@@ -124,22 +124,21 @@ class StringTable : public VantrelTest {
   std::string load(unsigned id) {
     edition();
     char buf[256];
-    const int n =
-        plat::load_string(plat::find_loaded_module("ridel.dll"), {}, id, buf, sizeof buf);
+    const int n = plat::load_string(plat::find_loaded_module("ridel.dll"), {}, id, buf, sizeof buf);
     return std::string(buf, static_cast<std::size_t>(std::max(n, 0)));
   }
 };
 
 TEST_F(StringTable, FileNamesAndMessages) {
-  const char* const files[] = {"ridel.dll",   "sdtapi.dll", "WltRS.dll",   "WZ.txt",
-                               "XP.wlt",      "ZP.wlt",     "ZP.bmp",      "IINSNDN.Bin",
-                               "NEWADD.txt",  "stdapi.dll", "idcrerror.log"};
+  const char* const files[] = {"ridel.dll",  "sdtapi.dll", "WltRS.dll",    "WZ.txt",
+                               "XP.wlt",     "ZP.wlt",     "ZP.bmp",       "IINSNDN.Bin",
+                               "NEWADD.txt", "stdapi.dll", "idcrerror.log"};
   for (unsigned id = 0; id <= 10; ++id) EXPECT_EQ(load(id), files[id]) << id;
   EXPECT_EQ(load(1), drv::kUsbDriverFile);
   EXPECT_EQ(load(9), drv::kSerialDriverFile);
   EXPECT_EQ(load(2), drv::kDecoderFile);
-  for (int id : {101, 102, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011,
-                 1012, 1013, 1014})
+  for (int id : {101, 102, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012,
+                 1013, 1014})
     EXPECT_EQ(load(id), message(id)) << id;
 }
 

@@ -48,7 +48,7 @@ TEST_F(Reading, FullReadWritesTheFilesAndFillsTheStore) {
   EXPECT_FALSE(exists("IINSNDN.Bin"));
 
   EXPECT_EQ(get("GetPeopleName", 18).bytes, kName + '\0');
-  EXPECT_EQ(get("GetPeopleSex", 2).bytes, text({0xC4, 0xD0}));    // 男
+  EXPECT_EQ(get("GetPeopleSex", 2).bytes, text({0xC4, 0xD0}));     // 男
   EXPECT_EQ(get("GetPeopleNation", 2).bytes, text({0xBA, 0xBA}));  // 汉
   EXPECT_EQ(get("GetPeopleBirthday", 8).bytes, kBirth);
   EXPECT_EQ(get("GetStartDate", 8).bytes, kValidFrom);

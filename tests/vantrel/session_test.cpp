@@ -56,8 +56,8 @@ TEST_F(Session, MissingDecoderAtSetUpLeavesTheDriverUnbound) {
   EXPECT_EQ(InitComm(3), 1);
 }
 
-// Each case opens `first` (none for 0), then `second`, and names the driver library of every call made
-// for the second open.
+// Each case opens `first` (none for 0), then `second`, and names the driver library of every
+// call made for the second open.
 struct SwitchCase {
   const char* name;
   int first;
@@ -123,7 +123,8 @@ TEST_F(Session, PortZeroKeepsTheSerialDriverForAUsbPort) {
   ASSERT_EQ(InitComm(0), 1);
   sim().clear_journal();
   EXPECT_EQ(InitComm(1005), 0);
-  EXPECT_EQ(sim().journal_lines(), (Lines{"stdapi SDT_ClosePort(0)", "stdapi SDT_OpenPort(1005)"}));
+  EXPECT_EQ(sim().journal_lines(),
+            (Lines{"stdapi SDT_ClosePort(0)", "stdapi SDT_OpenPort(1005)"}));
   EXPECT_EQ(log_lines(), (Lines{entry(1002, 1, "_InitComm")}));
 }
 
@@ -243,7 +244,8 @@ TEST_F(Session, PassThroughsHandTheDriverItsArgumentsAndResult) {
   // No port open: the driver's own answer.
   EXPECT_EQ(get_sam(1001, sam, 0), 0x01);
   ASSERT_EQ(InitComm(1001), 1);
-  const Bytes sam_text = bench::bytes(std::string_view("05-01-20101122-0012345678-1234567890\0", 37));
+  const Bytes sam_text =
+      bench::bytes(std::string_view("05-01-20101122-0012345678-1234567890\0", 37));
   sim().set_record(SIM_REC_SAM_ID_TEXT, sam_text);
   sim().clear_journal();
   EXPECT_EQ(get_sam(1001, sam, 7), 0x90);
