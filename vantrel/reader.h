@@ -31,13 +31,15 @@ struct DriverEntries {
   drv::ReadNewAppMsgFn read_new_app_msg = nullptr;
 };
 
+// Every member starts as zero bytes, which keeps the object out of the library's file; set-up
+// gives the port its no-port value.
 struct Reader {
   plat::Module driver = nullptr;         // the loaded sdtapi.dll or stdapi.dll
   bool serial_driver = false;            // which of the two `driver` is
   plat::Module decoder = nullptr;        // the loaded WltRS.dll
   plat::Module resources = nullptr;      // source of every string-table text
   char output_folder[kFolderRoom] = {};  // ends with a path separator; empty when unknown
-  int port = kNoPort;                    // the port the last InitComm opened
+  int port = 0;                          // the port the last InitComm opened
   int flag = 0;                          // the trailing argument of every driver call that has one
   DriverEntries entries;
   drv::GetBmpFn get_bmp = nullptr;  // bound in the decoder library; survives a driver switch

@@ -110,15 +110,15 @@ bool keeps_driver(const Reader& r, int current, int port) {
 Reader& reader() { return g_reader; }
 
 void set_up() {
+  Reader& r = g_reader;
+  r.port = kNoPort;
+  r.flag = 0;
+  r.resources = find_resources();
   try {
-    Reader& r = g_reader;
     const std::string folder = plat::folder_of(plat::executable_path());
     // A folder too long to keep stays unknown: no result file is made then.
     if (folder.size() < sizeof r.output_folder)
       std::memcpy(r.output_folder, folder.c_str(), folder.size() + 1);
-    r.port = kNoPort;
-    r.flag = 0;
-    r.resources = find_resources();
     r.store.clear();
     bind_at_set_up(r);
   } catch (...) {
