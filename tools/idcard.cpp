@@ -177,7 +177,11 @@ using Int1 = int(WINAPI*)(int);
                                                                    : std::string()));
 }
 
-std::string utf8(const std::string& ansi) { return plat::ansi_to_utf8(ansi); }
+// A value for display: UTF-8, without the blanks that pad some editions' fields.
+std::string utf8(std::string ansi) {
+  while (!ansi.empty() && ansi.back() == ' ') ansi.pop_back();
+  return plat::ansi_to_utf8(ansi);
+}
 
 std::vector<std::string> read_lines(const std::string& path) {
   std::vector<std::string> lines;
@@ -249,6 +253,8 @@ Card read_sdt(plat::Module m, const Options& o) {
                                      : "driver status";
     step_failed("read: ReadBaseInfo(" + std::to_string(type) + ")", r, meaning);
   }
+  // The full read also takes the appended address; a card without one is no failure.
+  if (!o.mode) need<Int1>(m, "ReadBaseInfo")(3);
   static const struct {
     const char* key;
     const char* getter;
