@@ -8,28 +8,61 @@ function(ridel_output_folder target folder)
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()
 
-# Builds the shared library of an edition (or the simulator) whose exports a .def file names.
-# Windows: the .def file fixes names and ordinals; stdcall names are matched undecorated.
-# POSIX: a version script generated from the same .def exports exactly those names.
+# The .def file as this target uses it. The .def files give each stdcall name with its
+# argument size ("OpenComm@4"), as 32-bit Windows decorates it; the DLL exports it undecorated
+# (--kill-at) and its import libraries map the decorated name onto that export. Elsewhere the
+# names have no decoration: the copy made here drops it.
+function(ridel_target_def def out_var)
+  if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(${out_var} ${def} PARENT_SCOPE)
+    return()
+  endif()
+  get_filename_component(name ${def} NAME)
+  get_filename_component(folder ${def} DIRECTORY)
+  get_filename_component(folder ${folder} NAME)
+  set(copy ${CMAKE_BINARY_DIR}/defs/${folder}/${name})
+  file(READ ${def} text)
+  string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
+  file(WRITE ${copy} "${text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  set(${out_var} ${copy} PARENT_SCOPE)
+endfunction()
+
+# Builds the shared library of an edition whose exports a .def file names.
+# Windows: the .def file fixes names and ordinals; the MinGW import library (lib<name>.dll.a) and
+# the MSVC one (<name>.lib) are made from the same .def. POSIX: a version script generated from the
+# .def exports exactly those names.
 function(ridel_library target)
   cmake_parse_arguments(ARG "" "DEF;OUTPUT_NAME;FOLDER;HEADER" "SOURCES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
   ridel_output_folder(${target} ${ARG_FOLDER})
-  # dist/<target>/<folder>/: the library, its import library, its .def and its public header.
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  get_filename_component(def ${ARG_DEF} ABSOLUTE)
+  ridel_target_def(${def} def)
+  # dist/<target>/<folder>/: the library, its import libraries, its .def and its public header.
   install(TARGETS ${target} RUNTIME DESTINATION ${ARG_FOLDER} LIBRARY DESTINATION ${ARG_FOLDER}
           ARCHIVE DESTINATION ${ARG_FOLDER})
-  install(FILES ${ARG_DEF} DESTINATION ${ARG_FOLDER})
+  install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)
     install(FILES ${ARG_HEADER} DESTINATION ${ARG_FOLDER})
   endif()
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
-    target_sources(${target} PRIVATE ${ARG_DEF})
-    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+    target_sources(${target} PRIVATE ${def})
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_link_options(${target} PRIVATE -Wl,--kill-at)
+    endif()
+    # Both import libraries come from the .def, so that a caller's decorated stdcall names
+    # (_OpenComm@4) find the undecorated exports; the linker's own would list them undecorated.
+    set(msvc_lib ${CMAKE_BINARY_DIR}/${ARG_FOLDER}/${ARG_OUTPUT_NAME}.lib)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${def} -l $<TARGET_LINKER_FILE:${target}>
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_LINKER_FILE:${target}> ${msvc_lib}
+      BYPRODUCTS ${msvc_lib} VERBATIM)
+    install(FILES ${msvc_lib} DESTINATION ${ARG_FOLDER})
   else()
-    file(STRINGS ${ARG_DEF} lines)
+    file(STRINGS ${def} lines)
     set(names "")
     set(in_exports FALSE)
     foreach(line IN LISTS lines)
@@ -54,13 +87,7 @@ endfunction()
 function(ridel_import_library target def)
   get_filename_component(stem ${def} NAME_WE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/lib${stem}.contract.a)
-  set(def_used ${def})
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    file(READ ${def} text)
-    string(REGEX REPLACE "@[0-9]+" "" text "${text}")
-    set(def_used ${CMAKE_CURRENT_BINARY_DIR}/${stem}.x64.def)
-    file(WRITE ${def_used} "${text}")
-  endif()
+  ridel_target_def(${def} def_used)
   add_custom_command(OUTPUT ${out}
     COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${def_used} -l ${out}
     DEPENDS ${def} VERBATIM)

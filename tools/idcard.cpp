@@ -359,12 +359,17 @@ void print(const Options& o, const std::string& library, const Card& card) {
     std::string out = "{\"edition\":" + json_string(o.edition_name) +
                       ",\"library\":" + json_string(library) +
                       ",\"port\":" + std::to_string(o.port) + ",\"fields\":{";
+    auto member = [&out](bool first, const std::string& key, const std::string& value) {
+      if (!first) out += ',';
+      out += json_string(key);
+      out += ':';
+      out += value;
+    };
     for (std::size_t i = 0; i < card.fields.size(); ++i)
-      out += (i ? "," : "") + json_string(card.fields[i].key) + ":" +
-             json_string(card.fields[i].value);
+      member(i == 0, card.fields[i].key, json_string(card.fields[i].value));
     out += "},\"photo\":" + json_string(card.photo) + ",\"files\":{";
     for (std::size_t i = 0; i < files.size(); ++i)
-      out += (i ? "," : "") + json_string(files[i].name) + ":" + std::to_string(files[i].size);
+      member(i == 0, files[i].name, std::to_string(files[i].size));
     std::printf("%s}}\n", out.c_str());
     return;
   }

@@ -2,6 +2,7 @@
 // file fixes them, only allowed imports, and vantrel's string table. Runs natively after
 // `make dist` (make test builds dist/ before it runs the suites).
 #include <algorithm>
+#include <regex>
 #include <cctype>
 #include <set>
 
@@ -29,14 +30,17 @@ std::vector<bench::pe::Export> def_exports(const std::string& path, std::string*
     start = end + 1;
     if (const std::size_t semicolon = line.find(';'); semicolon != std::string::npos)
       line.erase(semicolon);
-    char name[128] = {};
-    unsigned ordinal = 0;
-    if (std::sscanf(line.c_str(), " LIBRARY %127s", name) == 1) {
-      *library = name;
+    // "LIBRARY ridel.dll", then lines such as "OpenComm@4 @1": the name, its 32-bit stdcall
+    // argument size, its ordinal.
+    static const std::regex library_line(R"re(^\s*LIBRARY\s+"?([^"\s]+)"?)re");
+    static const std::regex export_line(R"re(^\s*([A-Za-z_]\w*)(@\d+)?(\s+@(\d+))?\s*$)re");
+    std::smatch m;
+    if (std::regex_search(line, m, library_line)) {
+      *library = m[1];
     } else if (line.find("EXPORTS") != std::string::npos) {
       exports = true;
-    } else if (exports && std::sscanf(line.c_str(), " %127[A-Za-z0-9_] @%u", name, &ordinal) >= 1) {
-      out.push_back({ordinal, name});
+    } else if (exports && std::regex_match(line, m, export_line)) {
+      out.push_back({m[4].matched ? static_cast<unsigned>(std::stoul(m[4])) : 0u, m[1]});
     }
   }
   return out;
