@@ -6,7 +6,11 @@ DIST_PRESETS := linux-release windows-x86 windows-x64
 # Windows programs run from dist/ use the Wine prefix of the 32-bit build.
 WINE := WINEPREFIX=$(CURDIR)/build/windows-x86/wineprefix scripts/wine-run.sh
 
-.PHONY: all deps build test dist demo examples clean
+# Seconds each fuzz target runs in `make fuzz`, and in the short fuzz step of `make test`.
+FUZZ_SECONDS ?= 60
+TEST_FUZZ_SECONDS ?= 5
+
+.PHONY: all deps build test dist demo examples fuzz bench clean
 
 all: build
 
@@ -28,6 +32,7 @@ test: deps
 	  ctest --preset $$p; \
 	done
 	@$(MAKE) --no-print-directory examples
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 
 # dist/<target>/: one preset installed in the artifact layout (linux-release gives linux-x86_64).
 dist-%: build-%
@@ -51,6 +56,19 @@ demo: deps dist-linux-release dist-windows-x86
 	done; \
 	echo "== qdx edition, Windows 32-bit under Wine"; \
 	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
+
+# Every fuzz target (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS seconds each.
+fuzz: deps
+	@test -f build/fuzz/CMakeCache.txt || cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz --target fuzz_targets -j$(JOBS)
+	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+# Each edition's card cycle beside its baseline, the record conversions and the port scan,
+# optimised; prints the ratio of each cycle to its baseline.
+bench: deps
+	@test -f build/bench/CMakeCache.txt || cmake --preset bench >/dev/null
+	cmake --build --preset bench --target ridel_bench -j$(JOBS)
+	build/bench/bench/ridel_bench
 
 clean:
 	rm -rf build dist

@@ -1,0 +1,333 @@
+#include "tests/fuzz/harness.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "common/record.h"
+
+namespace fuzz {
+
+void fail(const char* what, long long value) {
+  std::fprintf(stderr, "fuzz finding: %s (value %lld)\n", what, value);
+  std::fflush(stderr);
+  std::abort();
+}
+
+std::string build_path(const char* relative) {
+  std::string path = RIDEL_BUILD_DIR;
+  path += plat::kPathSeparator;
+  path += relative;
+  return path;
+}
+
+const std::string& output_folder() {
+  static const std::string folder = plat::folder_of(plat::executable_path());
+  return folder;
+}
+
+void clear_output_folder() {
+  namespace fs = std::filesystem;
+  static const fs::path executable = fs::path(plat::executable_path()).filename();
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(output_folder(), error)) {
+    if (entry.path().filename() == executable) continue;
+    fs::remove_all(entry.path(), error);
+  }
+}
+
+bool write_file(const std::string& path, const Bytes& bytes) {
+  plat::File file = plat::create_file(path.c_str(), plat::Share::Read);
+  return file.is_open() && file.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+void make_folder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+}
+
+// ---- Simulator ----------------------------------------------------------------------------------
+
+namespace {
+
+const char* const kSimulatorFiles[SIM_LIB_COUNT] = {"simulator/libsdtapi.so",
+                                                    "simulator/libstdapi.so",
+                                                    "simulator/libwltrs.so"};
+
+// The records that the input may replace, with the most bytes worth generating for each.
+struct RecordPlan {
+  int record;
+  int typical;  // the contract's size
+};
+constexpr RecordPlan kRecords[] = {
+    {SIM_REC_PHOTO, 1024},
+    {SIM_REC_APPENDED_ADDRESS, 280},
+    {SIM_REC_MNG_INFO, 28},
+    {SIM_REC_SAM_ID, 16},
+};
+
+// SAM ID text: dash-separated groups of digits (the fourth is the SAM number), now and then
+// other characters; up to 40 bytes, with or without a terminator.
+Bytes fuzzed_sam_id_text(FuzzedDataProvider& in) {
+  Bytes text;
+  const int groups = in.ConsumeIntegralInRange(0, 7);
+  for (int g = 0; g < groups && text.size() < 40; ++g) {
+    if (g) text.push_back('-');
+    const int digits = in.ConsumeIntegralInRange(0, 12);
+    for (int d = 0; d < digits && text.size() < 40; ++d) {
+      const std::uint8_t pick = in.ConsumeIntegral<std::uint8_t>();
+      text.push_back(pick < 200 ? static_cast<unsigned char>('0' + pick % 10) : pick);
+    }
+  }
+  if (in.ConsumeBool()) {
+    text.push_back('\0');
+  } else {
+    while (text.size() < 40) text.push_back(in.ConsumeBool() ? '9' : '-');
+  }
+  if (text.size() > 40) text.resize(40);
+  return text;
+}
+
+}  // namespace
+
+Simulator& Simulator::instance() {
+  static Simulator sim;
+  return sim;
+}
+
+Simulator::Simulator() {
+  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
+    const std::string path = build_path(kSimulatorFiles[lib]);
+    modules_[lib] = plat::load_library(path.c_str());
+    if (!modules_[lib]) fail("cannot load a simulator library", lib);
+  }
+}
+
+template <class Fn>
+Fn Simulator::control(int library, const char* name) const {
+  auto fn = reinterpret_cast<Fn>(plat::entry_point(modules_[library], name));
+  if (!fn) fail("a simulator control entry point is missing", library);
+  return fn;
+}
+
+void Simulator::reset() {
+  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) control<void(WINAPI*)()>(lib, "Sim_Reset")();
+  reader_port_ = 1001;
+}
+
+void Simulator::set_reader_port(int port) {
+  reader_port_ = port;
+  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
+    control<void(WINAPI*)(int)>(lib, "Sim_SetReaderPort")(port);
+}
+
+void Simulator::set_status(int library, int entry, int port, int status) {
+  control<void(WINAPI*)(int, int, int)>(library, "Sim_SetStatus")(entry, port, status);
+}
+
+void Simulator::queue_status(int library, int entry, int port, int status) {
+  control<void(WINAPI*)(int, int, int)>(library, "Sim_QueueStatus")(entry, port, status);
+}
+
+void Simulator::set_record(int record, const Bytes& bytes) {
+  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
+    control<void(WINAPI*)(int, const void*, int)>(lib, "Sim_SetRecord")(
+        record, bytes.data(), static_cast<int>(bytes.size()));
+}
+
+void Simulator::set_reported_length(int record, unsigned length) {
+  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
+    control<void(WINAPI*)(int, unsigned)>(lib, "Sim_SetReportedLength")(record, length);
+}
+
+void Simulator::set_decoder_result(int result) {
+  control<void(WINAPI*)(int)>(SIM_LIB_WLTRS, "Sim_SetDecoderResult")(result);
+}
+
+std::vector<int> Simulator::drivers(FuzzedDataProvider& in) const {
+  switch (in.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+      return {SIM_LIB_SDTAPI, SIM_LIB_STDAPI};
+    case 1:
+      return {SIM_LIB_SDTAPI};
+    default:
+      return {SIM_LIB_STDAPI};
+  }
+}
+
+void Simulator::script(FuzzedDataProvider& in) {
+  reset();
+  if (in.ConsumeBool()) set_reader_port(fuzzed_port(in, 1001));
+
+  if (in.ConsumeBool()) set_record(SIM_REC_IDENTITY, fuzzed_identity(in));
+  for (const RecordPlan& plan : kRecords) {
+    if (!in.ConsumeBool()) continue;
+    const std::size_t size = in.ConsumeBool()
+                                 ? static_cast<std::size_t>(plan.typical)
+                                 : in.ConsumeIntegralInRange<std::size_t>(0, 4200);
+    Bytes bytes = in.ConsumeBytes<unsigned char>(size);
+    if (plan.record == SIM_REC_APPENDED_ADDRESS && bytes.size() >= 70 && in.ConsumeBool())
+      put_fuzzed_units(in, bytes, 0, 35);
+    set_record(plan.record, bytes);
+  }
+  if (in.ConsumeBool()) set_record(SIM_REC_SAM_ID_TEXT, fuzzed_sam_id_text(in));
+  for (int record : {SIM_REC_IDENTITY, SIM_REC_PHOTO, SIM_REC_APPENDED_ADDRESS})
+    if (in.ConsumeBool()) set_reported_length(record, fuzzed_length(in));
+  if (in.ConsumeBool()) set_decoder_result(in.ConsumeBool() ? fuzzed_status(in) : 1);
+
+  const int scripts = in.ConsumeIntegralInRange(0, 12);
+  for (int i = 0; i < scripts && in.remaining_bytes() > 0; ++i) {
+    const int entry = in.ConsumeIntegralInRange(0, SIM_ENTRY_COUNT - 1);
+    const bool queued = in.ConsumeBool();
+    const int status = fuzzed_status(in);
+    if (entry == SIM_GET_BMP) {
+      const int port = in.ConsumeBool() ? 0 : SIM_ANY_PORT;
+      queued ? queue_status(SIM_LIB_WLTRS, entry, port, status)
+             : set_status(SIM_LIB_WLTRS, entry, port, status);
+      continue;
+    }
+    const int port = in.ConsumeBool() ? SIM_ANY_PORT : fuzzed_port(in, reader_port_);
+    const int repeat = queued ? in.ConsumeIntegralInRange(1, 3) : 1;
+    for (int lib : drivers(in)) {
+      for (int k = 0; k < repeat; ++k)
+        queued ? queue_status(lib, entry, port, status) : set_status(lib, entry, port, status);
+    }
+  }
+}
+
+// ---- Edition ------------------------------------------------------------------------------------
+
+Edition::Edition(const char* relative_path, const char* probe)
+    : path_(build_path(relative_path)), probe_(probe) {}
+
+Edition::~Edition() {
+#if !defined(RIDEL_LIBFUZZER)
+  unload();
+#endif
+}
+
+void Edition::unload() {
+  if (!module_) return;
+  plat::free_library(module_);
+  module_ = nullptr;
+  if (plat::find_loaded_module(path_.c_str())) fail("the edition stayed loaded after unloading");
+}
+
+void Edition::fresh() {
+  unload();
+  module_ = plat::load_library(path_.c_str());
+  if (!module_) fail("cannot load the edition");
+  void* probe = plat::entry_point(module_, probe_);
+  if (!probe) fail("the edition lacks its probe export");
+#if defined(RIDEL_LIBFUZZER)
+  // libFuzzer keeps the coverage counters of the first copy; a copy mapped elsewhere would leave
+  // them pointing at unmapped memory.
+  if (!first_address_) first_address_ = probe;
+  if (probe != first_address_) fail("a fresh copy of the edition was mapped at another address");
+#endif
+}
+
+void* Edition::symbol(const char* name) const {
+  void* p = plat::entry_point(module_, name);
+  if (!p) fail("an export of the edition is missing");
+  return p;
+}
+
+// ---- Buffers and values -------------------------------------------------------------------------
+
+Buffer::Buffer(int size) : data_(new char[size > 0 ? static_cast<std::size_t>(size) : 0]),
+                           size_(size) {
+  if (size > 0) std::memset(data_, kMarker, static_cast<std::size_t>(size));
+}
+
+int fuzzed_status(FuzzedDataProvider& in) {
+  static constexpr int kInteresting[] = {
+      0x90, 0x9F, 0x91, 0x80, 0x01, 0x00, 0x02, 0x41, 0x60, 0xA0, 0x9E, 0x92,
+      -1,   -2,   -3,   -4,   -5,   -6,   -7,   -11,  2,    INT_MIN, INT_MAX};
+  if (in.ConsumeIntegralInRange(0, 7) != 0) return in.PickValueInArray(kInteresting);
+  return in.ConsumeIntegral<int>();
+}
+
+int fuzzed_port(FuzzedDataProvider& in, int reader_port) {
+  switch (in.ConsumeIntegralInRange(0, 7)) {
+    case 0:
+    case 1:
+      return reader_port;
+    case 2:
+      return in.ConsumeIntegralInRange(1001, 1016);
+    case 3:
+      return in.ConsumeIntegralInRange(1, 16);
+    case 4: {
+      static constexpr int kEdges[] = {0, -1, 999, 1000, 1017, 1984, INT_MIN, INT_MAX};
+      return in.PickValueInArray(kEdges);
+    }
+    case 5:
+      return reader_port + in.ConsumeIntegralInRange(-17, 17);
+    default:
+      return in.ConsumeIntegral<int>();
+  }
+}
+
+int fuzzed_size(FuzzedDataProvider& in, int exact, int largest) {
+  switch (in.ConsumeIntegralInRange(0, 9)) {
+    case 0:
+      return exact;
+    case 1:
+      return exact - 1;
+    case 2:
+      return exact + 1;
+    case 3:
+      return largest;
+    case 4:
+      return in.PickValueInArray({-1, 0, 1, 2, INT_MIN});
+    default:
+      return in.ConsumeIntegralInRange(-4, largest + 4);
+  }
+}
+
+unsigned fuzzed_length(FuzzedDataProvider& in) {
+  static constexpr unsigned kEdges[] = {0,    1,    27,   28,   29,   255,   256,       257,
+                                        279,  280,  281,  1023, 1024, 1025,  2047,      2048,
+                                        2049, 4096, 4097, 65536, 102401, 0x7FFFFFFFu, 0xFFFFFFFFu};
+  if (in.ConsumeIntegralInRange(0, 3) != 0) return in.PickValueInArray(kEdges);
+  return in.ConsumeIntegral<unsigned>();
+}
+
+void put_fuzzed_units(FuzzedDataProvider& in, Bytes& record, int offset, int units) {
+  static constexpr char16_t kUnits[] = {
+      u'0',   u'1',   u'2',   u'5',   u'9',   u' ',   0x0000, u'-',   u'+',   u'\t',
+      0x5F20, 0x6C49, 0x65CF, 0x00E9, 0x20AC, 0xD800, 0xDC00, 0xFFFF, 0x3000, 0x00A0,
+      u'X',   u'a',   0x4E00, 0x9FA5, 0xE000, 0x0080, u'\r',  u'\n',  0x00FF, 0xFEFF};
+  const int filled = in.ConsumeIntegralInRange(0, units);
+  const bool nul_padding = in.ConsumeBool();
+  for (int i = 0; i < units; ++i) {
+    char16_t unit = nul_padding ? 0x0000 : u' ';
+    if (i < filled)
+      unit = in.ConsumeIntegralInRange(0, 4) != 0 ? in.PickValueInArray(kUnits)
+                                                   : in.ConsumeIntegral<char16_t>();
+    const std::size_t at = static_cast<std::size_t>(offset + 2 * i);
+    if (at + 1 >= record.size()) return;
+    record[at] = static_cast<unsigned char>(unit & 0xFF);
+    record[at + 1] = static_cast<unsigned char>(unit >> 8);
+  }
+}
+
+Bytes fuzzed_identity(FuzzedDataProvider& in) {
+  if (in.ConsumeIntegralInRange(0, 3) == 0)
+    return in.ConsumeBytes<unsigned char>(in.ConsumeIntegralInRange<std::size_t>(0, 4200));
+  // Field by field in the record's layout, each padded to its width.
+  Bytes record(rec::kRecordBytes, 0);
+  for (std::size_t i = 0; i < record.size(); i += 2) record[i] = ' ';
+  for (const rec::Span& field : rec::kFields)
+    put_fuzzed_units(in, record, field.offset, field.units());
+  // Now and then a record of another length: cut short, or with bytes after it.
+  if (in.ConsumeIntegralInRange(0, 5) == 0)
+    record.resize(in.ConsumeIntegralInRange<std::size_t>(0, 300), ' ');
+  return record;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,128 @@
+// The fuzz targets' side of the simulated reader and of the edition under test: the simulator
+// libraries loaded once by path and scripted from the input, a fresh copy of the edition for each
+// input, heap buffers of exactly the size a call is told, and the values that are worth trying.
+#pragma once
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "simulator/simulator.h"
+
+namespace fuzz {
+
+using Bytes = std::vector<unsigned char>;
+
+// A finding: prints what went wrong and aborts, so that libFuzzer keeps the input.
+[[noreturn]] void fail(const char* what, long long value = 0);
+#define FUZZ_CHECK(condition, value)                                        \
+  do {                                                                      \
+    if (!(condition)) ::fuzz::fail(__FILE__ ": " #condition, (value));      \
+  } while (0)
+
+// A path inside the build folder, given with '/' relative to it ("qdx/libridel.so").
+std::string build_path(const char* relative);
+// The folder of the fuzz executable, ending in a separator: the editions write result files there.
+const std::string& output_folder();
+// Removes every file and folder beside the executable but the executable itself, so that no
+// result file of an earlier input changes what this one does.
+void clear_output_folder();
+bool write_file(const std::string& path, const Bytes& bytes);
+void make_folder(const std::string& path);
+
+// The three simulator libraries, loaded once by full path from <build>/simulator. The edition
+// loaded after them finds these same modules by name.
+class Simulator {
+ public:
+  static Simulator& instance();
+
+  // Back to the reader out of the box, in all three libraries.
+  void reset();
+  // Scripts the reader from the input: its port, records, reported lengths, SAM ID text,
+  // decoder result and statuses (persistent or queued, per port, per driver library).
+  void script(FuzzedDataProvider& in);
+  // The port the reader answers on, as scripted.
+  int reader_port() const { return reader_port_; }
+
+  void set_reader_port(int port);
+  void set_status(int library, int entry, int port, int status);
+  void queue_status(int library, int entry, int port, int status);
+  void set_record(int record, const Bytes& bytes);
+  void set_reported_length(int record, unsigned length);
+  void set_decoder_result(int result);
+
+ private:
+  Simulator();
+  template <class Fn>
+  Fn control(int library, const char* name) const;
+  // The driver libraries that a scripting call of the input applies to.
+  std::vector<int> drivers(FuzzedDataProvider& in) const;
+
+  plat::Module modules_[SIM_LIB_COUNT] = {};
+  int reader_port_ = 1001;
+};
+
+// The edition library under test, loaded anew for each input so that a crash reproduces from
+// that input alone. The previous copy is unloaded (and checked to be gone) when the next input
+// starts, not when an input ends: libFuzzer reads the copy's coverage counters after each input.
+// Without libFuzzer the last copy is unloaded and checked at exit as well.
+class Edition {
+ public:
+  // `probe` names an export whose address shows where the copy was mapped.
+  Edition(const char* relative_path, const char* probe);
+  ~Edition();
+  void fresh();
+  void* symbol(const char* name) const;
+  template <class Fn>
+  Fn fn(const char* name) const {
+    return reinterpret_cast<Fn>(symbol(name));
+  }
+
+ private:
+  void unload();
+
+  std::string path_;
+  const char* probe_;
+  plat::Module module_ = nullptr;
+  void* first_address_ = nullptr;  // of the probe export in the first copy
+};
+
+// A heap block of exactly `size` bytes (none for a size of 0 or less, which still gives a
+// distinct pointer), so that AddressSanitizer reports any byte written past what a call was
+// told it may use. Filled with a marker byte.
+class Buffer {
+ public:
+  explicit Buffer(int size);
+  ~Buffer() { delete[] data_; }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  char* data() { return data_; }
+  unsigned char* bytes() { return reinterpret_cast<unsigned char*>(data_); }
+  int size() const { return size_; }
+
+ private:
+  char* data_;
+  int size_;
+};
+
+inline constexpr unsigned char kMarker = 0xA5;
+
+// Values worth trying, each mostly one of the interesting ones and now and then anything.
+int fuzzed_status(FuzzedDataProvider& in);
+int fuzzed_port(FuzzedDataProvider& in, int reader_port);
+// A buffer size around `exact` (the size a value needs) and the limits: -1, 0, 1, exact - 1,
+// exact, exact + 1, `largest`, or anything from -4 to largest + 4.
+int fuzzed_size(FuzzedDataProvider& in, int exact, int largest);
+// A length the driver reports: 0 to far beyond every buffer.
+unsigned fuzzed_length(FuzzedDataProvider& in);
+// UCS-2 text of up to `units` characters: digits, blanks, NULs, CJK, signs, characters that GBK
+// cannot hold, surrogates, or any unit; the rest padded with blanks or NULs.
+void put_fuzzed_units(FuzzedDataProvider& in, Bytes& record, int offset, int units);
+// An Identity record: the sample card's layout with fuzzed fields, or any bytes of any length.
+Bytes fuzzed_identity(FuzzedDataProvider& in);
+
+}  // namespace fuzz
