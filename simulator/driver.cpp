@@ -169,8 +169,9 @@ int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
   });
 }
 
-int read_new_app_msg(SimPrefix prefix, int port, unsigned char* message, unsigned int* length,
-                     int flag) {
+// Unused in a partial driver (below), like ant().
+[[maybe_unused]] int read_new_app_msg(SimPrefix prefix, int port, unsigned char* message,
+                                      unsigned int* length, int flag) {
   return run(prefix, SIM_READ_NEW_APP_MSG, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!message || !length) return kNullPointer;
@@ -183,7 +184,7 @@ int read_new_app_msg(SimPrefix prefix, int port, unsigned char* message, unsigne
   });
 }
 
-int ant(SimPrefix prefix, int port, int value) {
+[[maybe_unused]] int ant(SimPrefix prefix, int port, int value) {
   return run(prefix, SIM_ANT, port, value, [&](sim::State& s) {
     return s.is_open(port) ? drv::kOk : drv::kStatusOne;
   });
@@ -225,6 +226,9 @@ SIM_BOTH_PREFIXES(ReadBaseMsg, read_base_msg,
                   port, text, text_length, photo, photo_length, flag);
 SIM_BOTH_PREFIXES(ReadMngInfo, read_mng_info, (int port, unsigned char* info, int flag), port,
                   info, flag);
+// A driver built with SIM_PARTIAL_DRIVER lacks ReadNewAppMsg under both prefixes and QDX_ANT:
+// it stands for a driver that misses entry points, for the cases of the libraries that bind them.
+#if !defined(SIM_PARTIAL_DRIVER)
 SIM_BOTH_PREFIXES(ReadNewAppMsg, read_new_app_msg,
                   (int port, unsigned char* message, unsigned int* length, int flag), port,
                   message, length, flag);
@@ -234,3 +238,4 @@ extern "C" SIM_EXPORT int WINAPI QDX_ANT(int port, int value) {
   return ant(SIM_PREFIX_QDX, port, value);
 }
 static_assert(std::is_same_v<decltype(&QDX_ANT), drv::AntFn>);
+#endif
