@@ -28,12 +28,13 @@ function(ridel_target_def def out_var)
   set(${out_var} ${copy} PARENT_SCOPE)
 endfunction()
 
-# Builds the shared library of an edition whose exports a .def file names.
+# Builds the shared library of an edition whose exports a .def file names; DESCRIPTION names the
+# edition in the Windows version information.
 # Windows: the .def file fixes names and ordinals; the MinGW import library (lib<name>.dll.a) and
 # the MSVC one (<name>.lib) are made from the same .def. POSIX: a version script generated from the
 # .def exports exactly those names.
 function(ridel_library target)
-  cmake_parse_arguments(ARG "" "DEF;OUTPUT_NAME;FOLDER;HEADER" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DEF;OUTPUT_NAME;FOLDER;HEADER;DESCRIPTION" "SOURCES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
   ridel_output_folder(${target} ${ARG_FOLDER})
@@ -50,6 +51,13 @@ function(ridel_library target)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
     target_sources(${target} PRIVATE ${def})
+    # A VERSIONINFO resource: product, the edition's description, version.
+    set(RIDEL_DESCRIPTION "${ARG_DESCRIPTION}")
+    set(RIDEL_FILE_NAME "${ARG_OUTPUT_NAME}.dll")
+    set(RIDEL_INTERNAL_NAME "${target}")
+    set(version_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${version_rc} @ONLY)
+    target_sources(${target} PRIVATE ${version_rc})
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
       target_link_options(${target} PRIVATE -Wl,--kill-at)
     endif()

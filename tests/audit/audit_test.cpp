@@ -126,6 +126,18 @@ TEST(Audit, LibrariesImportOnlyTheSystemAndTheirDriver) {
   }
 }
 
+TEST(Audit, EditionsCarryVersionInformation) {
+  for (const Target& t : kTargets) {
+    for (const Edition& e : kEditions) {
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
+      const auto& types = image.resource_types;
+      EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceVersion), types.end())
+          << t.folder << "/" << e.dll;
+    }
+  }
+}
+
 TEST(Audit, VantrelCarriesItsStringTable) {
   for (const Target& t : kTargets) {
     const bench::pe::Image image = bench::pe::read(dist(t.folder, "vantrel/vantrel.dll"));

@@ -10,7 +10,8 @@ namespace bench::pe {
 
 inline constexpr unsigned kMachineI386 = 0x14C;
 inline constexpr unsigned kMachineAmd64 = 0x8664;
-inline constexpr unsigned kResourceString = 6;  // RT_STRING
+inline constexpr unsigned kResourceString = 6;    // RT_STRING
+inline constexpr unsigned kResourceVersion = 16;  // RT_VERSION
 
 struct Export {
   unsigned ordinal;
