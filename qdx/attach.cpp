@@ -1,28 +1,12 @@
 // Load and unload: where the result files go, and the driver and decoder bound by name.
 #include <cstring>
 
+#include "platform/library_main.h"
 #include "platform/platform.h"
 #include "qdx/module.h"
 
-// ---- The operating system's load notifications --------------------------------------------------
-// The only system-specific code of the edition: it hands load and unload to attach() and detach().
-#if defined(_WIN32)
-namespace {
-constexpr unsigned long kProcessDetach = 0;
-constexpr unsigned long kProcessAttach = 1;
-}  // namespace
-
-extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* reserved) {
-  if (reason == kProcessAttach) qdx::attach();
-  // When the whole process ends (reserved set) the system unloads every library itself; freeing
-  // them from here then could touch one already gone.
-  if (reason == kProcessDetach && reserved == nullptr) qdx::detach();
-  return 1;  // also when a library or an entry point is missing: the exports then fail alone
-}
-#else
-__attribute__((constructor)) static void on_load() { qdx::attach(); }
-__attribute__((destructor)) static void on_unload() { qdx::detach(); }
-#endif
+// The operating system's load notifications: the only system-specific part of the edition.
+RIDEL_LIBRARY_MAIN(qdx::attach, qdx::detach)
 
 namespace qdx {
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/library_main.h"
 #include "vantrel/error_log.h"
 #include "vantrel/reader.h"
 #include "vantrel/strings.h"
@@ -12,24 +13,8 @@ void set_up();
 void tear_down();
 }  // namespace vantrel
 
-// ---- The operating system's load notifications --------------------------------------------------
-#if defined(_WIN32)
-namespace {
-constexpr unsigned long kProcessDetach = 0;
-constexpr unsigned long kProcessAttach = 1;
-}  // namespace
-
-extern "C" int WINAPI DllMain(void* /*instance*/, unsigned long reason, void* reserved) {
-  if (reason == kProcessAttach) vantrel::set_up();
-  // When the whole process ends (reserved set) the system unloads every library itself; freeing
-  // them from here then could touch one already gone.
-  if (reason == kProcessDetach && reserved == nullptr) vantrel::tear_down();
-  return 1;  // also when a library is missing: the exports then fail alone
-}
-#else
-__attribute__((constructor)) static void on_load() { vantrel::set_up(); }
-__attribute__((destructor)) static void on_unload() { vantrel::tear_down(); }
-#endif
+// The operating system's load notifications.
+RIDEL_LIBRARY_MAIN(vantrel::set_up, vantrel::tear_down)
 
 namespace vantrel {
 namespace {
