@@ -68,7 +68,7 @@ fuzz: deps
 bench: deps
 	@test -f build/bench/CMakeCache.txt || cmake --preset bench >/dev/null
 	cmake --build --preset bench --target ridel_bench -j$(JOBS)
-	build/bench/bench/ridel_bench
+	@bench/run.sh build/bench
 
 clean:
 	rm -rf build dist

@@ -1,0 +1,146 @@
+// The benchmarks: each edition's card cycle beside its baseline, each edition's record conversion
+// alone, the SDT edition's port scan beside its baseline. After the run, the ratio of each cycle
+// to its baseline and the library's time beyond the baseline, against the targets.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "bench/conversions.h"
+#include "bench/cycles.h"
+
+namespace {
+
+using ridel_bench::EditionCycle;
+
+// Every cycle stays within this ratio of its baseline and adds less than this many microseconds.
+constexpr double kRatioTarget = 1.10;
+constexpr double kExtraTargetMicroseconds = 200;
+// Each benchmark is repeated and its median compared: file writes make single runs noisy.
+constexpr int kRepetitions = 9;
+
+benchmark::internal::Benchmark* timed(benchmark::internal::Benchmark* b) {
+  return b->Unit(benchmark::kMicrosecond)
+      ->Repetitions(kRepetitions)
+      ->ReportAggregatesOnly(true)
+      ->MinTime(0.2)
+      ->UseRealTime();
+}
+
+void register_pair(const std::string& what, const std::string& edition, EditionCycle* pair) {
+  if (!pair) {
+    std::printf("%s %s: the edition is not built, skipped\n", what.c_str(), edition.c_str());
+    return;
+  }
+  timed(benchmark::RegisterBenchmark((what + "/" + edition).c_str(),
+                                     [pair](benchmark::State& state) {
+                                       pair->set_up();
+                                       for (auto _ : state) pair->cycle();
+                                     }));
+  timed(benchmark::RegisterBenchmark((what + "_baseline/" + edition).c_str(),
+                                     [pair](benchmark::State& state) {
+                                       pair->set_up();
+                                       for (auto _ : state) pair->baseline();
+                                     }));
+}
+
+void register_conversion(const std::string& edition, void (*convert)()) {
+  timed(benchmark::RegisterBenchmark(("conversion/" + edition).c_str(),
+                                     [convert](benchmark::State& state) {
+                                       for (auto _ : state) convert();
+                                     }));
+}
+
+// Median times per iteration of one benchmark, in microseconds.
+struct Times {
+  double wall = 0;
+  double cpu = 0;  // the process's own time, user and system: no waiting for the disk or others
+};
+
+// One comparison against a baseline, with the cycle targets when `targets` is set.
+bool compare(const char* what, const Times& run, const Times& baseline, bool targets) {
+  bool met = true;
+  for (const auto& [clock, a, b] : {std::tuple{"cpu ", run.cpu, baseline.cpu},
+                                    std::tuple{"wall", run.wall, baseline.wall}}) {
+    const double ratio = a / b;
+    const double extra = a - b;
+    std::printf("  %-22s %s %8.1f us  baseline %8.1f us  ratio %.3f  library %7.1f us", what,
+                clock, a, b, ratio, extra);
+    if (targets) {
+      const bool ok = ratio <= kRatioTarget && extra < kExtraTargetMicroseconds;
+      std::printf("  %s", ok ? "within target" : "MISSES THE TARGET");
+      // The process's own time decides: the wall time also holds the disk's and other
+      // processes' delays, which no library causes.
+      if (clock[0] == 'c') met = ok;
+    }
+    std::printf("\n");
+    what = "";
+  }
+  return met;
+}
+
+// Prints as the console reporter does and keeps each benchmark's medians.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
+          !run.error_occurred)
+        medians_[run.run_name.function_name] = {run.GetAdjustedRealTime(),
+                                                run.GetAdjustedCPUTime()};
+    }
+  }
+
+  // The comparisons; false when a cycle misses a target.
+  bool summarise() const {
+    bool met = true;
+    std::printf("\nmedians per call sequence against its baseline without library (targets: "
+                "ratio <= %.2f, library < %.0f us):\n",
+                kRatioTarget, kExtraTargetMicroseconds);
+    for (const std::string edition : {"qdx", "sdt", "vantrel"}) {
+      if (!has("cycle/" + edition) || !has("cycle_baseline/" + edition)) continue;
+      met = compare((edition + " cycle").c_str(), medians_.at("cycle/" + edition),
+                    medians_.at("cycle_baseline/" + edition), true) &&
+            met;
+    }
+    if (has("port_scan/sdt") && has("port_scan_baseline/sdt"))
+      compare("sdt port scan to 1016", medians_.at("port_scan/sdt"),
+              medians_.at("port_scan_baseline/sdt"), false);
+    for (const std::string edition : {"qdx", "sdt", "vantrel"}) {
+      if (has("conversion/" + edition))
+        std::printf("  %-22s cpu  %8.1f us\n", (edition + " record conversion").c_str(),
+                    medians_.at("conversion/" + edition).cpu);
+    }
+    return met;
+  }
+
+ private:
+  bool has(const std::string& name) const { return medians_.count(name) != 0; }
+  std::map<std::string, Times> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  register_pair("cycle", "qdx", ridel_bench::qdx_cycle());
+  register_pair("cycle", "sdt", ridel_bench::sdt_cycle());
+  register_pair("cycle", "vantrel", ridel_bench::vantrel_cycle());
+  register_conversion("qdx", &ridel_bench::convert_qdx);
+  register_conversion("sdt", &ridel_bench::convert_sdt);
+  register_conversion("vantrel", &ridel_bench::convert_vantrel);
+  register_pair("port_scan", "sdt", ridel_bench::sdt_port_scan());
+
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const bool met = reporter.summarise();
+  benchmark::Shutdown();
+  // Timings on a shared machine vary: a missed target is reported, not an error of the run.
+  if (!met) std::printf("\nat least one cycle misses its target\n");
+  return 0;
+}
