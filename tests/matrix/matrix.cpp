@@ -1,5 +1,6 @@
 #include "tests/matrix/matrix.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "driver/sdtapi.h"
@@ -135,5 +136,50 @@ void Faults::block(const std::string& name) {
 }
 
 plat::File hold(const std::string& name) { return sdt_test::hold(bench::exe_dir() + name); }
+
+int run_child(const std::string& program, const std::string& filter, const char* variable,
+              const std::string& value) {
+  const std::string log = bench::exe_dir() + "child.log";
+  std::string command =
+      "\"" + program + "\" --gtest_filter=" + filter + " >\"" + log + "\" 2>&1";
+#if defined(_WIN32)
+  command = "\"" + command + "\"";  // the command processor drops the outer quotes
+  _putenv((std::string(variable) + "=" + value).c_str());
+  const int status = std::system(command.c_str());
+  _putenv((std::string(variable) + "=").c_str());
+#else
+  setenv(variable, value.c_str(), 1);
+  const int status = std::system(command.c_str());
+  unsetenv(variable);
+#endif
+  const bench::Bytes output = bench::read_file(log);
+  EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
+  plat::delete_file(log.c_str());
+  return status;
+}
+
+#if !defined(_WIN32)
+ProgramCopy::ProgramCopy(std::size_t length, const Names& links)
+    : root_(bench::exe_dir() + "long/") {
+  namespace fs = std::filesystem;
+  const std::string exe = plat::executable_path();
+  const std::string folder = "/tests/matrix/";
+  // Below the root, a run of characters broken into names of 100 at most.
+  std::string padding(length - root_.size() - folder.size(), 'p');
+  for (std::size_t i = 100; i + 1 < padding.size(); i += 100) padding[i] = '/';
+  const std::string top = root_ + padding;
+  fs::create_directories(top + folder);
+  for (const std::string& link : links)
+    fs::create_directory_symlink(fs::canonical(bench::build_path(link)), top + "/" + link);
+  path_ = top + folder + exe.substr(exe.rfind('/') + 1);
+  fs::copy_file(exe, path_);
+  fs::permissions(path_, fs::perms::owner_all);
+}
+
+ProgramCopy::~ProgramCopy() {
+  std::error_code error;
+  std::filesystem::remove_all(root_, error);
+}
+#endif
 
 }  // namespace matrix

@@ -81,6 +81,29 @@ class Faults {
 // A result file held open by another handle, without sharing, until the handle goes.
 plat::File hold(const std::string& name);
 
+// Runs `program` (this test program or a copy of it) with the one case `filter` and `variable`
+// set to `value`: its exit status, 0 when that case passed. Its output is reported otherwise.
+int run_child(const std::string& program, const std::string& filter, const char* variable,
+              const std::string& value);
+
+#if !defined(_WIN32)
+// A copy of this program in a new folder of `length` characters (its last separator included)
+// below the test folder, with links to the build folders `links` placed as in the build, so that
+// the copy finds the libraries as this program does. Removed again when the object goes.
+class ProgramCopy {
+ public:
+  ProgramCopy(std::size_t length, const Names& links);
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+  ~ProgramCopy();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string root_;
+  std::string path_;
+};
+#endif
+
 // One row of an edition's table. `call` sets up what the row still needs once the edition is
 // loaded (a session, a held or blocked file, a scripted length) and calls the export; its result
 // must be `expected`. Afterwards the result files of the earlier read named in `kept` must be

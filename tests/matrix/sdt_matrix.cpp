@@ -13,8 +13,8 @@ using matrix::Missing;
 using matrix::Names;
 using rec::Field;
 
-const Names kFiles = {"wx.txt",  "wz.txt", "zp.wlt",     "pic.wlt",
-                      "zp.bmp", "NewAdd.txt", "NewAdd1.txt"};
+const Names kFiles = {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt",
+                      "NewAdd1.txt"};
 
 // A card whose every value has its largest length: each field filled with two-byte characters,
 // and the nation with the longest name.
@@ -44,27 +44,12 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
     return edition != nullptr;
   }
 
-  // The exit status of a copy of this program that runs SdtChild.LoadWithout with the driver
-  // ("1") or the decoder ("2") missing. Under Wine a load that fails keeps a reference to every
-  // library it did find, which would stay loaded for all later cases of this process.
+  // Runs SdtChild.LoadWithout in a process of its own, with the driver ("1") or the decoder
+  // ("2") missing: under Wine a load that fails keeps a reference to every library it did find,
+  // which would stay loaded for all later cases of this process.
   static int load_in_child(const char* missing) {
-    const std::string log = bench::exe_dir() + "child.log";
-    std::string command = "\"" + plat::executable_path() +
-                          "\" --gtest_filter=SdtChild.LoadWithout >\"" + log + "\" 2>&1";
-#if defined(_WIN32)
-    command = "\"" + command + "\"";  // the command processor drops the outer quotes
-    _putenv((std::string(kChildVariable) + "=" + missing).c_str());
-    const int status = std::system(command.c_str());
-    _putenv((std::string(kChildVariable) + "=").c_str());
-#else
-    setenv(kChildVariable, missing, 1);
-    const int status = std::system(command.c_str());
-    unsetenv(kChildVariable);
-#endif
-    const bench::Bytes output = bench::read_file(log);
-    EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
-    plat::delete_file(log.c_str());
-    return status;
+    return matrix::run_child(plat::executable_path(), "SdtChild.LoadWithout", kChildVariable,
+                             missing);
   }
   static constexpr char kChildVariable[] = "MATRIX_CHILD_MISSING";
 
