@@ -43,9 +43,13 @@ dist-%: build-%
 
 dist: $(addprefix dist-,$(DIST_PRESETS))
 
-# The examples that need dist/: Python on Linux, C# where a .NET SDK is present.
+# The examples that need dist/: Python on Linux, C# where a .NET SDK is present. The libraries
+# write result files beside the process's executable, so Python runs from a copy of its own in
+# build/, not from the system's folder of programs.
 examples:
-	python3 examples/read_card.py dist/linux-x86_64
+	@test -x build/python-example/bin/python3 || \
+	  python3 -m venv --without-pip --copies build/python-example
+	build/python-example/bin/python3 examples/read_card.py dist/linux-x86_64
 	@if command -v dotnet >/dev/null 2>&1; then scripts/build-csharp-example.sh; \
 	 else echo "examples: no .NET SDK here, the C# example is not built"; fi
 
