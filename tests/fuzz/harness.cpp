@@ -265,8 +265,9 @@ int fuzzed_port(FuzzedDataProvider& in, int reader_port) {
       static constexpr int kEdges[] = {0, -1, 999, 1000, 1017, 1984, INT_MIN, INT_MAX};
       return in.PickValueInArray(kEdges);
     }
-    case 5:
-      return reader_port + in.ConsumeIntegralInRange(-17, 17);
+    case 5:  // a neighbour of the reader's port, wrapping around at the ends of int
+      return static_cast<int>(static_cast<unsigned>(reader_port) +
+                              static_cast<unsigned>(in.ConsumeIntegralInRange(-17, 17)));
     default:
       return in.ConsumeIntegral<int>();
   }
