@@ -190,7 +190,7 @@ class Cycle {
     fuzz::Buffer message(length);
     if (length > 0) {
       const fuzz::Bytes bytes = in_.ConsumeBytes<unsigned char>(static_cast<std::size_t>(length));
-      std::memcpy(message.data(), bytes.data(), bytes.size());
+      if (!bytes.empty()) std::memcpy(message.data(), bytes.data(), bytes.size());
     }
     const int result = x_.set_appended_address(message.bytes(), length);
     FUZZ_CHECK(result == 0 || result == 1, result);
