@@ -50,6 +50,12 @@ void make_folder(const std::string& path) {
   std::filesystem::create_directories(path, error);
 }
 
+void block_some(FuzzedDataProvider& in, std::initializer_list<const char*> result_files) {
+  if (in.ConsumeIntegralInRange(0, 3) != 0) return;
+  for (const char* name : result_files)
+    if (in.ConsumeBool()) make_folder(output_folder() + name);
+}
+
 // ---- Simulator ----------------------------------------------------------------------------------
 
 namespace {

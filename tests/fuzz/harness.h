@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ const std::string& output_folder();
 void clear_output_folder();
 bool write_file(const std::string& path, const Bytes& bytes);
 void make_folder(const std::string& path);
+// Now and then puts a folder where some of the named result files go, so that creating them
+// fails.
+void block_some(FuzzedDataProvider& in, std::initializer_list<const char*> result_files);
 
 // The three simulator libraries, loaded once by full path from <build>/simulator. The edition
 // loaded after them finds these same modules by name.

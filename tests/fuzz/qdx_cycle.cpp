@@ -112,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::clear_output_folder();
   fuzz::Simulator& sim = fuzz::Simulator::instance();
   sim.script(in);
+  fuzz::block_some(in, {"wz.txt", "xp.wlt", "zp.wlt", "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"});
   edition.fresh();
   const Exports exports(edition);
   Cycle cycle(exports, in, sim.reader_port());

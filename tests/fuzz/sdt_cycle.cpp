@@ -108,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::clear_output_folder();
   fuzz::Simulator& sim = fuzz::Simulator::instance();
   sim.script(in);
+  fuzz::block_some(in,
+                   {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt", "NewAdd1.txt"});
   edition.fresh();
   const Exports exports(edition);
   Cycle cycle(exports, in, sim.reader_port());

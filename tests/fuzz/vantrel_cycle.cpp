@@ -261,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   plat::delete_file(fuzz::build_path("vantrel/idcrerror.log").c_str());
   fuzz::Simulator& sim = fuzz::Simulator::instance();
   sim.script(in);
+  fuzz::block_some(in, {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"});
   edition.fresh();
   const Exports exports(edition);
   Cycle cycle(exports, in, sim.reader_port());
