@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -94,28 +95,30 @@ std::string executable_path() {
 
 int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned) {
   if (!src || !dst || units <= 0 || dst_size <= 0) return 0;
+  // Text of ASCII alone (dates, numbers, codes) needs no converter: GBK keeps it as it is.
+  int ascii = 0;
+  while (ascii < units && src[2 * ascii + 1] == 0 && src[2 * ascii] < 0x80) ++ascii;
+  if (ascii == units) {
+    const int n = std::min(units, dst_size);
+    for (int i = 0; i < n; ++i) dst[i] = static_cast<char>(src[2 * i]);
+    return n;
+  }
   Converter conv("GBK", "UCS-2LE");
   if (!conv.ok()) return 0;
-  iconv_t cd = conv.get();
-  int written = 0;
-  for (int i = 0; i < units && written < dst_size; ++i) {
-    char in[2] = {static_cast<char>(src[2 * i]), static_cast<char>(src[2 * i + 1])};
-    char out[8];
-    char* in_ptr = in;
-    char* out_ptr = out;
-    std::size_t in_left = 2, out_left = sizeof out;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    const std::size_t r = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-    std::size_t n = sizeof out - out_left;
-    if (r == static_cast<std::size_t>(-1) || n == 0) {
-      out[0] = '?';  // the code page cannot hold it: the Windows default character
-      n = 1;
-    }
-    if (written + static_cast<int>(n) > dst_size) break;  // never split a character
-    std::memcpy(dst + written, out, n);
-    written += static_cast<int>(n);
+  char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(src));
+  std::size_t in_left = 2 * static_cast<std::size_t>(units);
+  char* out = dst;
+  std::size_t out_left = static_cast<std::size_t>(dst_size);
+  // iconv stops before a unit it cannot convert, and before a character that does not fit whole.
+  while (in_left >= 2 &&
+         iconv(conv.get(), &in, &in_left, &out, &out_left) == static_cast<std::size_t>(-1)) {
+    if (errno == E2BIG || out_left == 0) break;
+    *out++ = '?';  // no character of the code page: the Windows default character
+    --out_left;
+    in += 2;
+    in_left -= 2;
   }
-  return written;
+  return static_cast<int>(out - dst);
 }
 
 std::string ansi_to_utf8(std::string_view ansi) {
