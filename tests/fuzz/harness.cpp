@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "common/record.h"
+#include "driver/sdtapi.h"
 
 namespace fuzz {
 
@@ -185,6 +186,16 @@ void Simulator::script(FuzzedDataProvider& in) {
     if (in.ConsumeBool()) set_reported_length(record, fuzzed_length(in));
   if (in.ConsumeBool()) set_decoder_result(in.ConsumeBool() ? fuzzed_status(in) : 1);
 
+  // Now and then a port that the drivers answer on whatever their family, as a reader that the
+  // simulator itself would not serve there (a QDX session on a serial port, say); the cycles
+  // then favour that port.
+  if (in.ConsumeIntegralInRange(0, 7) == 0) {
+    reader_port_ = fuzzed_port(in, reader_port_);
+    for (int entry : {SIM_OPEN_PORT, SIM_CLOSE_PORT, SIM_GET_SAM_STATUS, SIM_GET_SAM_ID_TO_STR})
+      for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
+        set_status(lib, entry, reader_port_, drv::kOk);
+  }
+
   const int scripts = in.ConsumeIntegralInRange(0, 12);
   for (int i = 0; i < scripts && in.remaining_bytes() > 0; ++i) {
     const int entry = in.ConsumeIntegralInRange(0, SIM_ENTRY_COUNT - 1);
@@ -252,8 +263,9 @@ Buffer::Buffer(int size) : data_(new char[size > 0 ? static_cast<std::size_t>(si
 
 int fuzzed_status(FuzzedDataProvider& in) {
   static constexpr int kInteresting[] = {
-      0x90, 0x9F, 0x91, 0x80, 0x01, 0x00, 0x02, 0x41, 0x60, 0xA0, 0x9E, 0x92,
-      -1,   -2,   -3,   -4,   -5,   -6,   -7,   -11,  2,    INT_MIN, INT_MAX};
+      drv::kOk, drv::kCardFound, drv::kNoAppendedAddress, drv::kFindNothing, drv::kStatusOne,
+      SIM_STATUS_NULL_POINTER, SIM_STATUS_NO_CARD, SIM_STATUS_SAM_NOT_ANSWERING,
+      0x00, 0xA0, 0x9E, 0x92, 2, -1, -2, -3, -4, -5, -6, -7, -11, INT_MIN, INT_MAX};
   if (in.ConsumeIntegralInRange(0, 7) != 0) return in.PickValueInArray(kInteresting);
   return in.ConsumeIntegral<int>();
 }

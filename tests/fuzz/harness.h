@@ -49,7 +49,7 @@ class Simulator {
   // Scripts the reader from the input: its port, records, reported lengths, SAM ID text,
   // decoder result and statuses (persistent or queued, per port, per driver library).
   void script(FuzzedDataProvider& in);
-  // The port the reader answers on, as scripted.
+  // The port the reader answers on, as scripted: the one the cycles favour.
   int reader_port() const { return reader_port_; }
 
   void set_reader_port(int port);
