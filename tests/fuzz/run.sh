@@ -21,12 +21,13 @@ for exe_dir in "$build"/tests/fuzz/*/; do
   findings="$build/findings/$name"
   log="$build/fuzz-$name.log"
   mkdir -p "$corpus" "$findings"
+  : >"$log"
 
   regressions=()
   if [ -d "$source_dir/regressions/$name" ]; then
     mapfile -t regressions < <(find "$source_dir/regressions/$name" -type f | sort)
   fi
-  if [ "${#regressions[@]}" -gt 0 ] && ! "$exe" "${regressions[@]}" >"$log" 2>&1; then
+  if [ "${#regressions[@]}" -gt 0 ] && ! "$exe" "${regressions[@]}" >>"$log" 2>&1; then
     echo "fuzz $name: an input of an earlier finding fails again (log: $log)"
     tail -n 30 "$log"
     failed+=("$name")
@@ -38,7 +39,8 @@ for exe_dir in "$build"/tests/fuzz/*/; do
   if "$exe" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
        -max_len=4096 -len_control=0 \
        -artifact_prefix="$findings/" "$corpus" "$source_dir/$name" >>"$log" 2>&1; then
-    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' |
+             tail -n 1 || true)
     echo "fuzz $name: ${runs:-?} inputs in ${seconds}s, no finding"
   else
     echo "fuzz $name: FINDING (log: $log, input in $findings/)"
