@@ -20,7 +20,9 @@ std::string_view text_of(const char* slot, std::size_t width) {
 
 void FieldStore::clear() {
   std::memset(text_, 0, sizeof text_);
-  std::memset(bitmap_, 0, sizeof bitmap_);
+  // Nothing reads the bitmap slot past the photo length, so zeroing its valid bytes clears it as
+  // well as zeroing all 100 KB would, at a fraction of the cost.
+  std::memset(bitmap_, 0, photo_length_);
   std::memset(appended_address_, 0, sizeof appended_address_);
   photo_length_ = 0;
 }
