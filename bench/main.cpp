@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "bench/conversions.h"
 #include "bench/cycles.h"
@@ -19,13 +20,13 @@ using ridel_bench::EditionCycle;
 constexpr double kRatioTarget = 1.10;
 constexpr double kExtraTargetMicroseconds = 200;
 // Each benchmark is repeated and its median compared: file writes make single runs noisy.
-constexpr int kRepetitions = 9;
+constexpr int kRepetitions = 15;
 
 benchmark::internal::Benchmark* timed(benchmark::internal::Benchmark* b) {
   return b->Unit(benchmark::kMicrosecond)
       ->Repetitions(kRepetitions)
       ->ReportAggregatesOnly(true)
-      ->MinTime(0.2)
+      ->MinTime(0.1)
       ->UseRealTime();
 }
 
@@ -125,7 +126,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // Repetitions of the benchmarks run interleaved in random order, so that a cycle and its
+  // baseline meet the same load of the machine; a flag given on the command line comes later
+  // and wins.
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  argc = count;
+  argv = args.data();
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   register_pair("cycle", "qdx", ridel_bench::qdx_cycle());

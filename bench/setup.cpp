@@ -77,9 +77,12 @@ Bytes read_file(const std::string& path) {
   return bytes;
 }
 
+// The leanest way there is: one open that creates or empties the file, one write, one close.
 void write_file(const std::string& path, const void* data, std::size_t size) {
-  plat::File file = plat::create_file(path.c_str(), plat::Share::Read);
-  file.write(data, size);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) give_up("the baseline cannot write " + path);
+  if (size) std::fwrite(data, size, 1, file);
+  std::fclose(file);
 }
 
 std::vector<std::string> in_output_folder(const std::vector<std::string>& names) {

@@ -27,6 +27,7 @@ const std::string& output_folder();
 
 Bytes read_file(const std::string& path);
 // Creates or replaces the file and writes the bytes, as an application would without a library.
+// Gives up when the file cannot be written.
 void write_file(const std::string& path, const void* data, std::size_t size);
 
 // The three simulator libraries, loaded once.
