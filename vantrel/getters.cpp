@@ -74,7 +74,8 @@ int get_appended_address(int index, char* buffer, int size) {
   const bool known_index = index != 0 && static_cast<unsigned>(index) <= kAppendedAddressIndexes;
   const std::string_view text =
       known_index ? reader().store.appended_address() : std::string_view();
-  return whole_or_zero(text, copy_out(text, buffer, size, size - 1));
+  // (No limit to work out for a size below 1: such a buffer is not written at all.)
+  return whole_or_zero(text, copy_out(text, buffer, size, size > 0 ? size - 1 : 0));
 }
 
 int set_base_data(const char* path) {

@@ -1,4 +1,5 @@
 // The getters' buffer contract, the coded fields' names and the three setters.
+#include <climits>
 #include <filesystem>
 
 #include "common/nation.h"
@@ -69,7 +70,7 @@ TEST_F(Getters, BuffersThatCannotBeWritten) {
                                  "GetDepartment",     "GetStartDate",     "GetEndDate",
                                  "GetReserve",        "GetPhotoBMP",      "GetAppAddress"};
   for (const char* name : getters) {
-    for (int size : {0, -1, -100000}) {
+    for (int size : {0, -1, -100000, INT_MIN}) {
       EXPECT_EQ(get(name, size).result, 0) << name << " " << size;  // the guard stays intact
     }
     if (std::string_view(name) == "GetAppAddress")
