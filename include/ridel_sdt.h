@@ -70,7 +70,8 @@ RIDEL_SDT_API int WINAPI SelectCard(void);
  * photo could not be decoded; -10 or the driver's status: the driver failed. */
 RIDEL_SDT_API int WINAPI ReadBaseInfo(int read_type);
 
-/* 1: the SAM's identity, in the driver's own form and size, is in `id`; 0: failed. */
+/* 1: the SAM's identity, in the driver's own form and size, is in `id`; 0: failed, or `id` is
+ * null. */
 RIDEL_SDT_API int WINAPI GetSamID(unsigned char* id);
 
 /* The getters copy one value of the last card read, zero-terminated, into `text` and return

@@ -41,8 +41,10 @@ extern "C" RIDEL_EXPORT int WINAPI CloseComm() {
   return sdt::result_of(SDT_ClosePort(sdt::state().port));
 }
 
-// The driver writes the SAM's identity straight into the caller's buffer.
+// The driver writes the SAM's identity straight into the caller's buffer; a null buffer is
+// refused here rather than handed to a driver that would write through it.
 extern "C" RIDEL_EXPORT int WINAPI GetSamID(unsigned char* id) {
+  if (!id) return RIDEL_SDT_NONE;
   return SDT_GetSAMID(sdt::state().port, id, sdt::kDriverFlag) == drv::kOk ? RIDEL_SDT_OK
                                                                              : RIDEL_SDT_NONE;
 }

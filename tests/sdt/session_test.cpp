@@ -141,8 +141,10 @@ TEST_F(Session, SamIdFailureIsAlwaysZero) {
     sim().queue_status(SIM_GET_SAM_ID, status);
     EXPECT_EQ(get_sam_id(buffer), RIDEL_SDT_NONE) << status;
   }
-  // The pointer goes to the driver as it is; the simulated driver refuses a null one.
+  // A null buffer never reaches the driver.
+  sim().clear_journal();
   EXPECT_EQ(get_sam_id(nullptr), RIDEL_SDT_NONE);
+  EXPECT_EQ(sim().count(SIM_GET_SAM_ID), 0);
 }
 
 }  // namespace
