@@ -142,16 +142,10 @@ int read_all() {
   FieldStore& store = reader().store;
   BaseMessage base;
   if (!read_base_message(base, "ReadContent1") || !write_base_message(base)) return 0;
-  const std::string photo = result_path(kPhotoFile);
+  // ZP.wlt, the copy of XP.wlt that the decoder gets: the same bytes, written from the photo
+  // record in memory instead of read back from the file just written.
   const std::string copy = result_path(kPhotoCopyFile);
-  if (!usable(photo) || !usable(copy)) {
-    log_refused(copy);
-    return 0;
-  }
-  if (!plat::copy_file(photo.c_str(), copy.c_str())) {
-    log_file_failure(copy);
-    return 0;
-  }
+  if (!write_file(copy, base.photo, base.photo_count)) return 0;
   AppendedAddress address;
   if (!read_appended_address(address, "ReadContent1")) return 0;
   const int decoded = decode_photo(copy, nullptr, 0, nullptr, false);
