@@ -115,6 +115,21 @@ constexpr const char* kSdtGetters[] = {"GetAddr", "GetBegin", "GetName",  "GetSe
 constexpr int kSdtGetterCount = sizeof kSdtGetters / sizeof kSdtGetters[0];
 constexpr int kSdtFlag = 1;
 
+// The simulated driver's SDT_ entry points and the decoder, as the SDT and vantrel baselines call
+// them.
+struct SdtDriver {
+  const Simulator& sim = Simulator::instance();
+  drv::OpenPortFn open = sim.driver<drv::OpenPortFn>("SDT_OpenPort");
+  drv::ClosePortFn close_port = sim.driver<drv::ClosePortFn>("SDT_ClosePort");
+  drv::GetSAMStatusFn sam_status = sim.driver<drv::GetSAMStatusFn>("SDT_GetSAMStatus");
+  drv::StartFindIDCardFn find = sim.driver<drv::StartFindIDCardFn>("SDT_StartFindIDCard");
+  drv::SelectIDCardFn select = sim.driver<drv::SelectIDCardFn>("SDT_SelectIDCard");
+  drv::ReadBaseMsgFn read_base = sim.driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg");
+  drv::ReadNewAppMsgFn read_address = sim.driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg");
+  drv::ReadMngInfoFn read_info = sim.driver<drv::ReadMngInfoFn>("SDT_ReadMngInfo");
+  drv::GetBmpFn get_bmp = sim.get_bmp();
+};
+
 // OpenComm (the reader answers on the first USB port), SelectCard, ReadBaseInfo 1 (text, photo,
 // bitmap) and 3 (appended address), the eleven getters, CloseComm.
 class Sdt : public EditionCycle {
@@ -148,22 +163,22 @@ class Sdt : public EditionCycle {
   }
 
   void baseline() override {
-    open_(kPort);
-    sam_status_(kPort, kSdtFlag);
-    find_(kPort, message_, kSdtFlag);
-    select_(kPort, message_, kSdtFlag);
+    d_.open(kPort);
+    d_.sam_status(kPort, kSdtFlag);
+    d_.find(kPort, message_, kSdtFlag);
+    d_.select(kPort, message_, kSdtFlag);
     unsigned text_length = 0, photo_length = 0;
-    read_base_(kPort, text_, &text_length, photo_, &photo_length, kSdtFlag);
+    d_.read_base(kPort, text_, &text_length, photo_, &photo_length, kSdtFlag);
     write_file(fields_file_, fields_.data(), fields_.size());
     write_file(record_file_, text_, text_length);
     write_file(photo_file_, photo_, photo_length);
     write_file(copy_file_, photo_, photo_length);
-    get_bmp_(photo_path_.data(), drv::kSelectorUsb);
+    d_.get_bmp(photo_path_.data(), drv::kSelectorUsb);
     unsigned message_length = 0;
-    read_address_(kPort, message_, &message_length, kSdtFlag);
+    d_.read_address(kPort, message_, &message_length, kSdtFlag);
     write_file(address_file_, address_text_.data(), address_text_.size());
     write_file(message_file_, message_, message_length);
-    close_port_(kPort);
+    d_.close_port(kPort);
   }
 
  private:
@@ -175,15 +190,7 @@ class Sdt : public EditionCycle {
   decltype(&GetName) getters_[kSdtGetterCount] = {};
   char value_[RIDEL_SDT_VALUE_BUFFER];
 
-  const Simulator& sim_ = Simulator::instance();
-  drv::OpenPortFn open_ = sim_.driver<drv::OpenPortFn>("SDT_OpenPort");
-  drv::ClosePortFn close_port_ = sim_.driver<drv::ClosePortFn>("SDT_ClosePort");
-  drv::GetSAMStatusFn sam_status_ = sim_.driver<drv::GetSAMStatusFn>("SDT_GetSAMStatus");
-  drv::StartFindIDCardFn find_ = sim_.driver<drv::StartFindIDCardFn>("SDT_StartFindIDCard");
-  drv::SelectIDCardFn select_ = sim_.driver<drv::SelectIDCardFn>("SDT_SelectIDCard");
-  drv::ReadBaseMsgFn read_base_ = sim_.driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg");
-  drv::ReadNewAppMsgFn read_address_ = sim_.driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg");
-  drv::GetBmpFn get_bmp_ = sim_.get_bmp();
+  const SdtDriver d_;
 
   std::string fields_file_ = output_folder() + "wx.txt";
   std::string record_file_ = output_folder() + "wz.txt";
@@ -242,24 +249,24 @@ class Vantrel : public EditionCycle {
   }
 
   void baseline() override {
-    open_(kPort);
-    sam_status_(kPort, 0);
-    sam_status_(kPort, 0);
-    find_(kPort, found_, 0);
-    select_(kPort, selected_, 0);
+    d_.open(kPort);
+    d_.sam_status(kPort, 0);
+    d_.sam_status(kPort, 0);
+    d_.find(kPort, found_, 0);
+    d_.select(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
-    read_base_(kPort, identity_, &text_length, photo_, &photo_length, 0);
+    d_.read_base(kPort, identity_, &text_length, photo_, &photo_length, 0);
     write_file(record_file_, identity_, text_length);
     write_file(photo_file_, photo_, photo_length);
     write_file(copy_file_, photo_, photo_length);
     unsigned address_length = 0;
-    read_address_(kPort, address_, &address_length, 0);
-    close_port_(kPort);
-    get_bmp_(copy_path_.data(), drv::kSelectorUsb);
-    open_(kPort);
-    read_info_(kPort, info_, 0);
+    d_.read_address(kPort, address_, &address_length, 0);
+    d_.close_port(kPort);
+    d_.get_bmp(copy_path_.data(), drv::kSelectorUsb);
+    d_.open(kPort);
+    d_.read_info(kPort, info_, 0);
     write_file(info_file_, info_, sizeof info_);
-    close_port_(kPort);
+    d_.close_port(kPort);
   }
 
  private:
@@ -274,16 +281,7 @@ class Vantrel : public EditionCycle {
   char value_[128];
   std::vector<char> bitmap_ = std::vector<char>(kBitmapBytes);
 
-  const Simulator& sim_ = Simulator::instance();
-  drv::OpenPortFn open_ = sim_.driver<drv::OpenPortFn>("SDT_OpenPort");
-  drv::ClosePortFn close_port_ = sim_.driver<drv::ClosePortFn>("SDT_ClosePort");
-  drv::GetSAMStatusFn sam_status_ = sim_.driver<drv::GetSAMStatusFn>("SDT_GetSAMStatus");
-  drv::StartFindIDCardFn find_ = sim_.driver<drv::StartFindIDCardFn>("SDT_StartFindIDCard");
-  drv::SelectIDCardFn select_ = sim_.driver<drv::SelectIDCardFn>("SDT_SelectIDCard");
-  drv::ReadBaseMsgFn read_base_ = sim_.driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg");
-  drv::ReadNewAppMsgFn read_address_ = sim_.driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg");
-  drv::ReadMngInfoFn read_info_ = sim_.driver<drv::ReadMngInfoFn>("SDT_ReadMngInfo");
-  drv::GetBmpFn get_bmp_ = sim_.get_bmp();
+  const SdtDriver d_;
 
   std::string record_file_ = output_folder() + "WZ.txt";
   std::string photo_file_ = output_folder() + "XP.wlt";
@@ -316,15 +314,13 @@ class PortScan : public EditionCycle {
   void cycle() override { open_comm_(kPort); }
   void baseline() override {
     for (int port = drv::kFirstUsbPort; port <= drv::kLastUsbPort; ++port)
-      if (open_(port) == drv::kOk && sam_status_(port, kSdtFlag) == drv::kOk) return;
+      if (d_.open(port) == drv::kOk && d_.sam_status(port, kSdtFlag) == drv::kOk) return;
   }
 
  private:
   Edition lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
-  const Simulator& sim_ = Simulator::instance();
-  drv::OpenPortFn open_ = sim_.driver<drv::OpenPortFn>("SDT_OpenPort");
-  drv::GetSAMStatusFn sam_status_ = sim_.driver<drv::GetSAMStatusFn>("SDT_GetSAMStatus");
+  const SdtDriver d_;
 };
 
 }  // namespace
