@@ -29,6 +29,27 @@ Cycle* prepared(std::unique_ptr<Cycle>& cycle, const char* name) {
   return cycle.get();
 }
 
+// The simulated driver's entry points under one prefix ("QDX_" or "SDT_") and the decoder, as the
+// baselines call them.
+struct Driver {
+  explicit Driver(const char* prefix) : prefix(prefix) {}
+  template <class Fn>
+  Fn entry(const char* name) const {
+    return sim.driver<Fn>((std::string(prefix) + name).c_str());
+  }
+  const char* prefix;
+  const Simulator& sim = Simulator::instance();
+  drv::OpenPortFn open = entry<drv::OpenPortFn>("OpenPort");
+  drv::ClosePortFn close_port = entry<drv::ClosePortFn>("ClosePort");
+  drv::GetSAMStatusFn sam_status = entry<drv::GetSAMStatusFn>("GetSAMStatus");
+  drv::StartFindIDCardFn find = entry<drv::StartFindIDCardFn>("StartFindIDCard");
+  drv::SelectIDCardFn select = entry<drv::SelectIDCardFn>("SelectIDCard");
+  drv::ReadBaseMsgFn read_base = entry<drv::ReadBaseMsgFn>("ReadBaseMsg");
+  drv::ReadNewAppMsgFn read_address = entry<drv::ReadNewAppMsgFn>("ReadNewAppMsg");
+  drv::ReadMngInfoFn read_info = entry<drv::ReadMngInfoFn>("ReadMngInfo");
+  drv::GetBmpFn get_bmp = sim.get_bmp();
+};
+
 // ---- QDX edition --------------------------------------------------------------------------------
 
 // InitComm, Authenticate, Read_Content in modes 4 (text lines, photo, bitmap), 3 (appended
@@ -59,21 +80,21 @@ class Qdx : public EditionCycle {
   }
 
   void baseline() override {
-    open_(kPort);
-    sam_status_(kPort, 0);
-    find_(kPort, found_, 0);
-    select_(kPort, selected_, 0);
+    d_.open(kPort);
+    d_.sam_status(kPort, 0);
+    d_.find(kPort, found_, 0);
+    d_.select(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
-    read_base_(kPort, identity_, &text_length, photo_, &photo_length, 0);
+    d_.read_base(kPort, identity_, &text_length, photo_, &photo_length, 0);
     write_file(text_file_, text_.data(), text_.size());
     write_file(photo_file_, photo_, photo_length);
-    get_bmp_(photo_path_.data(), drv::kSelectorSerial);
+    d_.get_bmp(photo_path_.data(), drv::kSelectorSerial);
     unsigned address_length = 0;
-    read_address_(kPort, address_, &address_length, 0);
+    d_.read_address(kPort, address_, &address_length, 0);
     write_file(address_file_, address_, address_length);
-    read_info_(kPort, info_, 0);
+    d_.read_info(kPort, info_, 0);
     write_file(info_file_, info_, sizeof info_);
-    close_port_(kPort);
+    d_.close_port(kPort);
   }
 
  private:
@@ -83,16 +104,7 @@ class Qdx : public EditionCycle {
   decltype(&Authenticate) authenticate_ = nullptr;
   decltype(&Read_Content) read_ = nullptr;
 
-  const Simulator& sim_ = Simulator::instance();
-  drv::OpenPortFn open_ = sim_.driver<drv::OpenPortFn>("QDX_OpenPort");
-  drv::ClosePortFn close_port_ = sim_.driver<drv::ClosePortFn>("QDX_ClosePort");
-  drv::GetSAMStatusFn sam_status_ = sim_.driver<drv::GetSAMStatusFn>("QDX_GetSAMStatus");
-  drv::StartFindIDCardFn find_ = sim_.driver<drv::StartFindIDCardFn>("QDX_StartFindIDCard");
-  drv::SelectIDCardFn select_ = sim_.driver<drv::SelectIDCardFn>("QDX_SelectIDCard");
-  drv::ReadBaseMsgFn read_base_ = sim_.driver<drv::ReadBaseMsgFn>("QDX_ReadBaseMsg");
-  drv::ReadNewAppMsgFn read_address_ = sim_.driver<drv::ReadNewAppMsgFn>("QDX_ReadNewAppMsg");
-  drv::ReadMngInfoFn read_info_ = sim_.driver<drv::ReadMngInfoFn>("QDX_ReadMngInfo");
-  drv::GetBmpFn get_bmp_ = sim_.get_bmp();
+  const Driver d_{"QDX_"};
 
   std::string text_file_ = output_folder() + "wz.txt";
   std::string photo_file_ = output_folder() + "zp.wlt";
@@ -115,20 +127,6 @@ constexpr const char* kSdtGetters[] = {"GetAddr", "GetBegin", "GetName",  "GetSe
 constexpr int kSdtGetterCount = sizeof kSdtGetters / sizeof kSdtGetters[0];
 constexpr int kSdtFlag = 1;
 
-// The simulated driver's SDT_ entry points and the decoder, as the SDT and vantrel baselines call
-// them.
-struct SdtDriver {
-  const Simulator& sim = Simulator::instance();
-  drv::OpenPortFn open = sim.driver<drv::OpenPortFn>("SDT_OpenPort");
-  drv::ClosePortFn close_port = sim.driver<drv::ClosePortFn>("SDT_ClosePort");
-  drv::GetSAMStatusFn sam_status = sim.driver<drv::GetSAMStatusFn>("SDT_GetSAMStatus");
-  drv::StartFindIDCardFn find = sim.driver<drv::StartFindIDCardFn>("SDT_StartFindIDCard");
-  drv::SelectIDCardFn select = sim.driver<drv::SelectIDCardFn>("SDT_SelectIDCard");
-  drv::ReadBaseMsgFn read_base = sim.driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg");
-  drv::ReadNewAppMsgFn read_address = sim.driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg");
-  drv::ReadMngInfoFn read_info = sim.driver<drv::ReadMngInfoFn>("SDT_ReadMngInfo");
-  drv::GetBmpFn get_bmp = sim.get_bmp();
-};
 
 // OpenComm (the reader answers on the first USB port), SelectCard, ReadBaseInfo 1 (text, photo,
 // bitmap) and 3 (appended address), the eleven getters, CloseComm.
@@ -190,7 +188,7 @@ class Sdt : public EditionCycle {
   decltype(&GetName) getters_[kSdtGetterCount] = {};
   char value_[RIDEL_SDT_VALUE_BUFFER];
 
-  const SdtDriver d_;
+  const Driver d_{"SDT_"};
 
   std::string fields_file_ = output_folder() + "wx.txt";
   std::string record_file_ = output_folder() + "wz.txt";
@@ -281,7 +279,7 @@ class Vantrel : public EditionCycle {
   char value_[128];
   std::vector<char> bitmap_ = std::vector<char>(kBitmapBytes);
 
-  const SdtDriver d_;
+  const Driver d_{"SDT_"};
 
   std::string record_file_ = output_folder() + "WZ.txt";
   std::string photo_file_ = output_folder() + "XP.wlt";
@@ -320,7 +318,7 @@ class PortScan : public EditionCycle {
  private:
   Edition lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
-  const SdtDriver d_;
+  const Driver d_{"SDT_"};
 };
 
 }  // namespace
