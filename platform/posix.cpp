@@ -41,9 +41,12 @@ class Converter {
 Module load_library(const char* windows_name) {
   if (!windows_name) return nullptr;
   if (std::strchr(windows_name, '/')) return dlopen(windows_name, RTLD_NOW | RTLD_LOCAL);
-  const std::string so = posix_library_name(windows_name);
-  const std::string beside = folder_of(executable_path()) + so;
-  if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
+  const Path so = posix_library_name(windows_name);
+  const Path executable = executable_path();
+  Path beside(folder_of(executable));
+  beside.append(so);
+  if (!beside.cut())
+    if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
   return dlopen(so.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
@@ -60,8 +63,8 @@ Module find_loaded_module(const char* windows_name) {
   if (!windows_name) return nullptr;
   // RTLD_NOLOAD takes a reference when the object is loaded; give it back at once, the caller
   // only wants to know the module.
-  const std::string so =
-      std::strchr(windows_name, '/') ? windows_name : posix_library_name(windows_name);
+  const Path so =
+      std::strchr(windows_name, '/') ? Path(windows_name) : posix_library_name(windows_name);
   Module m = dlopen(so.c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (m) dlclose(m);
   return m;
@@ -76,21 +79,22 @@ Module own_module() {
   return m;
 }
 
-std::string module_path(Module module) {
+Path module_path(Module module) {
   if (!module) return {};
   struct link_map* map = nullptr;
   if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
   if (map->l_name[0] == '\0') return executable_path();  // the main program has no name here
   char resolved[PATH_MAX];
-  if (realpath(map->l_name, resolved)) return resolved;
-  return map->l_name;
+  const Path path(realpath(map->l_name, resolved) ? resolved : map->l_name);
+  return path.cut() ? Path() : path;
 }
 
-std::string executable_path() {
-  char buf[PATH_MAX + 1];
-  const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
-  if (n <= 0) return {};
-  return std::string(buf, static_cast<std::size_t>(n));
+Path executable_path() {
+  char buf[kPathRoom];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+  // A link that fills the whole buffer may have been cut.
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
+  return Path(std::string_view(buf, static_cast<std::size_t>(n)));
 }
 
 int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned) {
@@ -119,30 +123,6 @@ int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, u
     in_left -= 2;
   }
   return static_cast<int>(out - dst);
-}
-
-std::string ansi_to_utf8(std::string_view ansi) {
-  Converter conv("UTF-8", "GBK");
-  if (!conv.ok()) return std::string(ansi);
-  std::string out;
-  std::size_t i = 0;
-  while (i < ansi.size()) {
-    // One character at a time: a single byte below 0x80, else a lead byte with its trail byte.
-    const std::size_t n =
-        static_cast<unsigned char>(ansi[i]) < 0x80 || i + 1 == ansi.size() ? 1 : 2;
-    char in[2] = {ansi[i], n == 2 ? ansi[i + 1] : '\0'};
-    char buf[8];
-    char* in_ptr = in;
-    char* out_ptr = buf;
-    std::size_t in_left = n, out_left = sizeof buf;
-    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
-    if (iconv(conv.get(), &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1))
-      out += "\xEF\xBF\xBD";
-    else
-      out.append(buf, sizeof buf - out_left);
-    i += n;
-  }
-  return out;
 }
 
 int load_string(Module, std::span<const StringEntry> table, unsigned id, char* buf, int size) {

@@ -2,14 +2,25 @@
 // system loader binds them; loading starts nothing and opens nothing. OpenComm prefers a reader
 // on any USB port over the port that the application names.
 #include "driver/sdt_imports.h"
+#include "platform/library_main.h"
 #include "sdt/edition.h"
 
 namespace sdt {
+namespace {
+// The loader binds the driver and the decoder itself; there is nothing to set up or tear down.
+void nothing() {}
+}  // namespace
+}  // namespace sdt
 
-State& state() {
-  static State the_state;
-  return the_state;
-}
+RIDEL_LIBRARY_MAIN(sdt::nothing, sdt::nothing)
+
+namespace sdt {
+
+namespace {
+constinit State the_state;
+}  // namespace
+
+State& state() { return the_state; }
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "common/record.h"
 #include "platform/abi.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ Options parse(int argc, char** argv) {
 // ---- Libraries ----------------------------------------------------------------------------------
 
 const std::string& program_folder() {
-  static const std::string folder = plat::folder_of(plat::executable_path());
+  static const std::string folder = plat::executable_folder();
   return folder;
 }
 
@@ -229,7 +229,7 @@ Card read_qdx(plat::Module m, const Options& o) {
                                        "address",   "id_number",  "authority", "valid_from",
                                        "valid_to"};
     for (int i = 0; i < 9; ++i)
-      card.fields.push_back({keys[i], utf8(rec::sdt_text({record, n}, rec::kFields[i]))});
+      card.fields.push_back({keys[i], utf8(std::string(rec::sdt_text({record, n}, rec::kFields[i])))});
     if (mode == 1) card.photo = program_folder() + "zp.bmp";
   }
   return card;

@@ -41,13 +41,6 @@ bool FieldStore::set_appended_address(const unsigned char* message, std::size_t 
   return true;
 }
 
-bool FieldStore::set_photo(const unsigned char* bitmap, std::size_t count) {
-  const std::size_t n = std::min(count, kBitmapBytes);
-  if (n) std::memcpy(bitmap_, bitmap, n);
-  photo_length_ = static_cast<std::uint32_t>(n);
-  return count <= kBitmapBytes;
-}
-
 std::string_view FieldStore::slot_text(rec::Field field) const {
   const rec::Span s = rec::span(field);
   return text_of(text_ + s.offset, static_cast<std::size_t>(s.bytes));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "common/nation.h"
 #include "include/vantrel.h"
@@ -48,7 +47,8 @@ int get_sex(char* buffer, int size) {
   if (store.slot_text(rec::Field::Name).empty()) return 0;  // no card: the buffer as it was
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
   const int code = nation::leading_decimal(store.slot_text(rec::Field::Sex));
-  std::string name = load_text(kSexNames + code, kSexNameRoom);
+  char room[kSexNameRoom];
+  std::string_view name = load_text(kSexNames + code, room);
   if (name.empty()) name = kNoSexName;
   const int n = copy_out(name, buffer, size, size);
   // A name cut to fit still counts, unless not even one double-byte character fit.
@@ -58,7 +58,8 @@ int get_sex(char* buffer, int size) {
 int get_nation(char* buffer, int size) {
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
   const int code = nation::leading_decimal(reader().store.slot_text(rec::Field::Nation));
-  const std::string name = load_text(kNationNames + code, kNationNameRoom);
+  char room[kNationNameRoom];
+  const std::string_view name = load_text(kNationNames + code, room);
   return whole_or_zero(name, copy_out(name, buffer, size, size));
 }
 
@@ -91,13 +92,17 @@ int set_base_data(const char* path) {
   return reader().store.set_base_data(record, count) ? 1 : 0;
 }
 
+// The bitmap is read straight into the store's bitmap slot, at most as many bytes as it holds; a
+// failed decoding reads nothing and leaves the store as it was.
 int set_photo_data(const char* path) {
   if (!path) return 0;
-  std::vector<unsigned char> bitmap(FieldStore::kBitmapBytes);
+  FieldStore& store = reader().store;
+  const std::span<unsigned char> slot = store.bitmap_slot();
   std::size_t count = 0;
-  const int result = decode_photo(path, bitmap.data(), bitmap.size(), &count, true);
+  const int result = decode_photo(path, slot.data(), slot.size(), &count, true);
   if (result != drv::kDecodeOk) return result;
-  return reader().store.set_photo(bitmap.data(), count) ? 1 : 0;
+  store.set_photo_length(count);
+  return 1;
 }
 
 int set_appended_address(const unsigned char* data, int length) {
@@ -117,10 +122,10 @@ RIDEL_EXPORT int WINAPI GetPeopleName(char* buffer, int size) {
   return text_getter(Field::Name, buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleSex(char* buffer, int size) {
-  return shielded([=] { return get_sex(buffer, size); });
+  return get_sex(buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleNation(char* buffer, int size) {
-  return shielded([=] { return get_nation(buffer, size); });
+  return get_nation(buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleBirthday(char* buffer, int size) {
   return text_getter(Field::Birth, buffer, size);
@@ -149,10 +154,10 @@ RIDEL_EXPORT int WINAPI GetAppAddress(int index, char* buffer, int size) {
 }
 
 RIDEL_EXPORT int WINAPI SetBaseData(const char* path) {
-  return shielded([=] { return set_base_data(path); });
+  return set_base_data(path);
 }
 RIDEL_EXPORT int WINAPI SetPhotoData(const char* path) {
-  return shielded([=] { return set_photo_data(path); });
+  return set_photo_data(path);
 }
 RIDEL_EXPORT int WINAPI SetAppAddress(const unsigned char* data, int length) {
   return set_appended_address(data, length);

@@ -60,15 +60,4 @@ int call(Fn entry, Args... args) {
   return entry ? entry(args...) : 0;
 }
 
-// Runs the body of an export: no exception may leave the library, so one that escapes the body
-// (memory exhausted) gives the export's failure value 0.
-template <class Body>
-int shielded(Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
-
 }  // namespace vantrel

@@ -77,15 +77,15 @@ using namespace vantrel;
 extern "C" {
 
 RIDEL_EXPORT int WINAPI InitComm(int port) {
-  return shielded([=] { return init_comm(port); });
+  return init_comm(port);
 }
 
 RIDEL_EXPORT int WINAPI CloseComm() {
-  return shielded([] { return close_comm(); });
+  return close_comm();
 }
 
 RIDEL_EXPORT int WINAPI Authenticate() {
-  return shielded([] { return authenticate(); });
+  return authenticate();
 }
 
 // The application names the port itself; whether one is open is the driver's business.

@@ -1,7 +1,7 @@
 // Set-up and tear-down of the reader object, binding of the driver and decoder, and the exchange
 // of the USB and serial driver libraries.
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/library_main.h"
 #include "vantrel/error_log.h"
@@ -46,7 +46,9 @@ void bind_driver(Reader& r) {
 }
 
 plat::Module load_named(unsigned name) {
-  return plat::load_library(load_text(name, kFileNameRoom).c_str());
+  char file[kFileNameRoom];
+  load_text(name, file);
+  return plat::load_library(file);
 }
 
 // The strings come from the module loaded as ridel.dll. On POSIX the library is never known by
@@ -99,16 +101,15 @@ void set_up() {
   r.port = kNoPort;
   r.flag = 0;
   r.resources = find_resources();
-  try {
-    const std::string folder = plat::folder_of(plat::executable_path());
-    // A folder too long to keep stays unknown: no result file is made then.
-    if (folder.size() < sizeof r.output_folder)
-      std::memcpy(r.output_folder, folder.c_str(), folder.size() + 1);
-    r.store.clear();
-    bind_at_set_up(r);
-  } catch (...) {
-    // Memory exhausted: the library stays loaded with what was bound so far.
+  const plat::Path executable = plat::executable_path();
+  const std::string_view folder = plat::folder_of(executable);
+  // A folder too long to keep stays unknown: no result file is made then.
+  if (folder.size() < sizeof r.output_folder) {
+    std::copy(folder.begin(), folder.end(), r.output_folder);
+    r.output_folder[folder.size()] = '\0';
   }
+  r.store.clear();
+  bind_at_set_up(r);
 }
 
 void tear_down() {

@@ -129,7 +129,7 @@ TEST(Conversion, ShortRecordReadsAsZeros) {
 TEST(Conversion, UnmappableAndSurrogateUnitsBecomeQuestionMarks) {
   // U+0E01 (Thai) has no GBK form; a lone surrogate is no character at all.
   const auto r = IdentityRecord().set_raw(Field::Name, u"A\u0E01B\xD800" u"C").bytes();
-  EXPECT_EQ(rec::qdx_text(view(r), rec::span(Field::Name)).substr(0, 5), "A?B?C");
+  EXPECT_EQ(rec::qdx_text(view(r), rec::span(Field::Name)).view().substr(0, 5), "A?B?C");
 }
 
 }  // namespace

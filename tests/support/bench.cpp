@@ -6,7 +6,7 @@
 namespace bench {
 
 const std::string& exe_dir() {
-  static const std::string dir = plat::folder_of(plat::executable_path());
+  static const std::string dir = plat::executable_folder();
   return dir;
 }
 
