@@ -35,10 +35,11 @@ class FixedText {
   constexpr FixedText& append(char c) { return append(std::string_view(&c, 1)); }
 
   // Appends the decimal text of a number, with a leading '-' when it is negative.
-  constexpr FixedText& append_decimal(long long value) {
+  FixedText& append_decimal(long long value) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    return append(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    const char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    for (const char* digit = digits; digit != end; ++digit) append(*digit);
+    return *this;
   }
 
   // Keeps the first `length` characters (all of them when it has fewer).
