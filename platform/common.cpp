@@ -25,4 +25,9 @@ std::string_view folder_of(std::string_view path) {
   return cut == std::string_view::npos ? std::string_view() : std::string_view(path.data(), cut + 1);
 }
 
+#if defined(_WIN32)
+// Windows keeps nothing open between calls.
+void release_resources() {}
+#endif
+
 }  // namespace plat

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/abi.h"
+#include "platform/platform.h"
 
 #if defined(_WIN32)
 // The libraries are linked without the C runtime's start-up code, so this is the DLL's entry
@@ -23,5 +24,8 @@
 #else
 #define RIDEL_LIBRARY_MAIN(attach, detach)                                 \
   __attribute__((constructor)) static void ridel_library_load() { attach(); } \
-  __attribute__((destructor)) static void ridel_library_unload() { detach(); }
+  __attribute__((destructor)) static void ridel_library_unload() {            \
+    detach();                                                                 \
+    plat::release_resources();                                                \
+  }
 #endif

@@ -80,6 +80,10 @@ struct StringEntry {
 int load_string(Module module, std::span<const StringEntry> table, unsigned id, char* buf,
                 int size);
 
+// Releases what the platform layer keeps open for the library it is part of (POSIX: its text
+// converters); the load notifications call it when the library is unloaded.
+void release_resources();
+
 // ---- Files --------------------------------------------------------------------------------------
 
 enum class Share { None, Read };

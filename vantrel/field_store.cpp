@@ -20,9 +20,8 @@ std::string_view text_of(const char* slot, std::size_t width) {
 
 void FieldStore::clear() {
   std::memset(text_, 0, sizeof text_);
-  // Nothing reads the bitmap slot past the photo length, so zeroing its valid bytes clears it as
-  // well as zeroing all 100 KB would, at a fraction of the cost.
-  std::memset(bitmap_, 0, photo_length_);
+  // Nothing reads the bitmap slot past the photo length, so a photo length of 0 clears the
+  // bitmap as well as zeroing its 100 KB would; a full read fills the slot again at once.
   std::memset(appended_address_, 0, sizeof appended_address_);
   photo_length_ = 0;
 }

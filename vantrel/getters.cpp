@@ -26,9 +26,10 @@ constexpr unsigned kAppendedAddressIndexes = 4;
 // written at all (null, or a size below 1), which is left untouched.
 int copy_out(std::string_view value, char* buffer, int size, int limit) {
   if (!buffer || size <= 0) return -1;
-  std::memset(buffer, 0, static_cast<std::size_t>(size));
-  const int n = std::clamp(limit, 0, static_cast<int>(value.size()));
+  const int n = std::clamp(std::min(limit, size), 0, static_cast<int>(value.size()));
+  // The value's bytes, then zero bytes for the rest: each byte is written once.
   if (n > 0) std::memcpy(buffer, value.data(), static_cast<std::size_t>(n));
+  std::memset(buffer + n, 0, static_cast<std::size_t>(size - n));
   return n;
 }
 
