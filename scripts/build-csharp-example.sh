@@ -2,7 +2,7 @@
 # Builds the C# example where a .NET SDK is present (it is not installed by this project).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$root/build/csharp-example
+work=$root/build/csharp-dotnet
 rm -rf "$work" && mkdir -p "$work"
 cd "$work"
 dotnet new console --force -o . >/dev/null
