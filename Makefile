@@ -51,9 +51,15 @@ dist: $(addprefix dist-,$(DIST_PRESETS))
 EXAMPLE_DIST := $(CURDIR)/dist/linux-x86_64
 CHECK_CARD := python3 tests/examples/check_card.py
 JNA_JAR := /usr/share/java/jna.jar
-.PHONY: example-python example-csharp example-java
+.PHONY: example-dist example-python example-csharp example-java
 
 examples: example-python example-csharp example-java
+
+example-python example-csharp example-java: example-dist
+
+example-dist:
+	@test -f $(EXAMPLE_DIST)/sdt/libridel.so || \
+	  { echo "examples: no $(EXAMPLE_DIST), run make dist-linux-release first" >&2; exit 1; }
 
 example-python:
 	@test -x build/python-example/bin/python3 || \
