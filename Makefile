@@ -67,7 +67,8 @@ example-python:
 	$(CHECK_CARD) --form sdt --photo build/python-example/bin/zp.bmp -- \
 	  build/python-example/bin/python3 examples/read_card.py $(EXAMPLE_DIST)
 
-# Mono finds ridel.dll as libridel.so on the loader's path, the driver and decoder beside it.
+# Mono finds ridel.dll as libridel.so on the loader's path, and libridel.so its driver and
+# decoder there too.
 # Where a .NET SDK is installed the example is also built with it.
 example-csharp:
 	@mkdir -p build/csharp-example

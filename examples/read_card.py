@@ -7,7 +7,9 @@ DIST_TARGET_FOLDER is a folder of dist/ (default: dist/linux-x86_64, or dist/win
 Windows); the edition is loaded from its sdt/ folder after the simulated reader of its simulator/
 folder. An application ships ridel with the real driver and decoder beside it instead, and loads
 only ridel. The result files land beside the process's executable, here the Python interpreter:
-run it from a copy of the interpreter in a folder of your own (python3 -m venv --copies DIR).
+run it from a copy of the interpreter in a folder of your own (on Linux python3 -m venv --copies
+DIR; on Windows the embeddable distribution, since a venv's python.exe only starts the installed
+interpreter).
 The library hands out text in the system's ANSI code page: GBK on Chinese Windows and
 always GBK on Linux.
 """
