@@ -21,6 +21,7 @@ static class Ridel
 
     public const int Ok = 1;
     public const int ReadWithBitmap = 1;
+    public const int FileFailed = -8; // a result file cannot be written beside the executable
     public const int ValueBuffer = 134; // holds every value with its zero byte
 
     [DllImport(Dll, CallingConvention = Api)] public static extern int OpenComm(int port);
@@ -71,7 +72,8 @@ static class Program
             if ((r = Ridel.SelectCard()) != Ridel.Ok)
                 throw new CardReadException($"SelectCard() returned {r}: no card on the reader");
             if ((r = Ridel.ReadBaseInfo(Ridel.ReadWithBitmap)) != Ridel.Ok)
-                throw new CardReadException($"ReadBaseInfo(1) returned {r}");
+                throw new CardReadException($"ReadBaseInfo(1) returned {r}" + (r == Ridel.FileFailed
+                    ? ": the result files cannot be written beside the process's executable" : ""));
             Console.WriteLine($"name       {Value(Ridel.GetName, gbk)}");
             Console.WriteLine($"sex        {Value(Ridel.GetSex, gbk)}");
             Console.WriteLine($"nation     {Value(Ridel.GetFolk, gbk)}");

@@ -95,7 +95,10 @@ public final class ReadCard {
             }
             int r = card.Read_Content(READ_ALL);
             if (r != OK) {
-                throw new CardException("Read_Content(1) returned " + r);
+                throw new CardException("Read_Content(1) returned " + r + (r == 0
+                        ? ": idcrerror.log beside the library says why (a result file that"
+                          + " cannot be written beside the process's executable, for one)"
+                        : ": the photo decoder failed"));
             }
             System.out.println("name       " + text("GetPeopleName", card::GetPeopleName));
             System.out.println("sex        " + text("GetPeopleSex", card::GetPeopleSex));

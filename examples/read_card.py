@@ -44,7 +44,11 @@ def read(ridel, port):
     check("OpenComm(%d)" % port, ridel.OpenComm(port))
     try:
         check("SelectCard()", ridel.SelectCard())
-        check("ReadBaseInfo(1)", ridel.ReadBaseInfo(1))
+        result = ridel.ReadBaseInfo(1)
+        if result == -8:
+            raise CardError("ReadBaseInfo(1) returned -8: the result files cannot be written "
+                            "beside the process's executable")
+        check("ReadBaseInfo(1)", result)
         buffer = ctypes.create_string_buffer(134)  # holds every value with its zero byte
 
         def value(getter):
