@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <string_view>
 
+#include "driver/sdtapi.h"
 #include "platform/fixed_text.h"
 
 namespace rec {
-
-inline constexpr int kRecordBytes = 256;
 
 // A field's place in a record: byte offset and width in bytes (two bytes per UCS-2 unit).
 struct Span {

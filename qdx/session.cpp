@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "qdx/module.h"
+#include "qdx/state.h"
 
 namespace qdx {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "sdt/edition.h"
+#include "sdt/state.h"
 
 namespace sdt {
 

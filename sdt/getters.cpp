@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "sdt/edition.h"
+#include "sdt/state.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ int hand_out(std::string_view value, char* text) {
   return static_cast<int>(value.size());
 }
 
-const sdt::FieldStore& store() { return sdt::state().store; }
+const sdt::FieldStore& store() { return sdt::state.store; }
 
 }  // namespace
 

@@ -7,11 +7,13 @@
 #include "common/record.h"
 #include "common/sex.h"
 #include "driver/sdt_imports.h"
-#include "sdt/edition.h"
+#include "sdt/state.h"
 #include "sdt/files.h"
 
 namespace sdt {
 namespace {
+
+using drv::bounded;
 
 // The result files, in the output folder.
 constexpr char kFieldsFile[] = "wx.txt";       // the field store as text lines
@@ -24,11 +26,6 @@ constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended address 
 
 // What a base-message read writes beyond wx.txt and wz.txt.
 enum class Photo { None, Raw, Decoded };
-
-// A length the driver reported, never more than the buffer it wrote into.
-std::size_t bounded(unsigned int reported, std::size_t buffer) {
-  return std::min<std::size_t>(reported, buffer);
-}
 
 // A date with a dash put at byte 4 and then at byte 7, so that YYYYMMDD becomes YYYY-MM-DD; a
 // position beyond the end puts its dash at the end. (A date field is 16 bytes at most, so the
@@ -93,7 +90,7 @@ int decoder_result(int decoded) {
 // Read types 1, 2 and 5. wx.txt and pic.wlt are skipped when they cannot be written; wz.txt and
 // zp.wlt are required.
 int read_base_message(Photo photo) {
-  State& s = state();
+  State& s = state;
   unsigned char text[kTextBufferBytes] = {};
   unsigned char photo_bytes[kPhotoBufferBytes] = {};
   unsigned int text_length = 0;
@@ -126,7 +123,7 @@ int read_base_message(Photo photo) {
 
 // Read type 3. NewAdd1.txt is skipped when it cannot be written; NewAdd.txt is required.
 int read_appended_address() {
-  State& s = state();
+  State& s = state;
   // Cleared first, so that a short message never carries bytes of an earlier call into the
   // address.
   std::memset(s.message, 0, sizeof s.message);
@@ -147,7 +144,7 @@ int read_appended_address() {
 
 // Read type 4: only the driver's result; the information stays in the message buffer.
 int read_management_info() {
-  State& s = state();
+  State& s = state;
   return result_of(SDT_ReadMngInfo(s.port, s.message, kDriverFlag));
 }
 
@@ -173,7 +170,7 @@ int read(int read_type) {
 
 // Finds a card and, once one is found, selects it.
 extern "C" RIDEL_EXPORT int WINAPI SelectCard() {
-  sdt::State& s = sdt::state();
+  sdt::State& s = sdt::state;
   const int found = SDT_StartFindIDCard(s.port, s.message, sdt::kDriverFlag);
   if (found == drv::kFindNothing) return RIDEL_SDT_NONE;
   if (found != drv::kCardFound) return sdt::failure_of(found);

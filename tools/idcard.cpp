@@ -223,7 +223,7 @@ Card read_qdx(plat::Module m, const Options& o) {
   } else if (mode == 1 || mode == 2) {
     // wz.txt holds the raw record: show its fields converted.
     plat::File f = plat::open_file((program_folder() + "wz.txt").c_str(), false, plat::Share::Read);
-    unsigned char record[rec::kRecordBytes] = {};
+    unsigned char record[drv::kIdentityBytes] = {};
     const std::size_t n = f.read(record, sizeof record);
     static const char* const keys[] = {"name",      "sex",        "nation",   "birth",
                                        "address",   "id_number",  "authority", "valid_from",

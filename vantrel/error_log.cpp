@@ -2,7 +2,7 @@
 
 #include "platform/fixed_text.h"
 #include "platform/platform.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
@@ -29,7 +29,7 @@ using Line = plat::FixedText<kLineRoom>;
 // The log lies in the folder of the module the string table comes from, the library itself;
 // empty when that folder is unknown.
 LogPath log_path() {
-  const plat::Path module = plat::module_path(reader().resources);
+  const plat::Path module = plat::module_path(reader.resources);
   const std::string_view folder = plat::folder_of(module);
   if (folder.empty()) return {};
   char name[kFileNameRoom];

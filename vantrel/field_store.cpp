@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-static_assert(rec::kFields[rec::kFieldCount - 1].end() == rec::kRecordBytes,
+static_assert(rec::kFields[rec::kFieldCount - 1].end() == drv::kIdentityBytes,
               "the ten slots lie back to back, as the record's fields do");
 
 namespace {

@@ -36,7 +36,7 @@ class FieldStore {
   void set_photo_length(std::size_t length);
 
  private:
-  char text_[rec::kRecordBytes] = {};  // the ten slots, each at its field's record offset
+  char text_[drv::kIdentityBytes] = {};  // the ten slots, each at its field's record offset
   unsigned char bitmap_[kBitmapBytes] = {};
   char appended_address_[rec::kAppendedAddress.bytes] = {};
   std::uint32_t photo_length_ = 0;

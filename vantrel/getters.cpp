@@ -7,7 +7,7 @@
 #include "common/nation.h"
 #include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/result_files.h"
 #include "vantrel/strings.h"
 
@@ -39,12 +39,12 @@ int whole_or_zero(std::string_view value, int copied) {
 }
 
 int text_getter(rec::Field field, char* buffer, int size) {
-  const std::string_view text = reader().store.slot_text(field);
+  const std::string_view text = reader.store.slot_text(field);
   return whole_or_zero(text, copy_out(text, buffer, size, size));
 }
 
 int get_sex(char* buffer, int size) {
-  const FieldStore& store = reader().store;
+  const FieldStore& store = reader.store;
   if (store.slot_text(rec::Field::Name).empty()) return 0;  // no card: the buffer as it was
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
   const int code = nation::leading_decimal(store.slot_text(rec::Field::Sex));
@@ -58,14 +58,14 @@ int get_sex(char* buffer, int size) {
 
 int get_nation(char* buffer, int size) {
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
-  const int code = nation::leading_decimal(reader().store.slot_text(rec::Field::Nation));
+  const int code = nation::leading_decimal(reader.store.slot_text(rec::Field::Nation));
   char room[kNationNameRoom];
   const std::string_view name = load_text(kNationNames + code, room);
   return whole_or_zero(name, copy_out(name, buffer, size, size));
 }
 
 int get_photo(char* buffer, int size) {
-  const std::span<const unsigned char> photo = reader().store.photo();
+  const std::span<const unsigned char> photo = reader.store.photo();
   const std::string_view bytes(reinterpret_cast<const char*>(photo.data()), photo.size());
   return whole_or_zero(bytes, copy_out(bytes, buffer, size, size));
 }
@@ -75,7 +75,7 @@ int get_photo(char* buffer, int size) {
 int get_appended_address(int index, char* buffer, int size) {
   const bool known_index = index != 0 && static_cast<unsigned>(index) <= kAppendedAddressIndexes;
   const std::string_view text =
-      known_index ? reader().store.appended_address() : std::string_view();
+      known_index ? reader.store.appended_address() : std::string_view();
   // (No limit to work out for a size below 1: such a buffer is not written at all.)
   return whole_or_zero(text, copy_out(text, buffer, size, size > 0 ? size - 1 : 0));
 }
@@ -90,14 +90,14 @@ int set_base_data(const char* path) {
   unsigned char record[drv::kIdentityBytes + 1] = {};
   const std::size_t count = file.read(record, drv::kIdentityBytes);
   file.close();
-  return reader().store.set_base_data(record, count) ? 1 : 0;
+  return reader.store.set_base_data(record, count) ? 1 : 0;
 }
 
 // The bitmap is read straight into the store's bitmap slot, at most as many bytes as it holds; a
 // failed decoding reads nothing and leaves the store as it was.
 int set_photo_data(const char* path) {
   if (!path) return 0;
-  FieldStore& store = reader().store;
+  FieldStore& store = reader.store;
   const std::span<unsigned char> slot = store.bitmap_slot();
   std::size_t count = 0;
   const int result = decode_photo(path, slot.data(), slot.size(), &count, true);
@@ -108,7 +108,7 @@ int set_photo_data(const char* path) {
 
 int set_appended_address(const unsigned char* data, int length) {
   if (!data || length < 0) return 0;
-  return reader().store.set_appended_address(data, static_cast<std::size_t>(length)) ? 1 : 0;
+  return reader.store.set_appended_address(data, static_cast<std::size_t>(length)) ? 1 : 0;
 }
 
 }  // namespace

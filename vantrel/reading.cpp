@@ -3,7 +3,7 @@
 
 #include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/result_files.h"
 #include "vantrel/strings.h"
 
@@ -16,7 +16,7 @@ constexpr char kBitmapExtension[] = ".bmp";
 
 // Only a path that fits and lies in a known output folder names a result file.
 bool usable(const ResultPath& path) {
-  return reader().output_folder[0] != '\0' && !path.cut() && path.size() < kPathRoom;
+  return reader.output_folder[0] != '\0' && !path.cut() && path.size() < kPathRoom;
 }
 
 // Logs a file that cannot be made or opened, with the system's reason.
@@ -34,14 +34,14 @@ ResultPath bitmap_path(std::string_view photo) {
   if (slash != std::string_view::npos) stem.remove_prefix(slash + 1);
   const std::size_t dot = stem.find_last_of('.');
   if (dot != std::string_view::npos) stem.remove_suffix(stem.size() - dot);
-  return ResultPath(reader().output_folder).append(stem).append(kBitmapExtension);
+  return ResultPath(reader.output_folder).append(stem).append(kBitmapExtension);
 }
 
 }  // namespace
 
 ResultPath result_path(unsigned name) {
   char file[kFileNameRoom];
-  return ResultPath(reader().output_folder).append(load_text(name, file));
+  return ResultPath(reader.output_folder).append(load_text(name, file));
 }
 
 int write_file(const ResultPath& path, const void* bytes, std::size_t count) {
@@ -73,7 +73,7 @@ std::size_t read_file(const ResultPath& path, void* buffer, std::size_t size) {
 
 int decode_photo(std::string_view photo, unsigned char* buffer, std::size_t size,
                  std::size_t* count, bool delete_bitmap) {
-  Reader& r = reader();
+  Reader& r = reader;
   // The decoder gets a copy that it may write into; the caller's text stays as it is.
   plat::Path path(photo);
   if (path.cut()) {
@@ -108,15 +108,15 @@ struct BaseMessage {
 };
 
 bool read_base_message(BaseMessage& m, const char* context) {
-  Reader& r = reader();
+  Reader& r = reader;
   const int status = call(r.entries.read_base_msg, r.port, m.record, &m.record_count, m.photo,
                           &m.photo_count, r.flag);
   if (status != drv::kOk) {
     log_error(kMsgReadBaseMsg, status, context);
     return false;
   }
-  m.record_count = std::min<unsigned>(m.record_count, sizeof m.record);
-  m.photo_count = std::min<unsigned>(m.photo_count, sizeof m.photo);
+  m.record_count = static_cast<unsigned>(bounded(m.record_count, sizeof m.record));
+  m.photo_count = static_cast<unsigned>(bounded(m.photo_count, sizeof m.photo));
   return true;
 }
 
@@ -132,19 +132,19 @@ struct AppendedAddress {
 
 // Success also when the card has no appended address.
 bool read_appended_address(AppendedAddress& a, const char* context) {
-  Reader& r = reader();
+  Reader& r = reader;
   const int status = call(r.entries.read_new_app_msg, r.port, a.message, &a.count, r.flag);
   if (status != drv::kOk && status != drv::kNoAppendedAddress) {
     log_error(kMsgReadNewAppMsg, status, context);
     return false;
   }
-  a.count = std::min<unsigned>(a.count, sizeof a.message);
+  a.count = static_cast<unsigned>(bounded(a.count, sizeof a.message));
   return true;
 }
 
 // Mode 1: the raw files, the decoded photo and the field store.
 int read_all() {
-  FieldStore& store = reader().store;
+  FieldStore& store = reader.store;
   BaseMessage base;
   if (!read_base_message(base, "ReadContent1") || !write_base_message(base)) return 0;
   // ZP.wlt, the copy of XP.wlt that the decoder gets: the same bytes, written from the photo
@@ -178,7 +178,7 @@ int read_address() {
 
 // Mode 5: the management information.
 int read_management_info() {
-  Reader& r = reader();
+  Reader& r = reader;
   unsigned char info[drv::kManagementInfoBytes] = {};
   const int status = call(r.entries.read_mng_info, r.port, info, r.flag);
   if (status != drv::kOk) {
@@ -189,7 +189,7 @@ int read_management_info() {
 }
 
 int read_content(int mode) {
-  Reader& r = reader();
+  Reader& r = reader;
   if (r.port == kNoPort) return 0;
   int result = 0;
   switch (mode) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/fixed_text.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {

@@ -5,7 +5,7 @@
 
 #include "platform/library_main.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
@@ -18,9 +18,6 @@ RIDEL_LIBRARY_MAIN(vantrel::set_up, vantrel::tear_down)
 
 namespace vantrel {
 namespace {
-
-// Needs no construction, so it is whole before the load notification runs.
-constinit Reader g_reader;
 
 template <class Fn>
 void bind(plat::Module library, const char* name, Fn& entry) {
@@ -94,10 +91,8 @@ bool keeps_driver(const Reader& r, int current, int port) {
 
 }  // namespace
 
-Reader& reader() { return g_reader; }
-
 void set_up() {
-  Reader& r = g_reader;
+  Reader& r = reader;
   r.port = kNoPort;
   r.flag = 0;
   r.resources = find_resources();
@@ -113,7 +108,7 @@ void set_up() {
 }
 
 void tear_down() {
-  Reader& r = g_reader;
+  Reader& r = reader;
   plat::free_library(r.driver);
   plat::free_library(r.decoder);
   r.driver = r.decoder = nullptr;
@@ -122,7 +117,7 @@ void tear_down() {
 }
 
 bool switch_driver(int port) {
-  Reader& r = g_reader;
+  Reader& r = reader;
   if (keeps_driver(r, r.port, port)) return true;
   // Nothing may be called through the freed library: its entries go with it.
   plat::free_library(r.driver);

@@ -3,7 +3,7 @@
 #include <span>
 #include <string_view>
 
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 
 namespace vantrel {
 namespace {
@@ -38,7 +38,7 @@ static_assert(text_of(kUsbDriverFile) == drv::kUsbDriverFile &&
 
 std::string_view load_text(unsigned id, std::span<char> room) {
   if (room.empty()) return {};
-  const int n = plat::load_string(reader().resources, table(), id, room.data(),
+  const int n = plat::load_string(reader.resources, table(), id, room.data(),
                                   static_cast<int>(room.size()));
   return {room.data(), n > 0 ? static_cast<std::size_t>(n) : 0};
 }

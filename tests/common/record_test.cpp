@@ -20,7 +20,7 @@ TEST(RecordLayout, FieldsFollowEachOtherAndFillTheRecord) {
     EXPECT_EQ(s.bytes % 2, 0);
     offset = s.end();
   }
-  EXPECT_EQ(offset, rec::kRecordBytes);
+  EXPECT_EQ(offset, drv::kIdentityBytes);
 }
 
 TEST(RecordLayout, DatePartsSplitFourTwoTwo) {
@@ -108,7 +108,7 @@ TEST(VantrelRule, FullWidthTextHasNoZeroByteAndNothingBeyond) {
 }
 
 TEST(VantrelRule, NulFieldGivesZeroSlot) {
-  bench::Bytes r(rec::kRecordBytes, 0);
+  bench::Bytes r(drv::kIdentityBytes, 0);
   char slot[36];
   std::memset(slot, 'x', sizeof slot);
   rec::vantrel_slot(view(r), rec::span(Field::Reserved), slot);

@@ -340,7 +340,7 @@ Bytes fuzzed_identity(FuzzedDataProvider& in) {
   if (in.ConsumeIntegralInRange(0, 3) == 0)
     return in.ConsumeBytes<unsigned char>(in.ConsumeIntegralInRange<std::size_t>(0, 4200));
   // Field by field in the record's layout, each padded to its width.
-  Bytes record(rec::kRecordBytes, 0);
+  Bytes record(drv::kIdentityBytes, 0);
   for (std::size_t i = 0; i < record.size(); i += 2) record[i] = ' ';
   for (const rec::Span& field : rec::kFields)
     put_fuzzed_units(in, record, field.offset, field.units());

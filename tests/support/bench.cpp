@@ -63,8 +63,8 @@ Bytes ucs2(std::u16string_view text) {
   return out;
 }
 
-IdentityRecord::IdentityRecord() : bytes_(rec::kRecordBytes, 0) {
-  for (int i = 0; i < rec::kRecordBytes; i += 2) bytes_[i] = ' ';
+IdentityRecord::IdentityRecord() : bytes_(drv::kIdentityBytes, 0) {
+  for (int i = 0; i < drv::kIdentityBytes; i += 2) bytes_[i] = ' ';
 }
 
 IdentityRecord& IdentityRecord::set(rec::Field field, std::u16string_view value) {

@@ -3,7 +3,7 @@
 
 #include "platform/library_main.h"
 #include "platform/platform.h"
-#include "qdx/module.h"
+#include "qdx/state.h"
 
 // The operating system's load notifications: the only system-specific part of the edition.
 RIDEL_LIBRARY_MAIN(qdx::attach, qdx::detach)

@@ -17,7 +17,7 @@
 
 namespace qdx {
 
-// ---- Set up at attach (attach.cpp) --------------------------------------------------------------
+// ---- Set up at load (setup.cpp) --------------------------------------------------------------
 
 // The executable's path is taken into a buffer of this size: at most 260 characters of it, so the
 // output folder is known only when it lies within them.
@@ -90,7 +90,7 @@ int close_port();
 inline constexpr std::size_t kSamIdBytes = 40;
 int sam_number_of(const char (&sam_id)[kSamIdBytes]);
 
-// ---- The card's records (content.cpp fills and writes them) -------------------------------------
+// ---- The card's records (reading.cpp fills and writes them) -------------------------------------
 
 struct Records {
   unsigned char identity[drv::kIdentityBytes];
@@ -106,22 +106,10 @@ inline constinit Records records{};
 // Reads the base message into `records` on the session's port; true on the driver's success.
 bool read_base_message();
 
-// A length that the driver reported, bounded by the buffer it was given: never copy or write more
-// than the buffer holds.
-constexpr std::size_t bounded(unsigned int reported, std::size_t capacity) {
-  return std::min<std::size_t>(reported, capacity);
-}
-
 // ---- Calling the driver -------------------------------------------------------------------------
 
-// What a call of an entry point that is not bound gives: no status any caller takes for success.
-inline constexpr int kNotBound = -1;
-
-// Calls an entry point, or gives kNotBound without calling when it is empty.
-template <class Fn, class... Args>
-int call(Fn fn, Args... args) {
-  return fn ? fn(args...) : kNotBound;
-}
+using drv::bounded;
+using drv::call;
 
 // The driver flag argument of every driver call.
 inline constexpr int kFlag = 0;

@@ -63,7 +63,8 @@ struct State {
   FieldStore store;
 };
 
-State& state();
+// The edition's state, constant-initialised: whole before the library's code runs.
+inline constinit State state{};
 
 // A failing driver status as this edition reports it: status 1 becomes -10, every other one is
 // handed on unchanged.

@@ -18,7 +18,7 @@
 #include "common/record.h"
 #include "common/sex.h"
 #include "platform/fixed_text.h"
-#include "qdx/module.h"
+#include "qdx/state.h"
 
 namespace qdx {
 namespace {
@@ -66,7 +66,7 @@ bool decode(ResultPath photo_path) {
 // The eight lines: every field at most as many bytes as it is wide in the record, a line feed
 // inside one at most doubling it, so together they stay far below this.
 using TextLines = plat::FixedText<1024>;
-static_assert(2 * rec::kRecordBytes + 8 * 16 < TextLines::kCapacity);
+static_assert(2 * drv::kIdentityBytes + 8 * 16 < TextLines::kCapacity);
 
 constexpr std::string_view kYear = "\xC4\xEA";   // 年
 constexpr std::string_view kMonth = "\xD4\xC2";  // 月
