@@ -8,7 +8,7 @@
 #include <regex>
 #include <set>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 #include "tests/support/pe.h"
 
 namespace {
@@ -19,9 +19,9 @@ std::string lower(std::string s) {
 }
 
 // The exports a .def file names, with their ordinals (0 where it gives none).
-std::vector<bench::pe::Export> def_exports(const std::string& path, std::string* library) {
-  std::vector<bench::pe::Export> out;
-  const bench::Bytes bytes = bench::read_file(path);
+std::vector<testbed::pe::Export> def_exports(const std::string& path, std::string* library) {
+  std::vector<testbed::pe::Export> out;
+  const testbed::Bytes bytes = testbed::read_file(path);
   std::string text(bytes.begin(), bytes.end());
   bool exports = false;
   std::size_t start = 0;
@@ -52,8 +52,8 @@ struct Target {
   const char* folder;
   unsigned machine;
 };
-constexpr Target kTargets[] = {{"windows-x86", bench::pe::kMachineI386},
-                               {"windows-x64", bench::pe::kMachineAmd64}};
+constexpr Target kTargets[] = {{"windows-x86", testbed::pe::kMachineI386},
+                               {"windows-x64", testbed::pe::kMachineAmd64}};
 
 struct Edition {
   const char* dll;  // within dist/<target>/
@@ -75,19 +75,19 @@ TEST(Audit, EditionsExportExactlyWhatTheirDefFilesFix) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << "missing or not a PE file: run make dist";
       EXPECT_EQ(image.machine, t.machine);
       std::string library;
-      std::vector<bench::pe::Export> wanted =
+      std::vector<testbed::pe::Export> wanted =
           def_exports(std::string(RIDEL_SOURCE_DIR) + "/" + e.def, &library);
       ASSERT_FALSE(wanted.empty());
       EXPECT_EQ(lower(image.export_name), lower(library));
-      std::vector<bench::pe::Export> got = image.exports;
+      std::vector<testbed::pe::Export> got = image.exports;
       if (std::all_of(wanted.begin(), wanted.end(), [](auto& x) { return x.ordinal == 0; })) {
         for (auto& x : got) x.ordinal = 0;  // by name only: the linker numbers them
       }
-      auto by_name = [](const bench::pe::Export& a, const bench::pe::Export& b) {
+      auto by_name = [](const testbed::pe::Export& a, const testbed::pe::Export& b) {
         return a.name < b.name;
       };
       std::sort(wanted.begin(), wanted.end(), by_name);
@@ -101,7 +101,7 @@ TEST(Audit, LibrariesImportOnlyTheSystemAndTheirDriver) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok);
       std::set<std::string> driver_libraries;
       for (const auto& [dll, names] : image.imports) {
@@ -170,7 +170,7 @@ ImportList allowed_imports(const std::string& dll) {
           {"user32.dll", {"LoadStringA", "MessageBoxA"}}};
 }
 
-ImportList imports_of(const bench::pe::Image& image) {
+ImportList imports_of(const testbed::pe::Image& image) {
   ImportList out;
   for (const auto& [dll, names] : image.imports) out[lower(dll)].insert(names.begin(), names.end());
   return out;
@@ -180,7 +180,7 @@ TEST(Audit, EditionsImportExactlyWhatTheirCodeCalls) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok);
       EXPECT_EQ(imports_of(image), allowed_imports(e.dll));
     }
@@ -196,7 +196,7 @@ TEST(Audit, EditionsImportNothingOfTheThreadFamilies) {
       "GetTickCount64");
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
       for (const auto& [dll, names] : image.imports)
         for (const std::string& fn : names)
@@ -219,7 +219,7 @@ TEST(Audit, EditionsLoadOnTheOldestWindowsAndStaySmall) {
   for (const Limits& l : kLimits) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(l.target) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(l.target, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(l.target, e.dll));
       ASSERT_TRUE(image.ok);
       EXPECT_LE(image.os_version, l.newest_version);
       EXPECT_LE(image.subsystem_version, l.newest_version);
@@ -232,10 +232,10 @@ TEST(Audit, EditionsLoadOnTheOldestWindowsAndStaySmall) {
 TEST(Audit, EditionsCarryVersionInformation) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
       const auto& types = image.resource_types;
-      EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceVersion), types.end())
+      EXPECT_NE(std::find(types.begin(), types.end(), testbed::pe::kResourceVersion), types.end())
           << t.folder << "/" << e.dll;
     }
   }
@@ -243,10 +243,10 @@ TEST(Audit, EditionsCarryVersionInformation) {
 
 TEST(Audit, VantrelCarriesItsStringTable) {
   for (const Target& t : kTargets) {
-    const bench::pe::Image image = bench::pe::read(dist(t.folder, "vantrel/vantrel.dll"));
+    const testbed::pe::Image image = testbed::pe::read(dist(t.folder, "vantrel/vantrel.dll"));
     ASSERT_TRUE(image.ok) << t.folder;
     const auto& types = image.resource_types;
-    EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceString), types.end())
+    EXPECT_NE(std::find(types.begin(), types.end(), testbed::pe::kResourceString), types.end())
         << t.folder;
   }
 }
@@ -254,7 +254,7 @@ TEST(Audit, VantrelCarriesItsStringTable) {
 TEST(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
   for (const Target& t : kTargets) {
     for (const char* dll : {"simulator/sdtapi.dll", "simulator/stdapi.dll"}) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << dll;
       EXPECT_EQ(image.machine, t.machine);
       std::set<std::string> names;
@@ -267,7 +267,7 @@ TEST(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
           EXPECT_TRUE(names.count(std::string(prefix) + entry)) << dll << " " << prefix << entry;
       EXPECT_TRUE(names.count("QDX_ANT"));
     }
-    const bench::pe::Image decoder = bench::pe::read(dist(t.folder, "simulator/WltRS.dll"));
+    const testbed::pe::Image decoder = testbed::pe::read(dist(t.folder, "simulator/WltRS.dll"));
     ASSERT_TRUE(decoder.ok);
     EXPECT_TRUE(std::any_of(decoder.exports.begin(), decoder.exports.end(),
                             [](const auto& x) { return x.name == "GetBmp"; }));

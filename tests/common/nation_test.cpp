@@ -2,11 +2,11 @@
 #include "common/nation.h"
 
 #include "common/sex.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
-using bench::text;
+using testbed::text;
 
 const std::string kHan = text({0xBA, 0xBA});
 const std::string kZu = text({0xD7, 0xE5});

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/nation.h"
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
 namespace {
@@ -185,7 +185,7 @@ TEST_F(Getters, SetBaseDataThresholds) {
   EXPECT_EQ(set_base_data(Bytes(card.begin(), card.begin() + 10)), 0);
   EXPECT_EQ(get("GetPeopleName", 17).bytes, kName);
   EXPECT_EQ(get("GetAppAddress", 7).result, 6);
-  EXPECT_EQ(set_base_data(bench::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
+  EXPECT_EQ(set_base_data(testbed::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
   EXPECT_EQ(get("GetPeopleName", 2).bytes, "Li");
   EXPECT_EQ(get("GetAppAddress", 7).result, 0);
   EXPECT_TRUE(log_lines().empty());
@@ -203,7 +203,7 @@ TEST_F(Getters, SetAppAddressThresholds) {
   EXPECT_EQ(SetAppAddress(message.data(), 280), 1);
   EXPECT_EQ(get("GetAppAddress", 7).bytes, kAppendedAddressText + '\0');
   // Replaced whole; a shorter message leaves it.
-  const Bytes other = bench::ucs2(u"AB");
+  const Bytes other = testbed::ucs2(u"AB");
   std::copy(other.begin(), other.end(), message.begin());
   std::fill(message.begin() + 4, message.begin() + 70, 0);
   EXPECT_EQ(SetAppAddress(message.data(), 279), 0);
@@ -246,7 +246,7 @@ TEST_F(Getters, SetPhotoDataLooksForTheBitmapInTheOutputFolder) {
   const std::string folder = out("elsewhere");
   fs::create_directory(folder);
   const std::string photo = folder + plat::kPathSeparator + "PH.wlt";
-  ASSERT_TRUE(bench::write_file(photo, read("XP.wlt")));
+  ASSERT_TRUE(testbed::write_file(photo, read("XP.wlt")));
   // The decoder writes PH.bmp beside the photo; the output folder has none.
   EXPECT_EQ(SetPhotoData(photo.c_str()), 1);
   EXPECT_EQ(get("GetPhotoBMP", 100).result, 0);
@@ -263,7 +263,7 @@ TEST_F(Getters, BitmapPathLongerThanTheLibraryTakesIsRefused) {
     EXPECT_EQ(SetPhotoData((std::string(stem, 'p') + ".wlt").c_str()), 1);
     EXPECT_EQ(get("GetPhotoBMP", 10).result, 0);
   }
-  const Bytes bytes = bench::read_file(log_path());
+  const Bytes bytes = testbed::read_file(log_path());
   const std::string log(bytes.begin(), bytes.end());
   auto bitmap = [&](std::size_t stem) { return out(std::string(stem, 'p') + ".bmp"); };
   // Looked for, and not found for the system's reason; refused without looking; the last
