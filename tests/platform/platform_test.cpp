@@ -19,8 +19,7 @@ TEST(Libraries, MissingLibraryOrEntryGivesNull) {
   EXPECT_EQ(plat::load_library(nullptr), nullptr);
   EXPECT_EQ(plat::entry_point(nullptr, "x"), nullptr);
   testbed::Simulator::instance().load(SIM_LIB_WLTRS);
-  plat::Module m = plat::load_library(
-      testbed::library_path(testbed::kSimulatorLibraries[SIM_LIB_WLTRS]).c_str());
+  plat::Module m = plat::load_library(testbed::simulator_path(SIM_LIB_WLTRS).c_str());
   ASSERT_NE(m, nullptr);
   EXPECT_NE(plat::entry_point(m, "GetBmp"), nullptr);
   EXPECT_EQ(plat::entry_point(m, "NoSuchEntry"), nullptr);

@@ -85,8 +85,8 @@ class Folder : public SdtTest {
     const std::string report = out("folder_report.txt");
     plat::delete_file(report.c_str());
     std::string command = "\"" + folder_ + host + "\"";
-    for (const std::string& arg : {testbed::library_path(testbed::kSimulatorLibraries[SIM_LIB_SDTAPI]),
-                                   testbed::library_path(testbed::kSimulatorLibraries[SIM_LIB_WLTRS]),
+    for (const std::string& arg : {testbed::simulator_path(SIM_LIB_SDTAPI),
+                                   testbed::simulator_path(SIM_LIB_WLTRS),
                                    library_path(), report})
       command += " \"" + arg + "\"";
 #if defined(_WIN32)

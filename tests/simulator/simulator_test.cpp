@@ -610,7 +610,7 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
 #else
   const std::string copy = path("libsimenv.so");
 #endif
-  ASSERT_TRUE(plat::copy_file(testbed::library_path(testbed::kSimulatorLibraries[SIM_LIB_SDTAPI]).c_str(), copy.c_str()));
+  ASSERT_TRUE(plat::copy_file(testbed::simulator_path(SIM_LIB_SDTAPI).c_str(), copy.c_str()));
   const std::string profile = path("env-profile.json");
   struct Case {
     const char* json;

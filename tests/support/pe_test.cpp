@@ -35,7 +35,7 @@ TEST(PeReader, ReadsMachineAndImportsOfThisProgram) {
 }
 
 TEST(PeReader, ReadsTheExportDirectoryOfTheDecoder) {
-  const testbed::pe::Image image = testbed::pe::read(testbed::library_path(testbed::kSimulatorLibraries[SIM_LIB_WLTRS]));
+  const testbed::pe::Image image = testbed::pe::read(testbed::simulator_path(SIM_LIB_WLTRS));
   ASSERT_TRUE(image.ok);
   EXPECT_EQ(lower(image.export_name), "wltrs.dll");
   const auto found = std::find_if(image.exports.begin(), image.exports.end(),

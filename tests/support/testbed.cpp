@@ -68,6 +68,8 @@ std::string library_path(const LibraryFile& library) {
   return build_path(library.folder) + plat::kPathSeparator + file_name(library);
 }
 
+std::string simulator_path(int library) { return library_path(kSimulatorLibraries[library]); }
+
 // ---- Files and texts ----------------------------------------------------------------------------
 
 Bytes read_file(const std::string& path) {
@@ -217,7 +219,7 @@ void Simulator::attach_sink(int library) const {
 
 void Simulator::load(int library) {
   if (modules_[library]) return;
-  const std::string path = library_path(kSimulatorLibraries[library]);
+  const std::string path = simulator_path(library);
   modules_[library] = plat::load_library(path.c_str());
   if (!modules_[library]) {
     fail("cannot load the simulator library " + path);

@@ -65,6 +65,8 @@ inline constexpr LibraryFile kPartialDriver{"tests/matrix/partial", drv::kUsbDri
 std::string file_name(const LibraryFile& library);
 // Its full path in the build.
 std::string library_path(const LibraryFile& library);
+// The full path of a simulator library (SimLibrary).
+std::string simulator_path(int library);
 
 // ---- Files and texts ----------------------------------------------------------------------------
 

@@ -1,8 +1,11 @@
 // The getters' buffer contract, the coded fields' names and the three setters.
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <utility>
 
 #include "common/nation.h"
+#include "tests/support/nation_list.h"
 #include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
@@ -134,6 +137,44 @@ TEST_F(Getters, NationNamesForEveryCode) {
   const Got cut = get("GetPeopleNation", 5);
   EXPECT_EQ(cut.result, 0);
   EXPECT_EQ(cut.bytes, text({0xCE, 0xAC, 0xCE, 0xE1, 0xB6}));
+}
+
+// The nation names as the edition ships them (its string table: on Windows the resource of the
+// DLL, elsewhere the table compiled into the library), against the vantrel column of the nation
+// list the table is built from.
+class VantrelNation : public Getters {};
+
+TEST_F(VantrelNation, OwnSpellingsAsStringTableTexts) {
+  int named = 0;
+  for (int code = 0; code <= 99; ++code) {
+    SCOPED_TRACE(code);
+    const char16_t digits[] = {static_cast<char16_t>(u'0' + code / 10),
+                               static_cast<char16_t>(u'0' + code % 10)};
+    store_codes(u"1", std::u16string_view(digits, 2));
+    const Got got = get("GetPeopleNation", 9);
+    const std::string name = got.bytes.substr(0, static_cast<std::size_t>(std::max(got.result, 0)));
+    EXPECT_EQ(got.bytes, name + std::string(9 - name.size(), '\0'));
+    const char* listed = nation_list::vantrel_name(code);
+    EXPECT_EQ(plat::ansi_to_utf8(name), listed ? listed : "");
+    named += !name.empty();
+#if defined(_WIN32)
+    // The resource itself, as LoadString reads it: ids 2000 + code.
+    char text[64];
+    const int n = plat::load_string(plat::find_loaded_module("ridel.dll"), {},
+                                    2000 + static_cast<unsigned>(code), text, sizeof text);
+    EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max(n, 0))), name);
+#endif
+  }
+  EXPECT_EQ(named, 58);  // codes 1 to 56, 97 and 98
+  // Four spellings written out: two that all editions share, and this edition's own two.
+  const std::pair<std::u16string_view, std::string> spellings[] = {
+      {u"01", "汉"}, {u"36", "毛难"}, {u"97", "其他"}, {u"98", "外国血统"}};
+  for (const auto& [code, spelling] : spellings) {
+    store_codes(u"1", code);
+    const Got got = get("GetPeopleNation", 9);
+    EXPECT_EQ(plat::ansi_to_utf8(got.bytes.substr(0, static_cast<std::size_t>(got.result))),
+              spelling);
+  }
 }
 
 TEST_F(Getters, AppendedAddressHoldsOneByteBack) {
