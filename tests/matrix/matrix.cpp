@@ -71,7 +71,7 @@ std::optional<testbed::Bytes> now(const std::string& name) {
 // ---- Faults -------------------------------------------------------------------------------------
 
 Faults::~Faults() {
-  plat::free_library(partial_);
+  if (partial_) testbed::Simulator::instance().unload(SIM_LIB_SDTAPI);
   for (const std::string& name : blocked_) std::filesystem::remove(testbed::output_folder() + name);
 }
 
@@ -92,29 +92,21 @@ void Faults::apply(Missing missing) {
       // Loaded first under the driver's file name, the partial driver is the sdtapi that the
       // editions then find.
       sim.unload(SIM_LIB_SDTAPI);
-      const std::string partial = testbed::library_path(testbed::kPartialDriver);
-      partial_ = plat::load_library(partial.c_str());
-      ASSERT_NE(partial_, nullptr) << "cannot load " << partial;
-      reinterpret_cast<void(WINAPI*)()>(plat::entry_point(partial_, "Sim_Reset"))();
+      sim.load(SIM_LIB_SDTAPI, testbed::kPartialDriver);
+      partial_ = sim.loaded(SIM_LIB_SDTAPI);
+      ASSERT_TRUE(partial_);
       return;
   }
 }
 
 void Faults::script_partial(int entry, int port, int status) const {
-  using Fn = void(WINAPI*)(int, int, int);
-  reinterpret_cast<Fn>(plat::entry_point(partial_, "Sim_SetStatus"))(entry, port, status);
+  testbed::Simulator::instance().set_status(entry, status, port, SIM_LIB_SDTAPI);
 }
 
 Names Faults::partial_journal() const {
-  using Size = int(WINAPI*)();
-  using Entry = int(WINAPI*)(int, SimCall*);
-  const int n = reinterpret_cast<Size>(plat::entry_point(partial_, "Sim_JournalSize"))();
-  const auto entry = reinterpret_cast<Entry>(plat::entry_point(partial_, "Sim_JournalEntry"));
   Names lines;
-  for (int i = 0; i < n; ++i) {
-    SimCall call{};
-    if (entry(i, &call)) lines.push_back(testbed::describe(call));
-  }
+  for (const SimCall& call : testbed::Simulator::instance().journal())
+    if (call.library == SIM_LIB_SDTAPI) lines.push_back(testbed::describe(call));
   return lines;
 }
 

@@ -66,7 +66,8 @@ class Faults {
   ~Faults();
 
   void apply(Missing missing);
-  // The partial driver of Missing::Entries: its control API and its journal as test bed lines.
+  // The partial driver of Missing::Entries, loaded by the test bed in the place of the
+  // simulator's sdtapi: a status scripted on it, and its calls as journal lines.
   void script_partial(int entry, int port, int status) const;
   Names partial_journal() const;
 
@@ -74,7 +75,7 @@ class Faults {
   void block(const std::string& name);
 
  private:
-  plat::Module partial_ = nullptr;
+  bool partial_ = false;
   Names blocked_;
 };
 

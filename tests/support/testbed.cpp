@@ -217,9 +217,11 @@ void Simulator::attach_sink(int library) const {
   control(*this, library, "Sim_SetJournalSink", recording_ ? &record_call : SimSink{});
 }
 
-void Simulator::load(int library) {
+void Simulator::load(int library) { load(library, kSimulatorLibraries[library]); }
+
+void Simulator::load(int library, const LibraryFile& file) {
   if (modules_[library]) return;
-  const std::string path = simulator_path(library);
+  const std::string path = library_path(file);
   modules_[library] = plat::load_library(path.c_str());
   if (!modules_[library]) {
     fail("cannot load the simulator library " + path);

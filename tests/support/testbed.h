@@ -106,6 +106,9 @@ class Simulator {
   static Simulator& instance();
 
   void load(int library);    // idempotent; resets the library and joins it to the journal
+  // Loads another build of `library` in its place (the partial driver), scripted and journaled
+  // as the simulator's own; unload() puts it away again.
+  void load(int library, const LibraryFile& file);
   void unload(int library);  // drops the test bed's reference (for "library missing" cases)
   bool loaded(int library) const;
   void load_all();
