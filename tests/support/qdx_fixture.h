@@ -1,5 +1,5 @@
-// The QDX edition's suite: a fresh copy of the edition per case, the simulated reader, and the
-// edition's exports called by name.
+// The QDX edition's fixture, shared by its suite and the matrix: a fresh copy of the edition per
+// case, the simulated reader, and the edition's exports called by name.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
-// The SDT edition's fixture: its exports, its result files and a test card.
+// The SDT edition's fixture, shared by its suite and the matrix: its exports, its result files
+// and a test card.
 #pragma once
 
 #include <initializer_list>

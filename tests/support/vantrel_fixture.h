@@ -1,5 +1,5 @@
-// The vantrel edition's fixture: the edition loaded as ridel.dll, its exports, its error log and a
-// card whose every field is known.
+// The vantrel edition's fixture, shared by its suite and the matrix: the edition loaded as
+// ridel.dll, its exports, its error log and a card whose every field is known.
 #pragma once
 
 #include <string>
