@@ -94,7 +94,8 @@ TEST_F(ErrorLog, LogThatCannotBeOpenedIsReportedToTheUser) {
 
 #if defined(_WIN32)
 TEST(VantrelDll, ExportTable) {
-  const testbed::pe::Image image = testbed::pe::read(testbed::library_path(testbed::kVantrelEdition));
+  const testbed::pe::Image image =
+      testbed::pe::read(testbed::library_path(testbed::kVantrelEdition));
   ASSERT_TRUE(image.ok);
   EXPECT_EQ(image.machine, sizeof(void*) == 4 ? testbed::pe::kMachineI386 : testbed::pe::kMachineAmd64);
   EXPECT_EQ(image.export_name, "ridel.dll");
