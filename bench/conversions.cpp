@@ -16,18 +16,18 @@ struct SampleCard {
   unsigned char message[drv::kAppendedAddressBytes] = {};
 
   SampleCard() {
-    Simulator& sim = Simulator::instance();
+    testbed::Simulator& sim = simulator();
     sim.reset();
     const int port = drv::kFirstUsbPort;
-    sim.driver<drv::OpenPortFn>("SDT_OpenPort")(port);
+    driver<drv::OpenPortFn>("SDT_OpenPort")(port);
     unsigned char photo[drv::kPhotoBytes];
     unsigned identity_length = 0, photo_length = 0, message_length = 0;
-    if (sim.driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg")(port, identity, &identity_length, photo,
+    if (driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg")(port, identity, &identity_length, photo,
                                                          &photo_length, 0) != drv::kOk ||
-        sim.driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg")(port, message, &message_length,
+        driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg")(port, message, &message_length,
                                                              0) != drv::kOk)
       give_up("the simulator does not hand out its sample card");
-    sim.driver<drv::ClosePortFn>("SDT_ClosePort")(port);
+    driver<drv::ClosePortFn>("SDT_ClosePort")(port);
   }
   rec::Bytes record() const { return {identity, sizeof identity}; }
   rec::Bytes appended() const { return {message, sizeof message}; }

@@ -35,10 +35,9 @@ struct Driver {
   explicit Driver(const char* prefix) : prefix(prefix) {}
   template <class Fn>
   Fn entry(const char* name) const {
-    return sim.driver<Fn>((std::string(prefix) + name).c_str());
+    return driver<Fn>((std::string(prefix) + name).c_str());
   }
   const char* prefix;
-  const Simulator& sim = Simulator::instance();
   drv::OpenPortFn open = entry<drv::OpenPortFn>("OpenPort");
   drv::ClosePortFn close_port = entry<drv::ClosePortFn>("ClosePort");
   drv::GetSAMStatusFn sam_status = entry<drv::GetSAMStatusFn>("GetSAMStatus");
@@ -47,7 +46,7 @@ struct Driver {
   drv::ReadBaseMsgFn read_base = entry<drv::ReadBaseMsgFn>("ReadBaseMsg");
   drv::ReadNewAppMsgFn read_address = entry<drv::ReadNewAppMsgFn>("ReadNewAppMsg");
   drv::ReadMngInfoFn read_info = entry<drv::ReadMngInfoFn>("ReadMngInfo");
-  drv::GetBmpFn get_bmp = sim.get_bmp();
+  drv::GetBmpFn get_bmp = decoder();
 };
 
 // ---- QDX edition --------------------------------------------------------------------------------
@@ -57,18 +56,18 @@ struct Driver {
 // read again, so a steady cycle opens with two driver calls.
 class Qdx : public EditionCycle {
  public:
-  Qdx() : lib_("qdx/libridel.so") {
+  Qdx() : lib_(edition(testbed::kQdxEdition)) {
     if (!loaded()) return;
-    init_ = lib_.fn<decltype(&InitComm)>("InitComm");
-    close_ = lib_.fn<decltype(&CloseComm)>("CloseComm");
-    authenticate_ = lib_.fn<decltype(&Authenticate)>("Authenticate");
-    read_ = lib_.fn<decltype(&Read_Content)>("Read_Content");
+    init_ = lib_->fn<decltype(&InitComm)>("InitComm");
+    close_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
+    authenticate_ = lib_->fn<decltype(&Authenticate)>("Authenticate");
+    read_ = lib_->fn<decltype(&Read_Content)>("Read_Content");
   }
-  bool loaded() const { return lib_.loaded(); }
+  bool loaded() const { return lib_ != nullptr; }
   std::vector<std::string> files() const {
     return {text_file_, photo_file_, bitmap_file_, address_file_, info_file_};
   }
-  void take_text_files() { text_ = read_file(text_file_); }
+  void take_text_files() { text_ = testbed::read_file(text_file_); }
 
   void cycle() override {
     init_(kPort);
@@ -98,7 +97,7 @@ class Qdx : public EditionCycle {
   }
 
  private:
-  Edition lib_;
+  const testbed::Library* lib_;
   decltype(&InitComm) init_ = nullptr;
   decltype(&CloseComm) close_ = nullptr;
   decltype(&Authenticate) authenticate_ = nullptr;
@@ -106,11 +105,11 @@ class Qdx : public EditionCycle {
 
   const Driver d_{"QDX_"};
 
-  std::string text_file_ = output_folder() + "wz.txt";
-  std::string photo_file_ = output_folder() + "zp.wlt";
-  std::string bitmap_file_ = output_folder() + "zp.bmp";
-  std::string address_file_ = output_folder() + "NEWADDR.txt";
-  std::string info_file_ = output_folder() + "IINSNDN.bin";
+  std::string text_file_ = testbed::output_folder() + "wz.txt";
+  std::string photo_file_ = testbed::output_folder() + "zp.wlt";
+  std::string bitmap_file_ = testbed::output_folder() + "zp.bmp";
+  std::string address_file_ = testbed::output_folder() + "NEWADDR.txt";
+  std::string info_file_ = testbed::output_folder() + "IINSNDN.bin";
   std::string photo_path_ = photo_file_;
   Bytes text_;
 
@@ -132,23 +131,23 @@ constexpr int kSdtFlag = 1;
 // bitmap) and 3 (appended address), the eleven getters, CloseComm.
 class Sdt : public EditionCycle {
  public:
-  Sdt() : lib_("sdt/libridel.so") {
+  Sdt() : lib_(edition(testbed::kSdtEdition)) {
     if (!loaded()) return;
-    open_comm_ = lib_.fn<decltype(&OpenComm)>("OpenComm");
-    close_comm_ = lib_.fn<decltype(&CloseComm)>("CloseComm");
-    select_card_ = lib_.fn<decltype(&SelectCard)>("SelectCard");
-    read_info_ = lib_.fn<decltype(&ReadBaseInfo)>("ReadBaseInfo");
+    open_comm_ = lib_->fn<decltype(&OpenComm)>("OpenComm");
+    close_comm_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
+    select_card_ = lib_->fn<decltype(&SelectCard)>("SelectCard");
+    read_info_ = lib_->fn<decltype(&ReadBaseInfo)>("ReadBaseInfo");
     for (int i = 0; i < kSdtGetterCount; ++i)
-      getters_[i] = lib_.fn<decltype(&GetName)>(kSdtGetters[i]);
+      getters_[i] = lib_->fn<decltype(&GetName)>(kSdtGetters[i]);
   }
-  bool loaded() const { return lib_.loaded(); }
+  bool loaded() const { return lib_ != nullptr; }
   std::vector<std::string> files() const {
     return {fields_file_, record_file_, photo_file_, copy_file_, bitmap_file_,
             message_file_, address_file_};
   }
   void take_text_files() {
-    fields_ = read_file(fields_file_);
-    address_text_ = read_file(address_file_);
+    fields_ = testbed::read_file(fields_file_);
+    address_text_ = testbed::read_file(address_file_);
   }
 
   void cycle() override {
@@ -180,7 +179,7 @@ class Sdt : public EditionCycle {
   }
 
  private:
-  Edition lib_;
+  const testbed::Library* lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
   decltype(&CloseComm) close_comm_ = nullptr;
   decltype(&SelectCard) select_card_ = nullptr;
@@ -190,13 +189,13 @@ class Sdt : public EditionCycle {
 
   const Driver d_{"SDT_"};
 
-  std::string fields_file_ = output_folder() + "wx.txt";
-  std::string record_file_ = output_folder() + "wz.txt";
-  std::string photo_file_ = output_folder() + "zp.wlt";
-  std::string copy_file_ = output_folder() + "pic.wlt";
-  std::string bitmap_file_ = output_folder() + "zp.bmp";
-  std::string message_file_ = output_folder() + "NewAdd.txt";
-  std::string address_file_ = output_folder() + "NewAdd1.txt";
+  std::string fields_file_ = testbed::output_folder() + "wx.txt";
+  std::string record_file_ = testbed::output_folder() + "wz.txt";
+  std::string photo_file_ = testbed::output_folder() + "zp.wlt";
+  std::string copy_file_ = testbed::output_folder() + "pic.wlt";
+  std::string bitmap_file_ = testbed::output_folder() + "zp.bmp";
+  std::string message_file_ = testbed::output_folder() + "NewAdd.txt";
+  std::string address_file_ = testbed::output_folder() + "NewAdd1.txt";
   std::string photo_path_ = photo_file_;
   Bytes fields_, address_text_;
 
@@ -218,18 +217,18 @@ constexpr int kBitmapBytes = 102400;
 // the twelve getters, CloseComm.
 class Vantrel : public EditionCycle {
  public:
-  Vantrel() : lib_("vantrel/libvantrel.so") {
+  Vantrel() : lib_(edition(testbed::kVantrelEdition)) {
     if (!loaded()) return;
-    init_ = lib_.fn<decltype(&InitComm)>("InitComm");
-    close_ = lib_.fn<decltype(&CloseComm)>("CloseComm");
-    authenticate_ = lib_.fn<decltype(&Authenticate)>("Authenticate");
-    read_ = lib_.fn<decltype(&Read_Content)>("Read_Content");
+    init_ = lib_->fn<decltype(&InitComm)>("InitComm");
+    close_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
+    authenticate_ = lib_->fn<decltype(&Authenticate)>("Authenticate");
+    read_ = lib_->fn<decltype(&Read_Content)>("Read_Content");
     for (int i = 0; i < kVantrelTextGetterCount; ++i)
-      text_getters_[i] = lib_.fn<decltype(&GetPeopleName)>(kVantrelTextGetters[i]);
-    photo_getter_ = lib_.fn<decltype(&GetPhotoBMP)>("GetPhotoBMP");
-    address_getter_ = lib_.fn<decltype(&GetAppAddress)>("GetAppAddress");
+      text_getters_[i] = lib_->fn<decltype(&GetPeopleName)>(kVantrelTextGetters[i]);
+    photo_getter_ = lib_->fn<decltype(&GetPhotoBMP)>("GetPhotoBMP");
+    address_getter_ = lib_->fn<decltype(&GetAppAddress)>("GetAppAddress");
   }
-  bool loaded() const { return lib_.loaded(); }
+  bool loaded() const { return lib_ != nullptr; }
   std::vector<std::string> files() const {
     return {record_file_, photo_file_, copy_file_, bitmap_file_, info_file_};
   }
@@ -268,7 +267,7 @@ class Vantrel : public EditionCycle {
   }
 
  private:
-  Edition lib_;
+  const testbed::Library* lib_;
   decltype(&InitComm) init_ = nullptr;
   decltype(&CloseComm) close_ = nullptr;
   decltype(&Authenticate) authenticate_ = nullptr;
@@ -281,11 +280,11 @@ class Vantrel : public EditionCycle {
 
   const Driver d_{"SDT_"};
 
-  std::string record_file_ = output_folder() + "WZ.txt";
-  std::string photo_file_ = output_folder() + "XP.wlt";
-  std::string copy_file_ = output_folder() + "ZP.wlt";
-  std::string bitmap_file_ = output_folder() + "ZP.bmp";
-  std::string info_file_ = output_folder() + "IINSNDN.Bin";
+  std::string record_file_ = testbed::output_folder() + "WZ.txt";
+  std::string photo_file_ = testbed::output_folder() + "XP.wlt";
+  std::string copy_file_ = testbed::output_folder() + "ZP.wlt";
+  std::string bitmap_file_ = testbed::output_folder() + "ZP.bmp";
+  std::string info_file_ = testbed::output_folder() + "IINSNDN.Bin";
   std::string copy_path_ = copy_file_;
 
   unsigned char found_[5], selected_[9];
@@ -297,15 +296,15 @@ class Vantrel : public EditionCycle {
 
 class PortScan : public EditionCycle {
  public:
-  PortScan() : lib_("sdt/libridel.so") {
-    if (loaded()) open_comm_ = lib_.fn<decltype(&OpenComm)>("OpenComm");
+  PortScan() : lib_(edition(testbed::kSdtEdition)) {
+    if (loaded()) open_comm_ = lib_->fn<decltype(&OpenComm)>("OpenComm");
   }
-  bool loaded() const { return lib_.loaded(); }
+  bool loaded() const { return lib_ != nullptr; }
   std::vector<std::string> files() const { return {}; }
   void take_text_files() {}
 
   void set_up() const override {
-    Simulator& sim = Simulator::instance();
+    testbed::Simulator& sim = simulator();
     sim.reset();
     sim.set_reader_port(drv::kLastUsbPort);
   }
@@ -316,7 +315,7 @@ class PortScan : public EditionCycle {
   }
 
  private:
-  Edition lib_;
+  const testbed::Library* lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
   const Driver d_{"SDT_"};
 };
@@ -348,7 +347,7 @@ EditionCycle* sdt_port_scan() {
 }
 
 void EditionCycle::set_up() const {
-  Simulator& sim = Simulator::instance();
+  testbed::Simulator& sim = simulator();
   sim.reset();
   sim.set_reader_port(kPort);
 }

@@ -7,17 +7,6 @@
 namespace ridel_bench {
 namespace {
 
-const char* const kSimulatorFiles[SIM_LIB_COUNT] = {"simulator/libsdtapi.so",
-                                                    "simulator/libstdapi.so",
-                                                    "simulator/libwltrs.so"};
-
-std::vector<SimCall>& recorded() {
-  static std::vector<SimCall> calls;
-  return calls;
-}
-
-void WINAPI record(const SimCall* call) { recorded().push_back(*call); }
-
 bool same_call(const SimCall& a, const SimCall& b) {
   return a.library == b.library && a.prefix == b.prefix && a.entry == b.entry &&
          a.port == b.port && a.value == b.value && a.result == b.result &&
@@ -25,9 +14,7 @@ bool same_call(const SimCall& a, const SimCall& b) {
 }
 
 std::string describe(const SimCall& c) {
-  return "library " + std::to_string(c.library) + " entry " + std::to_string(c.entry) +
-         " port " + std::to_string(c.port) + " value " + std::to_string(c.value) + " result " +
-         std::to_string(c.result) + (c.path[0] ? std::string(" path ") + c.path : "");
+  return testbed::describe(c) + " = " + std::to_string(c.result);
 }
 
 struct Outcome {
@@ -38,16 +25,18 @@ struct Outcome {
 
 Outcome run_once(const std::vector<std::string>& files, const std::function<void()>& set_up,
                  const std::function<void()>& work) {
-  Simulator& sim = Simulator::instance();
+  testbed::Simulator& sim = simulator();
   set_up();
   for (const std::string& f : files) plat::delete_file(f.c_str());
-  sim.start_recording();
+  sim.clear_journal();
+  sim.record(true);
   work();
+  sim.record(false);
   Outcome out;
-  out.calls = sim.stop_recording();
+  out.calls = sim.journal();
   for (const std::string& f : files) {
     out.present.push_back(plat::file_exists(f.c_str()));
-    out.files.push_back(read_file(f));
+    out.files.push_back(testbed::read_file(f));
   }
   return out;
 }
@@ -59,24 +48,6 @@ void give_up(const std::string& why) {
   std::exit(2);
 }
 
-std::string build_path(const char* relative) {
-  return std::string(RIDEL_BUILD_DIR) + plat::kPathSeparator + relative;
-}
-
-const std::string& output_folder() {
-  static const std::string folder = plat::executable_folder();
-  return folder;
-}
-
-Bytes read_file(const std::string& path) {
-  plat::File file = plat::open_file(path.c_str(), false, plat::Share::Read);
-  if (!file.is_open()) return {};
-  const std::int64_t size = file.size();
-  Bytes bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
-  bytes.resize(file.read(bytes.data(), bytes.size()));
-  return bytes;
-}
-
 // The leanest way there is: one open that creates or empties the file, one write, one close.
 void write_file(const std::string& path, const void* data, std::size_t size) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -85,60 +56,25 @@ void write_file(const std::string& path, const void* data, std::size_t size) {
   std::fclose(file);
 }
 
-std::vector<std::string> in_output_folder(const std::vector<std::string>& names) {
-  std::vector<std::string> paths;
-  for (const std::string& n : names) paths.push_back(output_folder() + n);
-  return paths;
-}
-
-// ---- Simulator ----------------------------------------------------------------------------------
-
-Simulator& Simulator::instance() {
-  static Simulator sim;
+testbed::Simulator& simulator() {
+  static testbed::Simulator& sim = []() -> testbed::Simulator& {
+    testbed::set_failure_handler([](const std::string& message) { give_up(message); });
+    testbed::Simulator& s = testbed::Simulator::instance();
+    s.load_all();
+    s.record(false);
+    return s;
+  }();
   return sim;
 }
 
-Simulator::Simulator() {
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
-    modules_[lib] = plat::load_library(build_path(kSimulatorFiles[lib]).c_str());
-    if (!modules_[lib]) give_up(std::string("cannot load ") + kSimulatorFiles[lib]);
-  }
-}
-
-void* Simulator::entry(int library, const char* name) const {
-  void* p = plat::entry_point(modules_[library], name);
-  if (!p) give_up(std::string("the simulator lacks ") + name);
-  return p;
-}
-
-void Simulator::reset() {
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib)
-    reinterpret_cast<void(WINAPI*)()>(entry(lib, "Sim_Reset"))();
-}
-
-void Simulator::set_reader_port(int port) {
-  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
-    reinterpret_cast<void(WINAPI*)(int)>(entry(lib, "Sim_SetReaderPort"))(port);
-}
-
-void Simulator::start_recording() {
-  recorded().clear();
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib)
-    reinterpret_cast<void(WINAPI*)(SimSink)>(entry(lib, "Sim_SetJournalSink"))(&record);
-}
-
-std::vector<SimCall> Simulator::stop_recording() {
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib)
-    reinterpret_cast<void(WINAPI*)(SimSink)>(entry(lib, "Sim_SetJournalSink"))(nullptr);
-  return std::move(recorded());
-}
-
-// ---- Edition ------------------------------------------------------------------------------------
-
 // The simulator comes first: an edition that binds the driver by name when it is loaded finds
-// the simulator's modules already there.
-Edition::Edition(const char* relative_path)
-    : module_((Simulator::instance(), plat::load_library(build_path(relative_path).c_str()))) {}
+// the simulator's modules already there. Never unloaded: the pairs use it until the end.
+const testbed::Library* edition(const testbed::LibraryFile& library) {
+  simulator();
+  const std::string path = testbed::library_path(library);
+  if (!plat::file_exists(path.c_str())) return nullptr;
+  return new testbed::Library(path);
+}
 
 // ---- The baseline check -------------------------------------------------------------------------
 

@@ -29,12 +29,6 @@ constexpr const char* kSdtNames[] = {
 #undef SDT_SUFFIX
 static_assert(sizeof kSdtNames / sizeof kSdtNames[0] == kSdtEntries);
 
-constexpr plat::StringEntry kVantrelStrings[] = {
-#define NATION(code, name, gbk, vantrel_name) {kVantrelFirstId + code, vantrel_name},
-#include "common/nation_names.inc"
-#undef NATION
-};
-
 }  // namespace
 
 const char* qdx_name(int code) {
@@ -47,8 +41,6 @@ const char* sdt_name(int code) {
   if (code < 0 || code >= kSdtEntries) return "";
   return kSdtNames[code];
 }
-
-std::span<const plat::StringEntry> vantrel_strings() { return kVantrelStrings; }
 
 std::optional<int> whole_decimal(std::string_view text) {
   if (text.empty() || text.size() > 9) return std::nullopt;

@@ -3,10 +3,8 @@
 #pragma once
 
 #include <optional>
-#include <span>
 #include <string_view>
 
-#include "platform/platform.h"
 
 namespace nation {
 
@@ -17,10 +15,6 @@ const char* qdx_name(int code);
 inline constexpr int kSdtEntries = 57;
 // The SDT name of code 0-56; "" for any other code.
 const char* sdt_name(int code);
-
-// vantrel edition: its string-table texts, ids 2000 + code, in that edition's spellings (UTF-8).
-inline constexpr unsigned kVantrelFirstId = 2000;
-std::span<const plat::StringEntry> vantrel_strings();
 
 // Reads a nation text as the QDX edition does: the whole text must be decimal digits; anything
 // else (empty, blanks, letters) has no value.

@@ -4,7 +4,6 @@
 #include <span>
 #include <string_view>
 
-#include "common/nation.h"
 
 namespace vantrel {
 
@@ -18,7 +17,7 @@ enum StringId : unsigned {
 inline constexpr int kFileNameRoom = 20;
 
 // Nation names: id kNationNames + nation code.
-inline constexpr unsigned kNationNames = nation::kVantrelFirstId;
+inline constexpr unsigned kNationNames = VANTREL_NATION_NAMES;
 
 // Reads text `id` of the resource module's string table as ANSI text into `room`, so at most
 // room.size() - 1 bytes of it, zero-terminated; empty when the table has no such text. The view

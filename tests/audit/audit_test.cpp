@@ -10,7 +10,7 @@
 #include <regex>
 #include <set>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 #include "tests/support/pe.h"
 
 namespace {
@@ -21,9 +21,9 @@ std::string lower(std::string s) {
 }
 
 // The exports a .def file names, with their ordinals (0 where it gives none).
-std::vector<bench::pe::Export> def_exports(const std::string& path, std::string* library) {
-  std::vector<bench::pe::Export> out;
-  const bench::Bytes bytes = bench::read_file(path);
+std::vector<testbed::pe::Export> def_exports(const std::string& path, std::string* library) {
+  std::vector<testbed::pe::Export> out;
+  const testbed::Bytes bytes = testbed::read_file(path);
   std::string text(bytes.begin(), bytes.end());
   bool exports = false;
   std::size_t start = 0;
@@ -54,8 +54,8 @@ struct Target {
   const char* folder;
   unsigned machine;
 };
-constexpr Target kTargets[] = {{"windows-x86", bench::pe::kMachineI386},
-                               {"windows-x64", bench::pe::kMachineAmd64}};
+constexpr Target kTargets[] = {{"windows-x86", testbed::pe::kMachineI386},
+                               {"windows-x64", testbed::pe::kMachineAmd64}};
 
 struct Edition {
   const char* dll;  // within dist/<target>/
@@ -108,19 +108,19 @@ TEST_F(Audit, EditionsExportExactlyWhatTheirDefFilesFix) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << "missing or not a PE file: run make dist";
       EXPECT_EQ(image.machine, t.machine);
       std::string library;
-      std::vector<bench::pe::Export> wanted =
+      std::vector<testbed::pe::Export> wanted =
           def_exports(std::string(RIDEL_SOURCE_DIR) + "/" + e.def, &library);
       ASSERT_FALSE(wanted.empty());
       EXPECT_EQ(lower(image.export_name), lower(library));
-      std::vector<bench::pe::Export> got = image.exports;
+      std::vector<testbed::pe::Export> got = image.exports;
       if (std::all_of(wanted.begin(), wanted.end(), [](auto& x) { return x.ordinal == 0; })) {
         for (auto& x : got) x.ordinal = 0;  // by name only: the linker numbers them
       }
-      auto by_name = [](const bench::pe::Export& a, const bench::pe::Export& b) {
+      auto by_name = [](const testbed::pe::Export& a, const testbed::pe::Export& b) {
         return a.name < b.name;
       };
       std::sort(wanted.begin(), wanted.end(), by_name);
@@ -134,7 +134,7 @@ TEST_F(Audit, LibrariesImportOnlyTheSystemAndTheirDriver) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok);
       std::set<std::string> driver_libraries;
       for (const auto& [dll, names] : image.imports) {
@@ -203,7 +203,7 @@ ImportList allowed_imports(const std::string& dll) {
           {"user32.dll", {"LoadStringA", "MessageBoxA"}}};
 }
 
-ImportList imports_of(const bench::pe::Image& image) {
+ImportList imports_of(const testbed::pe::Image& image) {
   ImportList out;
   for (const auto& [dll, names] : image.imports) out[lower(dll)].insert(names.begin(), names.end());
   return out;
@@ -213,7 +213,7 @@ TEST_F(Audit, EditionsImportExactlyWhatTheirCodeCalls) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok);
       EXPECT_EQ(imports_of(image), allowed_imports(e.dll));
     }
@@ -229,7 +229,7 @@ TEST_F(Audit, EditionsImportNothingOfTheThreadFamilies) {
       "GetTickCount64");
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
       for (const auto& [dll, names] : image.imports)
         for (const std::string& fn : names)
@@ -252,7 +252,7 @@ TEST_F(Audit, EditionsLoadOnTheOldestWindowsAndStaySmall) {
   for (const Limits& l : kLimits) {
     for (const Edition& e : kEditions) {
       SCOPED_TRACE(std::string(l.target) + "/" + e.dll);
-      const bench::pe::Image image = bench::pe::read(dist(l.target, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(l.target, e.dll));
       ASSERT_TRUE(image.ok);
       EXPECT_LE(image.os_version, l.newest_version);
       EXPECT_LE(image.subsystem_version, l.newest_version);
@@ -265,10 +265,10 @@ TEST_F(Audit, EditionsLoadOnTheOldestWindowsAndStaySmall) {
 TEST_F(Audit, EditionsCarryVersionInformation) {
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, e.dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
       const auto& types = image.resource_types;
-      EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceVersion), types.end())
+      EXPECT_NE(std::find(types.begin(), types.end(), testbed::pe::kResourceVersion), types.end())
           << t.folder << "/" << e.dll;
     }
   }
@@ -276,10 +276,10 @@ TEST_F(Audit, EditionsCarryVersionInformation) {
 
 TEST_F(Audit, VantrelCarriesItsStringTable) {
   for (const Target& t : kTargets) {
-    const bench::pe::Image image = bench::pe::read(dist(t.folder, "vantrel/vantrel.dll"));
+    const testbed::pe::Image image = testbed::pe::read(dist(t.folder, "vantrel/vantrel.dll"));
     ASSERT_TRUE(image.ok) << t.folder;
     const auto& types = image.resource_types;
-    EXPECT_NE(std::find(types.begin(), types.end(), bench::pe::kResourceString), types.end())
+    EXPECT_NE(std::find(types.begin(), types.end(), testbed::pe::kResourceString), types.end())
         << t.folder;
   }
 }
@@ -287,7 +287,7 @@ TEST_F(Audit, VantrelCarriesItsStringTable) {
 TEST_F(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
   for (const Target& t : kTargets) {
     for (const char* dll : {"simulator/sdtapi.dll", "simulator/stdapi.dll"}) {
-      const bench::pe::Image image = bench::pe::read(dist(t.folder, dll));
+      const testbed::pe::Image image = testbed::pe::read(dist(t.folder, dll));
       ASSERT_TRUE(image.ok) << t.folder << "/" << dll;
       EXPECT_EQ(image.machine, t.machine);
       std::set<std::string> names;
@@ -300,7 +300,7 @@ TEST_F(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
           EXPECT_TRUE(names.count(std::string(prefix) + entry)) << dll << " " << prefix << entry;
       EXPECT_TRUE(names.count("QDX_ANT"));
     }
-    const bench::pe::Image decoder = bench::pe::read(dist(t.folder, "simulator/WltRS.dll"));
+    const testbed::pe::Image decoder = testbed::pe::read(dist(t.folder, "simulator/WltRS.dll"));
     ASSERT_TRUE(decoder.ok);
     EXPECT_TRUE(std::any_of(decoder.exports.begin(), decoder.exports.end(),
                             [](const auto& x) { return x.name == "GetBmp"; }));

@@ -1,12 +1,13 @@
-// The nation tables and sex words of the editions.
+// The nation tables and sex words of the editions, and the nation list they are built from.
 #include "common/nation.h"
 
 #include "common/sex.h"
-#include "tests/support/bench.h"
+#include "tests/support/nation_list.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
-using bench::text;
+using testbed::text;
 
 const std::string kHan = text({0xBA, 0xBA});
 const std::string kZu = text({0xD7, 0xE5});
@@ -41,36 +42,10 @@ TEST(SdtNation, FiftySevenEntriesWithZu) {
   }
 }
 
-TEST(VantrelNation, OwnSpellingsAsStringTableTexts) {
-  const auto strings = nation::vantrel_strings();
-  ASSERT_EQ(strings.size(), 58u);
-  auto find = [&](unsigned id) -> std::string {
-    for (const auto& e : strings)
-      if (e.id == id) return e.utf8;
-    return "<none>";
-  };
-  EXPECT_EQ(find(2001), "汉");
-  EXPECT_EQ(find(2036), "毛难");
-  EXPECT_EQ(find(2098), "外国血统");
-  EXPECT_EQ(find(2097), "其他");
-  EXPECT_EQ(find(2000), "<none>");
-  EXPECT_EQ(find(2057), "<none>");
-}
-
 TEST(NationList, GbkColumnMatchesTheUtf8Names) {
-  // Each name stands in the list twice, as UTF-8 and as GBK bytes: they must say the same. The
-  // POSIX string table converts UTF-8 to GBK; Windows reads string resources, which this test
-  // program has none of.
-#if defined(_WIN32)
-  GTEST_SKIP() << "checked by the native build";
-#endif
-  for (const auto& e : nation::vantrel_strings()) {
-    const int code = static_cast<int>(e.id - nation::kVantrelFirstId);
-    if (code == 36 || code == 98) continue;  // the vantrel spellings differ there
-    char gbk[64];
-    const int n = plat::load_string(nullptr, nation::vantrel_strings(), e.id, gbk, sizeof gbk);
-    EXPECT_EQ(std::string(gbk, n), nation::qdx_name(code)) << code;
-  }
+  // Each name stands in the list twice, as UTF-8 and as GBK bytes: they must say the same.
+  for (const nation_list::Row& row : nation_list::kRows)
+    EXPECT_EQ(plat::ansi_to_utf8(row.gbk), row.name) << row.code;
 }
 
 TEST(NationCode, WholeDecimalAcceptsDigitsOnly) {

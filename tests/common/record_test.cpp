@@ -3,15 +3,15 @@
 
 #include <cstring>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
-using bench::IdentityRecord;
-using bench::text;
+using testbed::IdentityRecord;
+using testbed::text;
 using rec::Field;
 
-rec::Bytes view(const bench::Bytes& b) { return {b.data(), b.size()}; }
+rec::Bytes view(const testbed::Bytes& b) { return {b.data(), b.size()}; }
 
 TEST(RecordLayout, FieldsFollowEachOtherAndFillTheRecord) {
   int offset = 0;
@@ -108,7 +108,7 @@ TEST(VantrelRule, FullWidthTextHasNoZeroByteAndNothingBeyond) {
 }
 
 TEST(VantrelRule, NulFieldGivesZeroSlot) {
-  bench::Bytes r(drv::kIdentityBytes, 0);
+  testbed::Bytes r(drv::kIdentityBytes, 0);
   char slot[36];
   std::memset(slot, 'x', sizeof slot);
   rec::vantrel_slot(view(r), rec::span(Field::Reserved), slot);
@@ -119,7 +119,7 @@ TEST(Conversion, ShortRecordReadsAsZeros) {
   // Only the first 40 bytes exist: the name converts, fields past the end are empty, and nothing
   // is read past the 40 bytes (AddressSanitizer would see it: the vector is exactly that long).
   auto full = IdentityRecord().set(Field::Name, u"王小明").set(Field::Nation, u"01").bytes();
-  bench::Bytes shortened(full.begin(), full.begin() + 34);  // cuts the nation field in half
+  testbed::Bytes shortened(full.begin(), full.begin() + 34);  // cuts the nation field in half
   EXPECT_EQ(rec::sdt_text(view(shortened), rec::span(Field::Name)), kWangXiaoMing);
   EXPECT_EQ(rec::qdx_text(view(shortened), rec::span(Field::Nation)), "0");
   EXPECT_EQ(rec::qdx_text(view(shortened), rec::span(Field::Address)), "");

@@ -20,31 +20,15 @@ void fail(const char* what, long long value) {
   std::abort();
 }
 
-std::string build_path(const char* relative) {
-  std::string path = RIDEL_BUILD_DIR;
-  path += plat::kPathSeparator;
-  path += relative;
-  return path;
-}
-
-const std::string& output_folder() {
-  static const std::string folder = plat::executable_folder();
-  return folder;
-}
-
 void clear_output_folder() {
   namespace fs = std::filesystem;
   static const fs::path executable = fs::path(std::string(plat::executable_path())).filename();
   std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(output_folder(), error)) {
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(testbed::output_folder(), error)) {
     if (entry.path().filename() == executable) continue;
     fs::remove_all(entry.path(), error);
   }
-}
-
-bool write_file(const std::string& path, const Bytes& bytes) {
-  plat::File file = plat::create_file(path.c_str(), plat::Share::Read);
-  return file.is_open() && file.write(bytes.data(), bytes.size()) == bytes.size();
 }
 
 void make_folder(const std::string& path) {
@@ -55,16 +39,12 @@ void make_folder(const std::string& path) {
 void block_some(FuzzedDataProvider& in, std::initializer_list<const char*> result_files) {
   if (in.ConsumeIntegralInRange(0, 3) != 0) return;
   for (const char* name : result_files)
-    if (in.ConsumeBool()) make_folder(output_folder() + name);
+    if (in.ConsumeBool()) make_folder(testbed::output_folder() + name);
 }
 
-// ---- Simulator ----------------------------------------------------------------------------------
+// ---- Scripting the simulator --------------------------------------------------------------------
 
 namespace {
-
-const char* const kSimulatorFiles[SIM_LIB_COUNT] = {"simulator/libsdtapi.so",
-                                                    "simulator/libstdapi.so",
-                                                    "simulator/libwltrs.so"};
 
 // The records that the input may replace, with the most bytes worth generating for each.
 struct RecordPlan {
@@ -100,63 +80,8 @@ Bytes fuzzed_sam_id_text(FuzzedDataProvider& in) {
   return text;
 }
 
-}  // namespace
-
-Simulator& Simulator::instance() {
-  static Simulator sim;
-  return sim;
-}
-
-Simulator::Simulator() {
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
-    const std::string path = build_path(kSimulatorFiles[lib]);
-    modules_[lib] = plat::load_library(path.c_str());
-    if (!modules_[lib]) fail("cannot load a simulator library", lib);
-  }
-}
-
-template <class Fn>
-Fn Simulator::control(int library, const char* name) const {
-  auto fn = reinterpret_cast<Fn>(plat::entry_point(modules_[library], name));
-  if (!fn) fail("a simulator control entry point is missing", library);
-  return fn;
-}
-
-void Simulator::reset() {
-  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) control<void(WINAPI*)()>(lib, "Sim_Reset")();
-  reader_port_ = 1001;
-}
-
-void Simulator::set_reader_port(int port) {
-  reader_port_ = port;
-  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
-    control<void(WINAPI*)(int)>(lib, "Sim_SetReaderPort")(port);
-}
-
-void Simulator::set_status(int library, int entry, int port, int status) {
-  control<void(WINAPI*)(int, int, int)>(library, "Sim_SetStatus")(entry, port, status);
-}
-
-void Simulator::queue_status(int library, int entry, int port, int status) {
-  control<void(WINAPI*)(int, int, int)>(library, "Sim_QueueStatus")(entry, port, status);
-}
-
-void Simulator::set_record(int record, const Bytes& bytes) {
-  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
-    control<void(WINAPI*)(int, const void*, int)>(lib, "Sim_SetRecord")(
-        record, bytes.data(), static_cast<int>(bytes.size()));
-}
-
-void Simulator::set_reported_length(int record, unsigned length) {
-  for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
-    control<void(WINAPI*)(int, unsigned)>(lib, "Sim_SetReportedLength")(record, length);
-}
-
-void Simulator::set_decoder_result(int result) {
-  control<void(WINAPI*)(int)>(SIM_LIB_WLTRS, "Sim_SetDecoderResult")(result);
-}
-
-std::vector<int> Simulator::drivers(FuzzedDataProvider& in) const {
+// The driver libraries that a scripting call of the input applies to.
+std::vector<int> drivers(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 2)) {
     case 0:
       return {SIM_LIB_SDTAPI, SIM_LIB_STDAPI};
@@ -167,11 +92,20 @@ std::vector<int> Simulator::drivers(FuzzedDataProvider& in) const {
   }
 }
 
-void Simulator::script(FuzzedDataProvider& in) {
-  reset();
-  if (in.ConsumeBool()) set_reader_port(fuzzed_port(in, 1001));
+}  // namespace
 
-  if (in.ConsumeBool()) set_record(SIM_REC_IDENTITY, fuzzed_identity(in));
+int script_simulator(FuzzedDataProvider& in) {
+  testbed::Simulator& sim = testbed::Simulator::instance();
+  sim.load_all();
+  sim.record(false);  // nothing reads a journal here
+  sim.reset();
+  int reader_port = 1001;
+  if (in.ConsumeBool()) {
+    reader_port = fuzzed_port(in, reader_port);
+    sim.set_reader_port(reader_port);
+  }
+
+  if (in.ConsumeBool()) sim.set_record(SIM_REC_IDENTITY, fuzzed_identity(in));
   for (const RecordPlan& plan : kRecords) {
     if (!in.ConsumeBool()) continue;
     const std::size_t size = in.ConsumeBool()
@@ -180,21 +114,20 @@ void Simulator::script(FuzzedDataProvider& in) {
     Bytes bytes = in.ConsumeBytes<unsigned char>(size);
     if (plan.record == SIM_REC_APPENDED_ADDRESS && bytes.size() >= 70 && in.ConsumeBool())
       put_fuzzed_units(in, bytes, 0, 35);
-    set_record(plan.record, bytes);
+    sim.set_record(plan.record, bytes);
   }
-  if (in.ConsumeBool()) set_record(SIM_REC_SAM_ID_TEXT, fuzzed_sam_id_text(in));
+  if (in.ConsumeBool()) sim.set_record(SIM_REC_SAM_ID_TEXT, fuzzed_sam_id_text(in));
   for (int record : {SIM_REC_IDENTITY, SIM_REC_PHOTO, SIM_REC_APPENDED_ADDRESS})
-    if (in.ConsumeBool()) set_reported_length(record, fuzzed_length(in));
-  if (in.ConsumeBool()) set_decoder_result(in.ConsumeBool() ? fuzzed_status(in) : 1);
+    if (in.ConsumeBool()) sim.set_reported_length(record, fuzzed_length(in));
+  if (in.ConsumeBool()) sim.set_decoder_result(in.ConsumeBool() ? fuzzed_status(in) : 1);
 
   // Now and then a port that the drivers answer on whatever their family, as a reader that the
   // simulator itself would not serve there (a QDX session on a serial port, say); the cycles
   // then favour that port.
   if (in.ConsumeIntegralInRange(0, 7) == 0) {
-    reader_port_ = fuzzed_port(in, reader_port_);
+    reader_port = fuzzed_port(in, reader_port);
     for (int entry : {SIM_OPEN_PORT, SIM_CLOSE_PORT, SIM_GET_SAM_STATUS, SIM_GET_SAM_ID_TO_STR})
-      for (int lib : {SIM_LIB_SDTAPI, SIM_LIB_STDAPI})
-        set_status(lib, entry, reader_port_, drv::kOk);
+      sim.set_status(entry, drv::kOk, reader_port);
   }
 
   const int scripts = in.ConsumeIntegralInRange(0, 12);
@@ -204,42 +137,37 @@ void Simulator::script(FuzzedDataProvider& in) {
     const int status = fuzzed_status(in);
     if (entry == SIM_GET_BMP) {
       const int port = in.ConsumeBool() ? 0 : SIM_ANY_PORT;
-      queued ? queue_status(SIM_LIB_WLTRS, entry, port, status)
-             : set_status(SIM_LIB_WLTRS, entry, port, status);
+      queued ? sim.queue_status(entry, status, port) : sim.set_status(entry, status, port);
       continue;
     }
-    const int port = in.ConsumeBool() ? SIM_ANY_PORT : fuzzed_port(in, reader_port_);
+    const int port = in.ConsumeBool() ? SIM_ANY_PORT : fuzzed_port(in, reader_port);
     const int repeat = queued ? in.ConsumeIntegralInRange(1, 3) : 1;
     for (int lib : drivers(in)) {
       for (int k = 0; k < repeat; ++k)
-        queued ? queue_status(lib, entry, port, status) : set_status(lib, entry, port, status);
+        queued ? sim.queue_status(entry, status, port, lib)
+               : sim.set_status(entry, status, port, lib);
     }
   }
+  return reader_port;
 }
 
 // ---- Edition ------------------------------------------------------------------------------------
 
-Edition::Edition(const char* relative_path, const char* probe)
-    : path_(build_path(relative_path)), probe_(probe) {}
+Edition::Edition(const testbed::LibraryFile& library, const char* probe)
+    : path_(testbed::library_path(library)), probe_(probe) {}
 
 Edition::~Edition() {
-#if !defined(RIDEL_LIBFUZZER)
-  unload();
+#if defined(RIDEL_LIBFUZZER)
+  // libFuzzer may still read the last copy's coverage counters while the process ends: the copy
+  // stays loaded, held where the leak checker still finds it.
+  [[maybe_unused]] static const testbed::Library* const last = copy_.release();
 #endif
 }
 
-void Edition::unload() {
-  if (!module_) return;
-  plat::free_library(module_);
-  module_ = nullptr;
-  if (plat::find_loaded_module(path_.c_str())) fail("the edition stayed loaded after unloading");
-}
-
 void Edition::fresh() {
-  unload();
-  module_ = plat::load_library(path_.c_str());
-  if (!module_) fail("cannot load the edition");
-  void* probe = plat::entry_point(module_, probe_);
+  copy_.reset();  // unloaded, and checked to be gone, before the next copy loads
+  copy_ = std::make_unique<testbed::Library>(path_);
+  void* probe = copy_->symbol(probe_);
   if (!probe) fail("the edition lacks its probe export");
 #if defined(RIDEL_LIBFUZZER)
   // libFuzzer keeps the coverage counters of the first copy; a copy mapped elsewhere would leave
@@ -247,12 +175,6 @@ void Edition::fresh() {
   if (!first_address_) first_address_ = probe;
   if (probe != first_address_) fail("a fresh copy of the edition was mapped at another address");
 #endif
-}
-
-void* Edition::symbol(const char* name) const {
-  void* p = plat::entry_point(module_, name);
-  if (!p) fail("an export of the edition is missing");
-  return p;
 }
 
 // ---- Buffers and values -------------------------------------------------------------------------

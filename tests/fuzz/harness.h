@@ -1,6 +1,6 @@
-// The fuzz targets' side of the simulated reader and of the edition under test: the simulator
-// libraries loaded once by path and scripted from the input, a fresh copy of the edition for each
-// input, heap buffers of exactly the size a call is told, and the values that are worth trying.
+// The fuzz targets' side of the test bed: the simulated reader scripted from the input, a fresh
+// copy of the edition for each input, heap buffers of exactly the size a call is told, and the
+// values that are worth trying.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -8,15 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "simulator/simulator.h"
+#include "tests/support/testbed.h"
 
 namespace fuzz {
 
-using Bytes = std::vector<unsigned char>;
+using testbed::Bytes;
 
 // A finding: prints what went wrong and aborts, so that libFuzzer keeps the input.
 [[noreturn]] void fail(const char* what, long long value = 0);
@@ -25,50 +25,19 @@ using Bytes = std::vector<unsigned char>;
     if (!(condition)) ::fuzz::fail(__FILE__ ": " #condition, (value));      \
   } while (0)
 
-// A path inside the build folder, given with '/' relative to it ("qdx/libridel.so").
-std::string build_path(const char* relative);
-// The folder of the fuzz executable, ending in a separator: the editions write result files there.
-const std::string& output_folder();
 // Removes every file and folder beside the executable but the executable itself, so that no
 // result file of an earlier input changes what this one does.
 void clear_output_folder();
-bool write_file(const std::string& path, const Bytes& bytes);
 void make_folder(const std::string& path);
 // Now and then puts a folder where some of the named result files go, so that creating them
 // fails.
 void block_some(FuzzedDataProvider& in, std::initializer_list<const char*> result_files);
 
-// The three simulator libraries, loaded once by full path from <build>/simulator. The edition
-// loaded after them finds these same modules by name.
-class Simulator {
- public:
-  static Simulator& instance();
-
-  // Back to the reader out of the box, in all three libraries.
-  void reset();
-  // Scripts the reader from the input: its port, records, reported lengths, SAM ID text,
-  // decoder result and statuses (persistent or queued, per port, per driver library).
-  void script(FuzzedDataProvider& in);
-  // The port the reader answers on, as scripted: the one the cycles favour.
-  int reader_port() const { return reader_port_; }
-
-  void set_reader_port(int port);
-  void set_status(int library, int entry, int port, int status);
-  void queue_status(int library, int entry, int port, int status);
-  void set_record(int record, const Bytes& bytes);
-  void set_reported_length(int record, unsigned length);
-  void set_decoder_result(int result);
-
- private:
-  Simulator();
-  template <class Fn>
-  Fn control(int library, const char* name) const;
-  // The driver libraries that a scripting call of the input applies to.
-  std::vector<int> drivers(FuzzedDataProvider& in) const;
-
-  plat::Module modules_[SIM_LIB_COUNT] = {};
-  int reader_port_ = 1001;
-};
+// Scripts the test bed's simulated reader from the input, starting from the reader out of the box:
+// its port, records, reported lengths, SAM ID text, decoder result and statuses (persistent or
+// queued, per port, per driver library). Returns the port the reader answers on as scripted: the
+// one the cycles favour.
+int script_simulator(FuzzedDataProvider& in);
 
 // The edition library under test, loaded anew for each input so that a crash reproduces from
 // that input alone. The previous copy is unloaded (and checked to be gone) when the next input
@@ -77,21 +46,18 @@ class Simulator {
 class Edition {
  public:
   // `probe` names an export whose address shows where the copy was mapped.
-  Edition(const char* relative_path, const char* probe);
+  Edition(const testbed::LibraryFile& library, const char* probe);
   ~Edition();
   void fresh();
-  void* symbol(const char* name) const;
   template <class Fn>
   Fn fn(const char* name) const {
-    return reinterpret_cast<Fn>(symbol(name));
+    return copy_->fn<Fn>(name);
   }
 
  private:
-  void unload();
-
   std::string path_;
   const char* probe_;
-  plat::Module module_ = nullptr;
+  std::unique_ptr<testbed::Library> copy_;
   void* first_address_ = nullptr;  // of the probe export in the first copy
 };
 

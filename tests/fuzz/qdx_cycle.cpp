@@ -107,15 +107,14 @@ class Cycle {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static fuzz::Edition edition("qdx/libridel.so", "InitComm");
+  static fuzz::Edition edition(testbed::kQdxEdition, "InitComm");
   FuzzedDataProvider in(data, size);
   fuzz::clear_output_folder();
-  fuzz::Simulator& sim = fuzz::Simulator::instance();
-  sim.script(in);
+  const int reader_port = fuzz::script_simulator(in);
   fuzz::block_some(in, {"wz.txt", "xp.wlt", "zp.wlt", "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"});
   edition.fresh();
   const Exports exports(edition);
-  Cycle cycle(exports, in, sim.reader_port());
+  Cycle cycle(exports, in, reader_port);
 
   cycle.open();
   if (in.ConsumeBool()) cycle.open();

@@ -103,16 +103,15 @@ class Cycle {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static fuzz::Edition edition("sdt/libridel.so", "OpenComm");
+  static fuzz::Edition edition(testbed::kSdtEdition, "OpenComm");
   FuzzedDataProvider in(data, size);
   fuzz::clear_output_folder();
-  fuzz::Simulator& sim = fuzz::Simulator::instance();
-  sim.script(in);
+  const int reader_port = fuzz::script_simulator(in);
   fuzz::block_some(in,
                    {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt", "NewAdd1.txt"});
   edition.fresh();
   const Exports exports(edition);
-  Cycle cycle(exports, in, sim.reader_port());
+  Cycle cycle(exports, in, reader_port);
 
   cycle.get_all();  // before any read: every value empty
   cycle.open();

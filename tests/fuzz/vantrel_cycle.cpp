@@ -134,15 +134,15 @@ class Cycle {
         const std::size_t length =
             in_.ConsumeBool() ? in_.PickValueInArray({255u, 256u, 257u, 0u})
                               : in_.ConsumeIntegralInRange<std::size_t>(0, 600);
-        path = fuzz::output_folder() + "base.bin";
-        fuzz::write_file(path, fuzzed_identity_file(length));
+        path = testbed::output_folder() + "base.bin";
+        testbed::write_file(path, fuzzed_identity_file(length));
         break;
       }
       case 2:
-        path = fuzz::output_folder() + "WZ.txt";
+        path = testbed::output_folder() + "WZ.txt";
         break;
       case 3:
-        path = fuzz::output_folder() + "missing.bin";
+        path = testbed::output_folder() + "missing.bin";
         break;
       default:
         if (in_.ConsumeBool()) {
@@ -169,10 +169,10 @@ class Cycle {
     }
     std::string path;
     if (which < 7) {
-      path = fuzz::output_folder() + kPhotos[which];
+      path = testbed::output_folder() + kPhotos[which];
       if (which > 0 && which < 6 && in_.ConsumeBool()) {
         fuzz::make_folder(std::string(plat::folder_of(path)));
-        fuzz::write_file(path, in_.ConsumeBytes<unsigned char>(
+        testbed::write_file(path, in_.ConsumeBytes<unsigned char>(
                                    in_.ConsumeIntegralInRange<std::size_t>(0, 2048)));
       }
     }
@@ -254,17 +254,16 @@ class Cycle {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static fuzz::Edition edition("vantrel/libvantrel.so", "InitComm");
+  static fuzz::Edition edition(testbed::kVantrelEdition, "InitComm");
   FuzzedDataProvider in(data, size);
   fuzz::clear_output_folder();
   // The error log beside the library: each input starts without one.
-  plat::delete_file(fuzz::build_path("vantrel/idcrerror.log").c_str());
-  fuzz::Simulator& sim = fuzz::Simulator::instance();
-  sim.script(in);
+  plat::delete_file(testbed::build_path("vantrel/idcrerror.log").c_str());
+  const int reader_port = fuzz::script_simulator(in);
   fuzz::block_some(in, {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"});
   edition.fresh();
   const Exports exports(edition);
-  Cycle cycle(exports, in, sim.reader_port());
+  Cycle cycle(exports, in, reader_port);
 
   cycle.get_all();  // before any read
   cycle.open();

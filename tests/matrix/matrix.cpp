@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "driver/sdtapi.h"
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 namespace matrix {
 
@@ -13,9 +13,9 @@ Guarded::Guarded(std::size_t size, unsigned char fill)
   std::fill_n(storage_.begin() + kGuardBytes, size, fill);
 }
 
-bench::Bytes Guarded::content() const {
+testbed::Bytes Guarded::content() const {
   const auto begin = storage_.begin() + kGuardBytes;
-  return bench::Bytes(begin, begin + static_cast<long>(size_));
+  return testbed::Bytes(begin, begin + static_cast<long>(size_));
 }
 
 ::testing::AssertionResult Guarded::intact() const {
@@ -32,18 +32,18 @@ bench::Bytes Guarded::content() const {
 
 Snapshot::Snapshot(const Names& names) {
   for (const std::string& name : names) {
-    const std::string path = bench::exe_dir() + name;
-    files_[name] = plat::file_exists(path.c_str()) ? std::optional(bench::read_file(path))
+    const std::string path = testbed::output_folder() + name;
+    files_[name] = plat::file_exists(path.c_str()) ? std::optional(testbed::read_file(path))
                                                    : std::nullopt;
   }
 }
 
 namespace {
 
-std::optional<bench::Bytes> now(const std::string& name) {
-  const std::string path = bench::exe_dir() + name;
+std::optional<testbed::Bytes> now(const std::string& name) {
+  const std::string path = testbed::output_folder() + name;
   if (!plat::file_exists(path.c_str())) return std::nullopt;
-  return bench::read_file(path);
+  return testbed::read_file(path);
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ std::optional<bench::Bytes> now(const std::string& name) {
   for (const std::string& name : names) {
     const auto it = files_.find(name);
     if (it == files_.end()) return ::testing::AssertionFailure() << name << " not in the snapshot";
-    const std::optional<bench::Bytes> bytes = now(name);
+    const std::optional<testbed::Bytes> bytes = now(name);
     if (!bytes) return ::testing::AssertionFailure() << name << " is missing";
     if (bytes == it->second) return ::testing::AssertionFailure() << name << " was not rewritten";
   }
@@ -70,24 +70,13 @@ std::optional<bench::Bytes> now(const std::string& name) {
 
 // ---- Faults -------------------------------------------------------------------------------------
 
-namespace {
-
-const char* const kPartialDriver =
-#if defined(_WIN32)
-    "tests/matrix/partial/sdtapi.dll";
-#else
-    "tests/matrix/partial/libsdtapi.so";
-#endif
-
-}  // namespace
-
 Faults::~Faults() {
-  plat::free_library(partial_);
-  for (const std::string& name : blocked_) std::filesystem::remove(bench::exe_dir() + name);
+  if (partial_) testbed::Simulator::instance().unload(SIM_LIB_SDTAPI);
+  for (const std::string& name : blocked_) std::filesystem::remove(testbed::output_folder() + name);
 }
 
 void Faults::apply(Missing missing) {
-  bench::Simulator& sim = bench::Simulator::instance();
+  testbed::Simulator& sim = testbed::Simulator::instance();
   switch (missing) {
     case Missing::Nothing:
       return;
@@ -103,43 +92,36 @@ void Faults::apply(Missing missing) {
       // Loaded first under the driver's file name, the partial driver is the sdtapi that the
       // editions then find.
       sim.unload(SIM_LIB_SDTAPI);
-      partial_ = plat::load_library(bench::build_path(kPartialDriver).c_str());
-      ASSERT_NE(partial_, nullptr) << "cannot load " << kPartialDriver;
-      reinterpret_cast<void(WINAPI*)()>(plat::entry_point(partial_, "Sim_Reset"))();
+      sim.load(SIM_LIB_SDTAPI, testbed::kPartialDriver);
+      partial_ = sim.loaded(SIM_LIB_SDTAPI);
+      ASSERT_TRUE(partial_);
       return;
   }
 }
 
 void Faults::script_partial(int entry, int port, int status) const {
-  using Fn = void(WINAPI*)(int, int, int);
-  reinterpret_cast<Fn>(plat::entry_point(partial_, "Sim_SetStatus"))(entry, port, status);
+  testbed::Simulator::instance().set_status(entry, status, port, SIM_LIB_SDTAPI);
 }
 
 Names Faults::partial_journal() const {
-  using Size = int(WINAPI*)();
-  using Entry = int(WINAPI*)(int, SimCall*);
-  const int n = reinterpret_cast<Size>(plat::entry_point(partial_, "Sim_JournalSize"))();
-  const auto entry = reinterpret_cast<Entry>(plat::entry_point(partial_, "Sim_JournalEntry"));
   Names lines;
-  for (int i = 0; i < n; ++i) {
-    SimCall call{};
-    if (entry(i, &call)) lines.push_back(bench::describe(call));
-  }
+  for (const SimCall& call : testbed::Simulator::instance().journal())
+    if (call.library == SIM_LIB_SDTAPI) lines.push_back(testbed::describe(call));
   return lines;
 }
 
 void Faults::block(const std::string& name) {
-  const std::string path = bench::exe_dir() + name;
+  const std::string path = testbed::output_folder() + name;
   plat::delete_file(path.c_str());
   std::filesystem::create_directory(path);
   blocked_.push_back(name);
 }
 
-plat::File hold(const std::string& name) { return sdt_test::hold(bench::exe_dir() + name); }
+plat::File hold(const std::string& name) { return sdt_test::hold(testbed::output_folder() + name); }
 
 int run_child(const std::string& program, const std::string& filter, const char* variable,
               const std::string& value) {
-  const std::string log = bench::exe_dir() + "child.log";
+  const std::string log = testbed::output_folder() + "child.log";
   std::string command =
       "\"" + program + "\" --gtest_filter=" + filter + " >\"" + log + "\" 2>&1";
 #if defined(_WIN32)
@@ -152,7 +134,7 @@ int run_child(const std::string& program, const std::string& filter, const char*
   const int status = std::system(command.c_str());
   unsetenv(variable);
 #endif
-  const bench::Bytes output = bench::read_file(log);
+  const testbed::Bytes output = testbed::read_file(log);
   EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
   plat::delete_file(log.c_str());
   return status;
@@ -160,7 +142,7 @@ int run_child(const std::string& program, const std::string& filter, const char*
 
 #if !defined(_WIN32)
 ProgramCopy::ProgramCopy(std::size_t length, const Names& links)
-    : root_(bench::exe_dir() + "long/") {
+    : root_(testbed::output_folder() + "long/") {
   namespace fs = std::filesystem;
   const std::string exe(plat::executable_path());
   const std::string folder = "/tests/matrix/";
@@ -170,7 +152,7 @@ ProgramCopy::ProgramCopy(std::size_t length, const Names& links)
   const std::string top = root_ + padding;
   fs::create_directories(top + folder);
   for (const std::string& link : links)
-    fs::create_directory_symlink(fs::canonical(bench::build_path(link)), top + "/" + link);
+    fs::create_directory_symlink(fs::canonical(testbed::build_path(link)), top + "/" + link);
   path_ = top + folder + exe.substr(exe.rfind('/') + 1);
   fs::copy_file(exe, path_);
   fs::permissions(path_, fs::perms::owner_all);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace matrix {
 
@@ -24,7 +24,7 @@ class Guarded {
   explicit Guarded(std::size_t size, unsigned char fill = kFill);
   unsigned char* bytes() { return storage_.data() + kGuardBytes; }
   char* text() { return reinterpret_cast<char*>(bytes()); }
-  bench::Bytes content() const;
+  testbed::Bytes content() const;
   // Success when no byte outside the buffer was written.
   ::testing::AssertionResult intact() const;
 
@@ -32,7 +32,7 @@ class Guarded {
   static constexpr std::size_t kGuardBytes = 64;
   static constexpr unsigned char kGuard = 0xA5;
   std::size_t size_;
-  bench::Bytes storage_;
+  testbed::Bytes storage_;
 };
 
 // Files beside the test executable as they are now; a missing one is remembered as missing.
@@ -45,7 +45,7 @@ class Snapshot {
   ::testing::AssertionResult renewed(const Names& names) const;
 
  private:
-  std::map<std::string, std::optional<bench::Bytes>> files_;
+  std::map<std::string, std::optional<testbed::Bytes>> files_;
 };
 
 // What a row takes away before the edition loads.
@@ -57,7 +57,7 @@ enum class Missing {
 };
 
 // The faults of one case, undone when it goes (after the fixture has unloaded the edition; the
-// next case's set-up loads the bench's simulator libraries again).
+// next case's set-up loads the test bed's simulator libraries again).
 class Faults {
  public:
   Faults() = default;
@@ -66,7 +66,8 @@ class Faults {
   ~Faults();
 
   void apply(Missing missing);
-  // The partial driver of Missing::Entries: its control API and its journal as bench lines.
+  // The partial driver of Missing::Entries, loaded by the test bed in the place of the
+  // simulator's sdtapi: a status scripted on it, and its calls as journal lines.
   void script_partial(int entry, int port, int status) const;
   Names partial_journal() const;
 
@@ -74,7 +75,7 @@ class Faults {
   void block(const std::string& name);
 
  private:
-  plat::Module partial_ = nullptr;
+  bool partial_ = false;
   Names blocked_;
 };
 

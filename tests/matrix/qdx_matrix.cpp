@@ -2,7 +2,7 @@
 // raw read, the version text, a missing driver or decoder, every result file taken by a folder in
 // modes 1 to 5, modes outside 1 to 6, and executable paths longer than 260 characters (POSIX).
 #include "tests/matrix/matrix.h"
-#include "tests/qdx/qdx_test.h"
+#include "tests/support/qdx_fixture.h"
 
 namespace {
 
@@ -27,10 +27,10 @@ class QdxMatrix : public matrix::Table<QdxMatrix, qdx_test::QdxTest> {
   // Modes 1, 3, 5 and 6 of a card whose every record differs from the simulator's sample.
   void earlier_read() {
     sim().set_record(SIM_REC_IDENTITY,
-                     bench::IdentityRecord().set(rec::Field::Name, u"Earlier").bytes());
-    sim().set_record(SIM_REC_PHOTO, bench::Bytes(1024, 0x11));
-    sim().set_record(SIM_REC_APPENDED_ADDRESS, bench::Bytes(280, 0x22));
-    sim().set_record(SIM_REC_MNG_INFO, bench::Bytes(28, 0x33));
+                     testbed::IdentityRecord().set(rec::Field::Name, u"Earlier").bytes());
+    sim().set_record(SIM_REC_PHOTO, testbed::Bytes(1024, 0x11));
+    sim().set_record(SIM_REC_APPENDED_ADDRESS, testbed::Bytes(280, 0x22));
+    sim().set_record(SIM_REC_MNG_INFO, testbed::Bytes(28, 0x33));
     open_and_authenticate();
     for (int mode : {1, 3, 5, 6}) ASSERT_EQ(Read_Content(mode), 1) << mode;
   }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "tests/matrix/matrix.h"
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ const Names kFiles = {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd
 
 // A card whose every value has its largest length: each field filled with two-byte characters,
 // and the nation with the longest name.
-bench::IdentityRecord largest_card() {
-  bench::IdentityRecord card;
+testbed::IdentityRecord largest_card() {
+  testbed::IdentityRecord card;
   for (Field field : {Field::Name, Field::Birth, Field::Address, Field::IdNumber, Field::Authority,
                       Field::ValidFrom, Field::ValidTo})
     card.set(field, std::u16string(static_cast<std::size_t>(rec::span(field).units()), u'中'));
@@ -30,9 +30,9 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
  public:
   // Read types 1 and 3 of a card whose records differ from the simulator's sample.
   void earlier_read() {
-    sim().set_record(SIM_REC_PHOTO, bench::Bytes(1024, 0x11));
+    sim().set_record(SIM_REC_PHOTO, testbed::Bytes(1024, 0x11));
     sim().set_record(SIM_REC_APPENDED_ADDRESS, sdt_test::appended_message(u"Earlier"));
-    open_and_select(bench::IdentityRecord().set(Field::Name, u"Earlier"));
+    open_and_select(testbed::IdentityRecord().set(Field::Name, u"Earlier"));
     ASSERT_EQ(read_info(RIDEL_SDT_READ_WITH_BITMAP), RIDEL_SDT_OK);
     ASSERT_EQ(read_info(RIDEL_SDT_READ_APPENDED_ADDRESS), RIDEL_SDT_OK);
   }
@@ -87,7 +87,7 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
 #endif
         {"BitmapReadWithTheRecordFileBlocked", Missing::Nothing,
          [](SdtMatrix& f) {
-           f.open_with(bench::IdentityRecord());
+           f.open_with(testbed::IdentityRecord());
            f.faults.block("wz.txt");
            return f.read_info(RIDEL_SDT_READ_WITH_BITMAP);
          },
@@ -95,7 +95,7 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
          {"wx.txt"}},
         {"AppendedAddressWithTheMessageFileBlocked", Missing::Nothing,
          [](SdtMatrix& f) {
-           f.open_with(bench::IdentityRecord());
+           f.open_with(testbed::IdentityRecord());
            f.faults.block("NewAdd.txt");
            return f.read_info(RIDEL_SDT_READ_APPENDED_ADDRESS);
          },
@@ -123,7 +123,7 @@ TEST_P(SdtMatrix, Case) { run(kFiles); }
 TEST(SdtChild, LoadWithout) {
   const char* missing = std::getenv(SdtMatrix::kChildVariable);
   if (!missing) GTEST_SKIP() << "run by the rows LoadWithoutTheDriver and LoadWithoutTheDecoder";
-  bench::Simulator::instance().load_all();
+  testbed::Simulator::instance().load_all();
   matrix::Faults faults;
   faults.apply(std::string(missing) == "1" ? Missing::Driver : Missing::Decoder);
   EXPECT_EQ(SdtMatrix::loads(), 0);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "tests/matrix/matrix.h"
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
  public:
   // Modes 1, 3 and 5 of a card whose every record differs from the simulator's sample.
   void earlier_read() {
-    sim().set_record(SIM_REC_PHOTO, bench::Bytes(1024, 0x11));
-    sim().set_record(SIM_REC_MNG_INFO, bench::Bytes(28, 0x33));
+    sim().set_record(SIM_REC_PHOTO, testbed::Bytes(1024, 0x11));
+    sim().set_record(SIM_REC_MNG_INFO, testbed::Bytes(28, 0x33));
     read_test_card();
     for (int mode : {3, 5}) ASSERT_EQ(Read_Content(mode), 1) << mode;
   }
@@ -59,7 +59,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            Guarded text(40);
            const auto pass_through = f.fn<decltype(&::GetSAMIDToStr)>("GetSAMIDToStr");
            const int result = pass_through(1001, text.text(), 0);
-           EXPECT_EQ(text.content(), bench::Bytes(40, Guarded::kFill));
+           EXPECT_EQ(text.content(), testbed::Bytes(40, Guarded::kFill));
            EXPECT_TRUE(text.intact());
            return result;
          },
@@ -69,7 +69,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            Guarded info(28);
            const auto pass_through = f.fn<decltype(&::ReadMngInfo)>("ReadMngInfo");
            const int result = pass_through(1001, info.bytes(), 0);
-           EXPECT_EQ(info.content(), bench::Bytes(28, Guarded::kFill));
+           EXPECT_EQ(info.content(), testbed::Bytes(28, Guarded::kFill));
            return result;
          },
          0, kFiles},
@@ -117,7 +117,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
         {"SetBaseDataOnAFolder", Missing::Nothing,
          [](VantrelMatrix& f) {
            EXPECT_EQ(f.set_base_data(vantrel_test::test_card().bytes()), 1);
-           const int result = f.SetBaseData(bench::exe_dir().c_str());
+           const int result = f.SetBaseData(testbed::output_folder().c_str());
            EXPECT_EQ(f.get("GetPeopleName", 30).bytes, vantrel_test::kName + std::string(13, '\0'));
            return result;
          },
@@ -125,7 +125,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
         // Only the message's first 70 bytes are converted, whatever length the caller claims.
         {"SetAppAddressWithALengthBeyondTheMessage", Missing::Nothing,
          [](VantrelMatrix& f) {
-           bench::Bytes message = vantrel_test::test_appended_address();
+           testbed::Bytes message = vantrel_test::test_appended_address();
            message.resize(rec::kAppendedAddress.bytes);
            const int result = f.SetAppAddress(message.data(), INT_MAX);
            EXPECT_EQ(f.get("GetAppAddress", 7).bytes, vantrel_test::kAppendedAddressText + '\0');
@@ -174,8 +174,8 @@ class VantrelFolder : public vantrel_test::VantrelTest {};
 TEST_F(VantrelFolder, Child) {
   const char* length = std::getenv(VantrelMatrix::kFolderVariable);
   if (!length) GTEST_SKIP() << "run by the rows ResultPathsOf511Characters and ...512...";
-  ASSERT_EQ(std::to_string(bench::exe_dir().size()), length);
-  const bool fits = bench::exe_dir().size() + 6 < 512;
+  ASSERT_EQ(std::to_string(testbed::output_folder().size()), length);
+  const bool fits = testbed::output_folder().size() + 6 < 512;
   ASSERT_EQ(InitComm(1001), 1);
   EXPECT_EQ(Read_Content(2), fits ? 1 : 0);
   EXPECT_EQ(Read_Content(1), fits ? 1 : 0);

@@ -3,11 +3,11 @@
 
 #include "platform/host.h"
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
-using bench::text;
+using testbed::text;
 
 TEST(LibraryName, PosixRule) {
   EXPECT_EQ(plat::posix_library_name("WltRs.dll"), "libwltrs.so");
@@ -20,19 +20,13 @@ TEST(Libraries, MissingLibraryOrEntryGivesNull) {
   EXPECT_EQ(plat::load_library("no-such-library.dll"), nullptr);
   EXPECT_EQ(plat::load_library(nullptr), nullptr);
   EXPECT_EQ(plat::entry_point(nullptr, "x"), nullptr);
-  bench::Simulator::instance().load(SIM_LIB_WLTRS);
-  plat::Module m = plat::load_library(bench::build_path(
-#if defined(_WIN32)
-      "simulator/WltRS.dll"
-#else
-      "simulator/libwltrs.so"
-#endif
-      ).c_str());
+  testbed::Simulator::instance().load(SIM_LIB_WLTRS);
+  plat::Module m = plat::load_library(testbed::simulator_path(SIM_LIB_WLTRS).c_str());
   ASSERT_NE(m, nullptr);
   EXPECT_NE(plat::entry_point(m, "GetBmp"), nullptr);
   EXPECT_EQ(plat::entry_point(m, "NoSuchEntry"), nullptr);
   EXPECT_EQ(plat::entry_point(m, nullptr), nullptr);
-  // Loaded by the bench under its Windows name: found without loading it again.
+  // Loaded by the test bed under its Windows name: found without loading it again.
   EXPECT_NE(plat::find_loaded_module("WltRS.dll"), nullptr);
   EXPECT_EQ(plat::find_loaded_module("not-loaded.dll"), nullptr);
   plat::free_library(m);
@@ -67,7 +61,7 @@ TEST(Conversion, Ucs2ToGbk) {
       {u"\xDC00", "?"},  // a lone surrogate
   };
   for (const Case& c : cases) {
-    const bench::Bytes in = bench::ucs2(c.in);
+    const testbed::Bytes in = testbed::ucs2(c.in);
     char out[16];
     const int n = plat::ucs2_to_ansi(in.data(), static_cast<int>(c.in.size()), out, sizeof out,
                                      plat::kWcCompositeCheck | plat::kWcDefaultChar);
@@ -82,7 +76,7 @@ TEST(Conversion, AnsiToUtf8) {
 }
 
 TEST(Conversion, NulUnitsBecomeZeroBytesAndBadArgumentsNothing) {
-  const bench::Bytes in = bench::ucs2(std::u16string(u"A\0B", 3));
+  const testbed::Bytes in = testbed::ucs2(std::u16string(u"A\0B", 3));
   char out[8];
   ASSERT_EQ(plat::ucs2_to_ansi(in.data(), 3, out, sizeof out, 0), 3);
   EXPECT_EQ(std::string(out, 3), std::string("A\0B", 3));
@@ -93,7 +87,7 @@ TEST(Conversion, NulUnitsBecomeZeroBytesAndBadArgumentsNothing) {
 
 #if !defined(_WIN32)
 TEST(Conversion, NeverSplitsACharacterAtTheEndOfTheBuffer) {
-  const bench::Bytes in = bench::ucs2(u"A汉");
+  const testbed::Bytes in = testbed::ucs2(u"A汉");
   char out[3] = {'x', 'x', 'G'};
   EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 2, out, 2, 0), 1);
   EXPECT_EQ(out[2], 'G');
@@ -131,8 +125,8 @@ class Files : public ::testing::Test {
  protected:
   void SetUp() override { plat::delete_file(path.c_str()); }
   void TearDown() override { plat::delete_file(path.c_str()); }
-  std::string path = bench::exe_dir() + "platform-test.bin";
-  std::string copy = bench::exe_dir() + "platform-test-copy.bin";
+  std::string path = testbed::output_folder() + "platform-test.bin";
+  std::string copy = testbed::output_folder() + "platform-test-copy.bin";
 };
 
 TEST_F(Files, CreateWriteReadCopyDelete) {
@@ -153,9 +147,9 @@ TEST_F(Files, CreateWriteReadCopyDelete) {
     ASSERT_TRUE(f.seek_end());
     f.write("!", 1);
   }
-  EXPECT_EQ(bench::read_file(path), bench::bytes("hello!"));
+  EXPECT_EQ(testbed::read_file(path), testbed::bytes("hello!"));
   ASSERT_TRUE(plat::copy_file(path.c_str(), copy.c_str()));
-  EXPECT_EQ(bench::read_file(copy), bench::bytes("hello!"));
+  EXPECT_EQ(testbed::read_file(copy), testbed::bytes("hello!"));
   EXPECT_TRUE(plat::delete_file(copy.c_str()));
   EXPECT_FALSE(plat::file_exists(copy.c_str()));
   EXPECT_FALSE(plat::delete_file(copy.c_str()));
@@ -173,7 +167,7 @@ TEST_F(Files, ExclusiveCreateFailsWhileAnotherHandleHoldsTheFile) {
 // does not let others write either, a file being written cannot be opened by a reader. Readers
 // share with readers.
 TEST_F(Files, WritersExcludeWritersAndReadersShareWithReaders) {
-  bench::write_file(path, bench::bytes("x"));
+  testbed::write_file(path, testbed::bytes("x"));
   using Opener = std::function<plat::File(const char*)>;
   const Opener writer = [](const char* p) { return plat::open_file(p, true, plat::Share::Read); };
   const Opener creator = [](const char* p) { return plat::create_file(p, plat::Share::Read); };
@@ -204,7 +198,7 @@ TEST_F(Files, OpenExistingFailsForMissingFileWithAnError) {
   EXPECT_FALSE(plat::open_file(path.c_str(), false, plat::Share::Read).is_open());
   EXPECT_NE(plat::last_error(), 0u);
   EXPECT_FALSE(plat::create_file(nullptr, plat::Share::Read).is_open());
-  EXPECT_FALSE(plat::create_file((bench::exe_dir() + "no-such-folder/x").c_str(),
+  EXPECT_FALSE(plat::create_file((testbed::output_folder() + "no-such-folder/x").c_str(),
                                  plat::Share::Read).is_open());
 }
 

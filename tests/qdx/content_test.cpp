@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <functional>
 
-#include "tests/qdx/qdx_test.h"
+#include "tests/support/qdx_fixture.h"
 
 namespace {
 
-using bench::Bytes;
-using bench::IdentityRecord;
-using bench::text;
+using testbed::Bytes;
+using testbed::IdentityRecord;
+using testbed::text;
 using rec::Field;
 using Lines = std::vector<std::string>;
 
@@ -204,7 +204,7 @@ TEST_F(QdxContent, AliasesReadAsReadContentDoes) {
 
 TEST_F(QdxContent, TextLinesAreByteExact) {
   open_and_authenticate();
-  const Bytes file = bench::bytes(
+  const Bytes file = testbed::bytes(
       kWangXiaoMing + blanks(12) + "\r\n" + kMale + "\r\n" + kHan + "\r\n" +  //
       "1990" + kYear + "03" + kMonth + "07" + kDay + "\r\n" +                   //
       kBeijingDongcheng + blanks(29) + "\r\n" +                                 //

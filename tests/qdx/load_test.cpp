@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "tests/qdx/qdx_test.h"
+#include "tests/support/qdx_fixture.h"
 #include "tests/support/pe.h"
 
 namespace {
@@ -35,12 +35,12 @@ std::string lower(std::string s) {
 }
 
 TEST(QdxPeImage, ExportsExactlyTheApiByNameAndImportsOnlyTheSystem) {
-  const bench::pe::Image image = bench::pe::read(qdx_test::library_path());
+  const testbed::pe::Image image = testbed::pe::read(qdx_test::library_path());
   ASSERT_TRUE(image.ok);
-  EXPECT_EQ(image.machine, sizeof(void*) == 8 ? bench::pe::kMachineAmd64 : bench::pe::kMachineI386);
+  EXPECT_EQ(image.machine, sizeof(void*) == 8 ? testbed::pe::kMachineAmd64 : testbed::pe::kMachineI386);
   EXPECT_EQ(lower(image.export_name), "ridel.dll");
   std::vector<std::string> names;
-  for (const bench::pe::Export& e : image.exports) names.push_back(e.name);
+  for (const testbed::pe::Export& e : image.exports) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, kExports);  // undecorated: no "@4" and no leading "_"
   // The driver and the decoder are bound at load by name, and the C++ runtime is inside.
@@ -124,18 +124,18 @@ TEST(QdxDriverSearch, Child) {
 
 TEST(QdxDriverSearch, DriverAndDecoderBesideTheLibrary) {
   namespace fs = std::filesystem;
-  const std::string folder = bench::exe_dir() + "beside/";
+  const std::string folder = testbed::output_folder() + "beside/";
   fs::remove_all(folder);
   fs::create_directories(folder + "cwd");
   for (const char* file : {"qdx/libridel.so", "simulator/libsdtapi.so", "simulator/libwltrs.so"})
-    fs::copy_file(bench::build_path(file), folder + fs::path(file).filename().string());
+    fs::copy_file(testbed::build_path(file), folder + fs::path(file).filename().string());
   const std::string log = folder + "child.log";
   const std::string command = "cd '" + folder + "cwd' && unset LD_LIBRARY_PATH && " +
                               "QDX_EDITION_COPY='" + folder + "libridel.so' '" +
                               std::string(plat::executable_path()) +
                               "' --gtest_filter=QdxDriverSearch.Child >'" + log + "' 2>&1";
   const int status = std::system(command.c_str());
-  const bench::Bytes output = bench::read_file(log);
+  const testbed::Bytes output = testbed::read_file(log);
   EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
   fs::remove_all(folder);
 }
@@ -143,8 +143,8 @@ TEST(QdxDriverSearch, DriverAndDecoderBesideTheLibrary) {
 TEST(QdxLongFolder, LongExecutablePathsWriteNowhereElse) {
   namespace fs = std::filesystem;
   const std::string exe(plat::executable_path());
-  const fs::path build = fs::canonical(bench::build_path(""));
-  const std::string root = bench::exe_dir() + "long/";
+  const fs::path build = fs::canonical(testbed::build_path(""));
+  const std::string root = testbed::output_folder() + "long/";
   struct Case {
     std::size_t folder;  // characters of the copy's folder, its last separator included
     std::size_t path;    // characters of the copy's whole path
@@ -174,12 +174,12 @@ TEST(QdxLongFolder, LongExecutablePathsWriteNowhereElse) {
     ASSERT_EQ(copy.size(), c.path);
     fs::copy_file(exe, copy);
     fs::permissions(copy, fs::perms::owner_all);
-    const std::string log = bench::exe_dir() + "long.log";
+    const std::string log = testbed::output_folder() + "long.log";
     const std::string command = "cd '" + root + "cwd' && QDX_FOLDER_CHECK=" +
                                 (c.fits ? "fits" : "too-long") + " '" + copy +
                                 "' --gtest_filter=QdxLoad.LongFolderChild >'" + log + "' 2>&1";
     const int status = std::system(command.c_str());
-    const bench::Bytes output = bench::read_file(log);
+    const testbed::Bytes output = testbed::read_file(log);
     EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
     fs::remove(log);
     fs::remove_all(root);

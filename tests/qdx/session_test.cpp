@@ -2,11 +2,11 @@
 // version text, and what a missing driver or decoder leaves of them.
 #include <cstring>
 
-#include "tests/qdx/qdx_test.h"
+#include "tests/support/qdx_fixture.h"
 
 namespace {
 
-using bench::Bytes;
+using testbed::Bytes;
 using Lines = std::vector<std::string>;
 
 class QdxSession : public qdx_test::QdxTest {
@@ -76,7 +76,7 @@ TEST_F(QdxSession, SamIdFailureKeepsThePortButOpensNoSession) {
 
 TEST_F(QdxSession, SecondOpenOnAnotherPortKeepsTheSessionAndTheSamNumber) {
   open();
-  sim().set_record(SIM_REC_SAM_ID_TEXT, bench::bytes(std::string("1-2-3-654321", 13)));
+  sim().set_record(SIM_REC_SAM_ID_TEXT, testbed::bytes(std::string("1-2-3-654321", 13)));
   sim().set_reader_port(1002);
   EXPECT_EQ(InitComm(1002), 1);
   // The old port is not closed and the SAM ID is not read again.
@@ -120,7 +120,7 @@ TEST_F(QdxSession, SamNumberIsTheFourthGroupOfTheSamId) {
     unload_edition();
     sim().reset();
     remove_result_files();
-    sim().set_record(SIM_REC_SAM_ID_TEXT, bench::bytes(c.sam_id));
+    sim().set_record(SIM_REC_SAM_ID_TEXT, testbed::bytes(c.sam_id));
     ASSERT_EQ(InitComm(1001), 1);
     sim().clear_journal();
     EXPECT_EQ(Read_Content(6), 1);
@@ -261,7 +261,7 @@ TEST_F(QdxSession, ReadBaseMsgCopiesTheRecordsAndNoMore) {
                {5000, 70000, 256, 1024},
                {257, 1025, 256, 1024},
                {10, 0, 10, 0}};
-  const Bytes identity = bench::IdentityRecord().set(rec::Field::Name, u"王小明").bytes();
+  const Bytes identity = testbed::IdentityRecord().set(rec::Field::Name, u"王小明").bytes();
   Bytes photo(1024);
   for (std::size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<unsigned char>(i * 7 + 1);
   sim().set_record(SIM_REC_IDENTITY, identity);

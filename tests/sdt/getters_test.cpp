@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 namespace sdt_test {
 namespace {

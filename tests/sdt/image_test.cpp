@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 #include "tests/support/pe.h"
 
 namespace sdt_test {
@@ -21,12 +21,12 @@ std::string lower(std::string s) {
 }
 
 TEST(Image, ExportsEveryNameAtItsOrdinal) {
-  const bench::pe::Image image = bench::pe::read(library_path());
+  const testbed::pe::Image image = testbed::pe::read(library_path());
   ASSERT_TRUE(image.ok);
   EXPECT_EQ(image.machine,
-            sizeof(void*) == 8 ? bench::pe::kMachineAmd64 : bench::pe::kMachineI386);
+            sizeof(void*) == 8 ? testbed::pe::kMachineAmd64 : testbed::pe::kMachineI386);
   EXPECT_EQ(image.export_name, "ridel.dll");
-  const std::vector<bench::pe::Export> expected = {
+  const std::vector<testbed::pe::Export> expected = {
       {1, "OpenComm"},  {2, "CloseComm"}, {3, "SelectCard"}, {4, "ReadBaseInfo"},
       {5, "GetSamID"},  {10, "GetAddr"},  {11, "GetBegin"},  {12, "GetName"},
       {13, "GetSex"},   {14, "GetFolk"},  {15, "GetIDNum"},  {16, "GetDep"},
@@ -35,7 +35,7 @@ TEST(Image, ExportsEveryNameAtItsOrdinal) {
 }
 
 TEST(Image, ImportsTheDriverAndDecoderByTheirPlainNames) {
-  const bench::pe::Image image = bench::pe::read(library_path());
+  const testbed::pe::Image image = testbed::pe::read(library_path());
   ASSERT_TRUE(image.ok);
   const std::vector<std::string> driver = {
       "SDT_ClosePort",     "SDT_GetSAMID",    "SDT_GetSAMStatus", "SDT_OpenPort",
@@ -84,20 +84,16 @@ class Folder : public SdtTest {
                   fs::copy_options::overwrite_existing);
     const std::string report = out("folder_report.txt");
     plat::delete_file(report.c_str());
-#if defined(_WIN32)
-    const char* const sim_files[] = {"simulator/sdtapi.dll", "simulator/WltRS.dll"};
-#else
-    const char* const sim_files[] = {"simulator/libsdtapi.so", "simulator/libwltrs.so"};
-#endif
     std::string command = "\"" + folder_ + host + "\"";
-    for (const std::string& arg : {bench::build_path(sim_files[0]),
-                                   bench::build_path(sim_files[1]), library_path(), report})
+    for (const std::string& arg : {testbed::simulator_path(SIM_LIB_SDTAPI),
+                                   testbed::simulator_path(SIM_LIB_WLTRS),
+                                   library_path(), report})
       command += " \"" + arg + "\"";
 #if defined(_WIN32)
     command = "\"" + command + "\"";  // the command processor drops the outer quotes
 #endif
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    const bench::Bytes line = bench::read_file(report);
+    const testbed::Bytes line = testbed::read_file(report);
     plat::delete_file(report.c_str());
     return std::string(line.begin(), line.end());
   }

@@ -2,14 +2,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 namespace sdt_test {
 namespace {
 
-using bench::Bytes;
-using bench::IdentityRecord;
-using bench::text;
+using testbed::Bytes;
+using testbed::IdentityRecord;
+using testbed::text;
 using rec::Field;
 using Lines = std::vector<std::string>;
 
@@ -19,14 +19,14 @@ const char* const kLf = "\n";
 // wx.txt of the test card, with `appended` as its last line.
 Bytes test_card_lines(const char* line_end, const std::string& appended = "") {
   using namespace expect;
-  return bench::bytes(lines({kName, kFemale, kNation, kBirth, kAddress, kIdNumber, kAuthority,
+  return testbed::bytes(lines({kName, kFemale, kNation, kBirth, kAddress, kIdNumber, kAuthority,
                              kValidFrom, kValidTo, appended},
                             line_end));
 }
 
 // wx.txt of a card without any value: sex unknown, the dates nothing but dashes.
 Bytes empty_card_lines(const char* line_end) {
-  return bench::bytes(
+  return testbed::bytes(
       lines({"", expect::kUnknown, "", "--", "", "", "", "--", "--", ""}, line_end));
 }
 
@@ -248,17 +248,17 @@ TEST_F(Reading, AppendedAddressFiles) {
   ASSERT_EQ(read_info(RIDEL_SDT_READ_APPENDED_ADDRESS), RIDEL_SDT_OK);
   EXPECT_EQ(sim().journal_lines(), Lines{"sdtapi SDT_ReadNewAppMsg(1001, 1)"});
   EXPECT_EQ(read("NewAdd.txt"), message);
-  EXPECT_EQ(read("NewAdd1.txt"), bench::bytes(kAppendedAddressGbk));
+  EXPECT_EQ(read("NewAdd1.txt"), testbed::bytes(kAppendedAddressGbk));
   EXPECT_EQ(get("GetNewAddr"), kAppendedAddressGbk);
   EXPECT_FALSE(exists("wx.txt"));
 
   // Three characters without blanks or terminator: what the read before left in the message
   // buffer must not reappear in the address.
-  sim().set_record(SIM_REC_APPENDED_ADDRESS, bench::ucs2(u"ABC"));
+  sim().set_record(SIM_REC_APPENDED_ADDRESS, testbed::ucs2(u"ABC"));
   ASSERT_EQ(read_info(RIDEL_SDT_READ_APPENDED_ADDRESS), RIDEL_SDT_OK);
   EXPECT_EQ(get("GetNewAddr"), "ABC");
-  EXPECT_EQ(read("NewAdd1.txt"), bench::bytes("ABC"));
-  EXPECT_EQ(read("NewAdd.txt"), bench::ucs2(u"ABC"));
+  EXPECT_EQ(read("NewAdd1.txt"), testbed::bytes("ABC"));
+  EXPECT_EQ(read("NewAdd.txt"), testbed::ucs2(u"ABC"));
 }
 
 TEST_F(Reading, ManagementInformationIsOnlyChecked) {
@@ -320,8 +320,8 @@ TEST_F(Reading, FilesThatCannotBeCreated) {
 }
 
 TEST_F(Reading, ExistingFilesAreReplaced) {
-  ASSERT_TRUE(bench::write_file(out("wz.txt"), Bytes(4000, 'x')));
-  ASSERT_TRUE(bench::write_file(out("wx.txt"), Bytes(4000, 'x')));
+  ASSERT_TRUE(testbed::write_file(out("wz.txt"), Bytes(4000, 'x')));
+  ASSERT_TRUE(testbed::write_file(out("wx.txt"), Bytes(4000, 'x')));
   open_and_select(test_card());
   ASSERT_EQ(read_info(RIDEL_SDT_READ_TEXT), RIDEL_SDT_OK);
   EXPECT_EQ(read("wz.txt"), test_card().bytes());

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 namespace sdt_test {
 namespace {
@@ -121,14 +121,14 @@ TEST_F(Session, CloseKeepsThePortCurrent) {
 }
 
 TEST_F(Session, SamIdReachesTheCallersBuffer) {
-  const bench::Bytes id = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+  const testbed::Bytes id = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
                            0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
   sim().set_record(SIM_REC_SAM_ID, id);
   ASSERT_EQ(open_comm(kReaderPort), RIDEL_SDT_OK);
   sim().clear_journal();
   unsigned char buffer[32] = {};
   EXPECT_EQ(get_sam_id(buffer), RIDEL_SDT_OK);
-  EXPECT_EQ(bench::Bytes(buffer, buffer + id.size()), id);
+  EXPECT_EQ(testbed::Bytes(buffer, buffer + id.size()), id);
   EXPECT_EQ(sim().journal_lines(), Lines{"sdtapi SDT_GetSAMID(1001, 1)"});
 }
 

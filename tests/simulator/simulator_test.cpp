@@ -9,22 +9,14 @@
 #include <vector>
 
 #include "driver/sdtapi.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
-using bench::Bytes;
+using testbed::Bytes;
 
 constexpr unsigned char kFill = 0xCC;  // what a buffer holds before a call, to see what it wrote
 constexpr int kUsb = 1001;
-
-const char* const kSimFiles[SIM_LIB_COUNT] = {
-#if defined(_WIN32)
-    "simulator/sdtapi.dll", "simulator/stdapi.dll", "simulator/WltRS.dll"
-#else
-    "simulator/libsdtapi.so", "simulator/libstdapi.so", "simulator/libwltrs.so"
-#endif
-};
 
 // The entry points of one simulator library under one prefix.
 struct Driver {
@@ -44,19 +36,11 @@ struct Driver {
   drv::ReadNewAppMsgFn read_app;
 };
 
-plat::Module module(int library) {
-  static plat::Module modules[SIM_LIB_COUNT] = {};
-  if (!modules[library]) {
-    modules[library] = plat::load_library(bench::build_path(kSimFiles[library]).c_str());
-  }
-  return modules[library];
-}
-
 template <class Fn>
 Fn fn(int library, const std::string& name) {
-  void* p = plat::entry_point(module(library), name.c_str());
-  EXPECT_NE(p, nullptr) << name << " missing";
-  return reinterpret_cast<Fn>(p);
+  testbed::Simulator& sim = testbed::Simulator::instance();
+  sim.load(library);
+  return sim.entry<Fn>(library, name.c_str());
 }
 
 Driver driver(int library, const std::string& prefix) {
@@ -105,13 +89,13 @@ class SimulatorTest : public ::testing::Test {
     sim().load_all();
     sim().reset();
   }
-  bench::Simulator& sim() { return bench::Simulator::instance(); }
-  std::string path(const std::string& name) const { return bench::exe_dir() + name; }
+  testbed::Simulator& sim() { return testbed::Simulator::instance(); }
+  std::string path(const std::string& name) const { return testbed::output_folder() + name; }
 
   // Writes a profile beside the test executable and loads it into every simulator library.
   bool load_profile(const std::string& json, std::string* error = nullptr) {
     const std::string file = path("profile.json");
-    EXPECT_TRUE(bench::write_file(file, bench::bytes(json)));
+    EXPECT_TRUE(testbed::write_file(file, testbed::bytes(json)));
     std::string message;
     const bool ok = sim().load_profile(file, &message);
     if (error) *error = message;
@@ -372,7 +356,7 @@ TEST_F(SimulatorTest, JournalRecordsEveryCallWithItsArguments) {
   sdt.sam_status(5, 1);
   qdx.set_com_baud(kUsb, 115200, 9600);
   const std::string wlt = path("journal.wlt");
-  bench::write_file(wlt, Bytes(1024, 1));
+  testbed::write_file(wlt, Bytes(1024, 1));
   std::string arg = wlt;
   get_bmp()(arg.data(), 2);
   EXPECT_EQ(sim().journal_lines(),
@@ -427,10 +411,10 @@ TEST_P(DecoderNaming, WritesTheBitmapBesideThePhoto) {
   const std::string photo = path(GetParam().photo);
   const std::string bitmap = path(GetParam().bitmap);
   plat::delete_file(bitmap.c_str());
-  ASSERT_TRUE(bench::write_file(photo, Bytes(1024, 0x5A)));
+  ASSERT_TRUE(testbed::write_file(photo, Bytes(1024, 0x5A)));
   std::string arg = photo;
   ASSERT_EQ(get_bmp()(arg.data(), 1), 1);
-  const Bytes bmp = bench::read_file(bitmap);
+  const Bytes bmp = testbed::read_file(bitmap);
   ASSERT_EQ(bmp.size(), 38862u);
   auto u32 = [&](int at) {
     return static_cast<unsigned>(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24);
@@ -445,7 +429,7 @@ TEST_P(DecoderNaming, WritesTheBitmapBesideThePhoto) {
   EXPECT_EQ(bmp[26] | bmp[27] << 8, 1);
   EXPECT_EQ(bmp[28] | bmp[29] << 8, 24);
   EXPECT_EQ(u32(30), 0u);
-  EXPECT_EQ(bench::read_file(photo), Bytes(1024, 0x5A)) << "the photo stays as it was";
+  EXPECT_EQ(testbed::read_file(photo), Bytes(1024, 0x5A)) << "the photo stays as it was";
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, DecoderNaming,
@@ -458,10 +442,10 @@ INSTANTIATE_TEST_SUITE_P(Names, DecoderNaming,
 TEST_F(SimulatorTest, BitmapPixelsComeFromThePhoto) {
   auto decode = [&](const Bytes& photo) {
     const std::string file = path("pixels.wlt");
-    bench::write_file(file, photo);
+    testbed::write_file(file, photo);
     std::string arg = file;
     EXPECT_EQ(get_bmp()(arg.data(), 2), 1);
-    return bench::read_file(path("pixels.bmp"));
+    return testbed::read_file(path("pixels.bmp"));
   };
   Bytes one(1024), other(1024);
   for (int i = 0; i < 1024; ++i) one[i] = static_cast<unsigned char>(i * 7), other[i] = 255 - one[i];
@@ -478,7 +462,7 @@ TEST_F(SimulatorTest, BitmapPixelsComeFromThePhoto) {
 
 TEST_F(SimulatorTest, DecoderFailuresWriteNothing) {
   const std::string photo = path("fail.wlt"), bitmap = path("fail.bmp");
-  ASSERT_TRUE(bench::write_file(photo, Bytes(1024, 3)));
+  ASSERT_TRUE(testbed::write_file(photo, Bytes(1024, 3)));
   std::string arg = photo;
   plat::delete_file(bitmap.c_str());
 
@@ -496,7 +480,7 @@ TEST_F(SimulatorTest, DecoderFailuresWriteNothing) {
 
   // A folder in the bitmap's place cannot be replaced by a file.
   std::filesystem::create_directories(path("blocked.bmp"));
-  ASSERT_TRUE(bench::write_file(path("blocked.wlt"), Bytes(1024, 3)));
+  ASSERT_TRUE(testbed::write_file(path("blocked.wlt"), Bytes(1024, 3)));
   std::string blocked = path("blocked.wlt");
   EXPECT_EQ(get_bmp()(blocked.data(), 2), SIM_DECODE_WRITE_FAILED);
 
@@ -524,7 +508,7 @@ TEST_F(SimulatorTest, ProfileSetsTheCardAndKeepsTheRestOfTheSample) {
   EXPECT_EQ(photo, Bytes(1024, 0xAA));
   Bytes app(280, kFill);
   ASSERT_EQ(d.read_app(1003, app.data(), &tl, 0), drv::kOk);
-  EXPECT_EQ(Bytes(app.begin(), app.begin() + 8), bench::ucs2(u"北京市 "));
+  EXPECT_EQ(Bytes(app.begin(), app.begin() + 8), testbed::ucs2(u"北京市 "));
   char sam[40] = {};
   ASSERT_EQ(d.sam_id_text(1003, sam, 0), drv::kOk);
   EXPECT_STREQ(sam, "1-2-3-0042");
@@ -546,7 +530,7 @@ TEST_F(SimulatorTest, ProfileFaults) {
   EXPECT_EQ(d.read_base(kUsb, buf.data(), &a, buf.data(), &b, 0), SIM_STATUS_NO_CARD);
   EXPECT_EQ(d.read_app(kUsb, buf.data(), &a, 0), SIM_STATUS_NO_CARD);
   std::string photo = path("fault.wlt");
-  bench::write_file(photo, Bytes(1024));
+  testbed::write_file(photo, Bytes(1024));
   EXPECT_EQ(get_bmp()(photo.data(), 2), -4);
 
   ASSERT_TRUE(load_profile(R"({"appended_address": null})"));
@@ -626,7 +610,7 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
 #else
   const std::string copy = path("libsimenv.so");
 #endif
-  ASSERT_TRUE(plat::copy_file(bench::build_path(kSimFiles[SIM_LIB_SDTAPI]).c_str(), copy.c_str()));
+  ASSERT_TRUE(plat::copy_file(testbed::simulator_path(SIM_LIB_SDTAPI).c_str(), copy.c_str()));
   const std::string profile = path("env-profile.json");
   struct Case {
     const char* json;
@@ -634,7 +618,7 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
   };
   for (const Case& c : {Case{R"({"port": 1009})", 1009}, Case{R"({"port": "bad"})", kUsb}}) {
     SCOPED_TRACE(c.json);
-    ASSERT_TRUE(bench::write_file(profile, bench::bytes(c.json)));
+    ASSERT_TRUE(testbed::write_file(profile, testbed::bytes(c.json)));
     set_card_variable(profile);
     plat::Module m = plat::load_library(copy.c_str());
     set_card_variable("");

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
-namespace bench::pe {
+namespace testbed::pe {
 namespace {
 
 class Reader {
@@ -106,4 +106,4 @@ Image read(const std::string& path) {
   return image;
 }
 
-}  // namespace bench::pe
+}  // namespace testbed::pe

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace bench::pe {
+namespace testbed::pe {
 
 inline constexpr unsigned kMachineI386 = 0x14C;
 inline constexpr unsigned kMachineAmd64 = 0x8664;
@@ -38,4 +38,4 @@ struct Image {
 
 Image read(const std::string& path);
 
-}  // namespace bench::pe
+}  // namespace testbed::pe

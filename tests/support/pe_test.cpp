@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
@@ -14,17 +14,17 @@ namespace {
 }
 
 TEST(PeReader, RefusesWhatIsNoPeImage) {
-  EXPECT_FALSE(bench::pe::read(bench::exe_dir() + "no-such-file.dll").ok);
+  EXPECT_FALSE(testbed::pe::read(testbed::output_folder() + "no-such-file.dll").ok);
 #if !defined(_WIN32)
-  EXPECT_FALSE(bench::pe::read(std::string(plat::executable_path())).ok);  // an ELF file
+  EXPECT_FALSE(testbed::pe::read(std::string(plat::executable_path())).ok);  // an ELF file
 #endif
 }
 
 #if defined(_WIN32)
 TEST(PeReader, ReadsMachineAndImportsOfThisProgram) {
-  const bench::pe::Image image = bench::pe::read(std::string(plat::executable_path()));
+  const testbed::pe::Image image = testbed::pe::read(std::string(plat::executable_path()));
   ASSERT_TRUE(image.ok);
-  EXPECT_EQ(image.machine, sizeof(void*) == 8 ? bench::pe::kMachineAmd64 : bench::pe::kMachineI386);
+  EXPECT_EQ(image.machine, sizeof(void*) == 8 ? testbed::pe::kMachineAmd64 : testbed::pe::kMachineI386);
   bool kernel32 = false;
   for (const auto& [dll, names] : image.imports) {
     if (lower(dll) != "kernel32.dll") continue;
@@ -35,11 +35,11 @@ TEST(PeReader, ReadsMachineAndImportsOfThisProgram) {
 }
 
 TEST(PeReader, ReadsTheExportDirectoryOfTheDecoder) {
-  const bench::pe::Image image = bench::pe::read(bench::build_path("simulator/WltRS.dll"));
+  const testbed::pe::Image image = testbed::pe::read(testbed::simulator_path(SIM_LIB_WLTRS));
   ASSERT_TRUE(image.ok);
   EXPECT_EQ(lower(image.export_name), "wltrs.dll");
   const auto found = std::find_if(image.exports.begin(), image.exports.end(),
-                                  [](const bench::pe::Export& e) { return e.name == "GetBmp"; });
+                                  [](const testbed::pe::Export& e) { return e.name == "GetBmp"; });
   ASSERT_NE(found, image.exports.end());
   EXPECT_GE(found->ordinal, 1u);
 }

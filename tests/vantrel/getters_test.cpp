@@ -1,9 +1,12 @@
 // The getters' buffer contract, the coded fields' names and the three setters.
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <utility>
 
 #include "common/nation.h"
-#include "tests/vantrel/fixture.h"
+#include "tests/support/nation_list.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
 namespace {
@@ -136,6 +139,44 @@ TEST_F(Getters, NationNamesForEveryCode) {
   EXPECT_EQ(cut.bytes, text({0xCE, 0xAC, 0xCE, 0xE1, 0xB6}));
 }
 
+// The nation names as the edition ships them (its string table: on Windows the resource of the
+// DLL, elsewhere the table compiled into the library), against the vantrel column of the nation
+// list the table is built from.
+class VantrelNation : public Getters {};
+
+TEST_F(VantrelNation, OwnSpellingsAsStringTableTexts) {
+  int named = 0;
+  for (int code = 0; code <= 99; ++code) {
+    SCOPED_TRACE(code);
+    const char16_t digits[] = {static_cast<char16_t>(u'0' + code / 10),
+                               static_cast<char16_t>(u'0' + code % 10)};
+    store_codes(u"1", std::u16string_view(digits, 2));
+    const Got got = get("GetPeopleNation", 9);
+    const std::string name = got.bytes.substr(0, static_cast<std::size_t>(std::max(got.result, 0)));
+    EXPECT_EQ(got.bytes, name + std::string(9 - name.size(), '\0'));
+    const char* listed = nation_list::vantrel_name(code);
+    EXPECT_EQ(plat::ansi_to_utf8(name), listed ? listed : "");
+    named += !name.empty();
+#if defined(_WIN32)
+    // The resource itself, as LoadString reads it: ids 2000 + code.
+    char text[64];
+    const int n = plat::load_string(plat::find_loaded_module("ridel.dll"), {},
+                                    2000 + static_cast<unsigned>(code), text, sizeof text);
+    EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max(n, 0))), name);
+#endif
+  }
+  EXPECT_EQ(named, 58);  // codes 1 to 56, 97 and 98
+  // Four spellings written out: two that all editions share, and this edition's own two.
+  const std::pair<std::u16string_view, std::string> spellings[] = {
+      {u"01", "汉"}, {u"36", "毛难"}, {u"97", "其他"}, {u"98", "外国血统"}};
+  for (const auto& [code, spelling] : spellings) {
+    store_codes(u"1", code);
+    const Got got = get("GetPeopleNation", 9);
+    EXPECT_EQ(plat::ansi_to_utf8(got.bytes.substr(0, static_cast<std::size_t>(got.result))),
+              spelling);
+  }
+}
+
 TEST_F(Getters, AppendedAddressHoldsOneByteBack) {
   read_test_card();
   const std::string& t = kAppendedAddressText;  // 6 bytes
@@ -185,7 +226,7 @@ TEST_F(Getters, SetBaseDataThresholds) {
   EXPECT_EQ(set_base_data(Bytes(card.begin(), card.begin() + 10)), 0);
   EXPECT_EQ(get("GetPeopleName", 17).bytes, kName);
   EXPECT_EQ(get("GetAppAddress", 7).result, 6);
-  EXPECT_EQ(set_base_data(bench::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
+  EXPECT_EQ(set_base_data(testbed::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
   EXPECT_EQ(get("GetPeopleName", 2).bytes, "Li");
   EXPECT_EQ(get("GetAppAddress", 7).result, 0);
   EXPECT_TRUE(log_lines().empty());
@@ -203,7 +244,7 @@ TEST_F(Getters, SetAppAddressThresholds) {
   EXPECT_EQ(SetAppAddress(message.data(), 280), 1);
   EXPECT_EQ(get("GetAppAddress", 7).bytes, kAppendedAddressText + '\0');
   // Replaced whole; a shorter message leaves it.
-  const Bytes other = bench::ucs2(u"AB");
+  const Bytes other = testbed::ucs2(u"AB");
   std::copy(other.begin(), other.end(), message.begin());
   std::fill(message.begin() + 4, message.begin() + 70, 0);
   EXPECT_EQ(SetAppAddress(message.data(), 279), 0);
@@ -246,7 +287,7 @@ TEST_F(Getters, SetPhotoDataLooksForTheBitmapInTheOutputFolder) {
   const std::string folder = out("elsewhere");
   fs::create_directory(folder);
   const std::string photo = folder + plat::kPathSeparator + "PH.wlt";
-  ASSERT_TRUE(bench::write_file(photo, read("XP.wlt")));
+  ASSERT_TRUE(testbed::write_file(photo, read("XP.wlt")));
   // The decoder writes PH.bmp beside the photo; the output folder has none.
   EXPECT_EQ(SetPhotoData(photo.c_str()), 1);
   EXPECT_EQ(get("GetPhotoBMP", 100).result, 0);
@@ -263,7 +304,7 @@ TEST_F(Getters, BitmapPathLongerThanTheLibraryTakesIsRefused) {
     EXPECT_EQ(SetPhotoData((std::string(stem, 'p') + ".wlt").c_str()), 1);
     EXPECT_EQ(get("GetPhotoBMP", 10).result, 0);
   }
-  const Bytes bytes = bench::read_file(log_path());
+  const Bytes bytes = testbed::read_file(log_path());
   const std::string log(bytes.begin(), bytes.end());
   auto bitmap = [&](std::size_t stem) { return out(std::string(stem, 'p') + ".bmp"); };
   // Looked for, and not found for the system's reason; refused without looking; the last

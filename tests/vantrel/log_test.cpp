@@ -4,7 +4,7 @@
 
 #include "common/nation.h"
 #include "tests/support/pe.h"
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
 namespace {
@@ -19,15 +19,15 @@ class ErrorLog : public VantrelTest {
     EXPECT_EQ(InitComm(1001), 0);
   }
   std::string log_text() {
-    const Bytes bytes = bench::read_file(log_path());
+    const Bytes bytes = testbed::read_file(log_path());
     return std::string(bytes.begin(), bytes.end());
   }
-  bool log_is_hidden() { return bench::file_hidden(log_path()); }
+  bool log_is_hidden() { return testbed::file_hidden(log_path()); }
 };
 
 TEST_F(ErrorLog, EmptiedOnlyWhenLargerThan4096Bytes) {
   const std::string line = entry(1002, 1, "_InitComm");
-  ASSERT_TRUE(bench::write_file(log_path(), Bytes(4096, 'x')));
+  ASSERT_TRUE(testbed::write_file(log_path(), Bytes(4096, 'x')));
   log_one_failure();
   const std::string kept = log_text();
   ASSERT_GT(kept.size(), 4096 + line.size());
@@ -37,7 +37,7 @@ TEST_F(ErrorLog, EmptiedOnlyWhenLargerThan4096Bytes) {
 
   unload_edition();
   plat::delete_file(log_path().c_str());
-  ASSERT_TRUE(bench::write_file(log_path(), Bytes(4097, 'x')));
+  ASSERT_TRUE(testbed::write_file(log_path(), Bytes(4097, 'x')));
   log_one_failure();
   EXPECT_EQ(log_lines(), (Lines{line}));
 }
@@ -94,11 +94,12 @@ TEST_F(ErrorLog, LogThatCannotBeOpenedIsReportedToTheUser) {
 
 #if defined(_WIN32)
 TEST(VantrelDll, ExportTable) {
-  const bench::pe::Image image = bench::pe::read(bench::build_path("vantrel/vantrel.dll"));
+  const testbed::pe::Image image =
+      testbed::pe::read(testbed::library_path(testbed::kVantrelEdition));
   ASSERT_TRUE(image.ok);
-  EXPECT_EQ(image.machine, sizeof(void*) == 4 ? bench::pe::kMachineI386 : bench::pe::kMachineAmd64);
+  EXPECT_EQ(image.machine, sizeof(void*) == 4 ? testbed::pe::kMachineI386 : testbed::pe::kMachineAmd64);
   EXPECT_EQ(image.export_name, "ridel.dll");
-  const std::vector<bench::pe::Export> expected = {
+  const std::vector<testbed::pe::Export> expected = {
       {1, "Authenticate"},     {2, "CloseComm"},         {3, "InitComm"},
       {4, "Read_Content"},     {5, "GetPeopleName"},     {6, "GetPeopleSex"},
       {7, "GetPeopleNation"},  {8, "GetPeopleBirthday"}, {9, "GetPeopleAddress"},
@@ -115,7 +116,7 @@ TEST(VantrelDll, ExportTable) {
         << library;
   }
   EXPECT_NE(std::find(image.resource_types.begin(), image.resource_types.end(),
-                      bench::pe::kResourceString),
+                      testbed::pe::kResourceString),
             image.resource_types.end());
 }
 

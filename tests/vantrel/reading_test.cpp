@@ -1,7 +1,7 @@
 // Read_Content's modes, the result files, the photo decoding step and the store's clearing rules.
 #include <filesystem>
 
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
 namespace {
@@ -25,7 +25,7 @@ class Reading : public VantrelTest {
   }
   // Puts a card into the store that no driver read delivers.
   void store_other_card() {
-    ASSERT_EQ(set_base_data(bench::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
+    ASSERT_EQ(set_base_data(testbed::IdentityRecord().set(rec::Field::Name, u"Li").bytes()), 1);
   }
   std::string name() { return get("GetPeopleName", 30).bytes.substr(0, 2); }
 };

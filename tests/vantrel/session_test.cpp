@@ -1,7 +1,7 @@
 // Set-up, the driver family switch, InitComm, CloseComm, Authenticate and the pass-throughs.
 #include <cstring>
 
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 namespace vantrel_test {
 namespace {
@@ -135,7 +135,7 @@ TEST_F(Session, FailedSwitchLeavesNothingToCallThrough) {
   EXPECT_EQ(InitComm(3), 0);
   EXPECT_EQ(sim().journal_lines(), (Lines{"sdtapi SDT_ClosePort(1001)"}));
   EXPECT_EQ(log_lines(), (Lines{entry(1001, 0, "_InitComm")}));
-  // The USB driver is still loaded by the bench; nothing may reach it through stale entries.
+  // The USB driver is still loaded by the test bed; nothing may reach it through stale entries.
   sim().clear_journal();
   char sam[64] = {};
   unsigned char info[28] = {};
@@ -245,7 +245,7 @@ TEST_F(Session, PassThroughsHandTheDriverItsArgumentsAndResult) {
   EXPECT_EQ(get_sam(1001, sam, 0), 0x01);
   ASSERT_EQ(InitComm(1001), 1);
   const Bytes sam_text =
-      bench::bytes(std::string_view("05-01-20101122-0012345678-1234567890\0", 37));
+      testbed::bytes(std::string_view("05-01-20101122-0012345678-1234567890\0", 37));
   sim().set_record(SIM_REC_SAM_ID_TEXT, sam_text);
   sim().clear_journal();
   EXPECT_EQ(get_sam(1001, sam, 7), 0x90);

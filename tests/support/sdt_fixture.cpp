@@ -1,14 +1,14 @@
-#include "tests/sdt/sdt_test.h"
+#include "tests/support/sdt_fixture.h"
 
 #include <cstring>
 
 namespace sdt_test {
 
-using bench::text;
+using testbed::text;
 using rec::Field;
 
-bench::IdentityRecord test_card() {
-  return bench::IdentityRecord()
+testbed::IdentityRecord test_card() {
+  return testbed::IdentityRecord()
       .set(Field::Name, u"王小明")
       .set(Field::Sex, u"2")
       .set(Field::Nation, u"36")
@@ -42,16 +42,16 @@ const std::string kAppendedAddressGbk =
     text({0xC9, 0xCF, 0xBA, 0xA3, 0xCA, 0xD0, 0xC6, 0xD6, 0xB6, 0xAB, 0xD0, 0xC2, 0xC7, 0xF8,
           0xCA, 0xC0, 0xBC, 0xCD, 0xB4, 0xF3, 0xB5, 0xC0, 0x31, 0x30, 0x30, 0xBA, 0xC5});
 
-bench::Bytes appended_message(std::u16string_view address) {
+testbed::Bytes appended_message(std::u16string_view address) {
   std::u16string padded(address);
   padded.resize(rec::kAppendedAddress.units(), u' ');
-  bench::Bytes message = bench::ucs2(padded);
+  testbed::Bytes message = testbed::ucs2(padded);
   message.resize(drv::kAppendedAddressBytes, 0);
   return message;
 }
 
-bench::Bytes photo(unsigned seed, std::size_t size) {
-  bench::Bytes bytes(size);
+testbed::Bytes photo(unsigned seed, std::size_t size) {
+  testbed::Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + seed);
   return bytes;
 }
@@ -68,13 +68,7 @@ plat::File hold(const std::string& path) {
   return file;
 }
 
-std::string library_path() {
-#if defined(_WIN32)
-  return bench::build_path("sdt/ridel.dll");
-#else
-  return bench::build_path("sdt/libridel.so");
-#endif
-}
+std::string library_path() { return testbed::library_path(testbed::kSdtEdition); }
 
 SdtTest::SdtTest()
     : EditionTest(library_path(),
@@ -100,12 +94,12 @@ std::string SdtTest::get(const char* getter) {
   return value;
 }
 
-void SdtTest::open_with(const bench::IdentityRecord& card) {
+void SdtTest::open_with(const testbed::IdentityRecord& card) {
   sim().set_record(SIM_REC_IDENTITY, card.bytes());
   ASSERT_EQ(open_comm(kReaderPort), RIDEL_SDT_OK);
 }
 
-void SdtTest::open_and_select(const bench::IdentityRecord& card) {
+void SdtTest::open_and_select(const testbed::IdentityRecord& card) {
   open_with(card);
   ASSERT_EQ(select_card(), RIDEL_SDT_OK);
 }

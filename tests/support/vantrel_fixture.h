@@ -1,5 +1,5 @@
-// The vantrel suite's bench: the edition loaded as ridel.dll, its exports, its error log and a
-// card whose every field is known.
+// The vantrel edition's fixture, shared by its suite and the matrix: the edition loaded as
+// ridel.dll, its exports, its error log and a card whose every field is known.
 #pragma once
 
 #include <string>
@@ -7,12 +7,12 @@
 
 #include "driver/sdtapi.h"
 #include "include/vantrel.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace vantrel_test {
 
-using bench::Bytes;
-using bench::text;
+using testbed::Bytes;
+using testbed::text;
 
 // Windows: a copy of the build's vantrel.dll named ridel.dll beside the test program, since the
 // library finds its strings and its log folder under that name. Elsewhere the build's own.
@@ -26,7 +26,7 @@ const std::string& message(int id);
 std::string entry(int message_id, long long code, const std::string& context);
 
 // The test card and the ANSI texts its slots must hold.
-bench::IdentityRecord test_card();
+testbed::IdentityRecord test_card();
 Bytes test_appended_address();  // 280 bytes, the address "上海市"
 extern const std::string kName, kBirth, kAddress, kIdNumber, kAuthority, kValidFrom, kValidTo,
     kReserved, kAppendedAddressText;
@@ -37,7 +37,7 @@ struct Got {
   std::string bytes;
 };
 
-class VantrelTest : public bench::EditionTest {
+class VantrelTest : public testbed::EditionTest {
  protected:
   VantrelTest();
   void SetUp() override;

@@ -1,21 +1,76 @@
-#include "tests/support/bench.h"
+#include "tests/support/testbed.h"
 
-#include <cstring>
-#include <memory>
+#include <cstdio>
+#include <cstdlib>
 
-namespace bench {
+namespace testbed {
 
-const std::string& exe_dir() {
-  static const std::string dir = plat::executable_folder();
-  return dir;
+// ---- Failures -----------------------------------------------------------------------------------
+
+namespace {
+
+void print_and_abort(const std::string& message) {
+  std::fprintf(stderr, "testbed: %s\n", message.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+FailureHandler failure_handler = &print_and_abort;
+
+}  // namespace
+
+void set_failure_handler(FailureHandler handler) {
+  failure_handler = handler ? handler : &print_and_abort;
+}
+
+void fail(const std::string& message) { failure_handler(message); }
+
+// ---- Where things are ---------------------------------------------------------------------------
+
+const std::string& output_folder() {
+  static const std::string folder = plat::executable_folder();
+  return folder;
+}
+
+std::string file_name(const LibraryFile& library) {
+#if defined(_WIN32)
+  return library.windows_name;
+#else
+  return std::string(plat::posix_library_name(library.windows_name));
+#endif
+}
+
+const std::string& build_folder() {
+  static const std::string folder = [] {
+    const std::string marker = std::string(kSimulatorLibraries[SIM_LIB_SDTAPI].folder) +
+                               plat::kPathSeparator +
+                               file_name(kSimulatorLibraries[SIM_LIB_SDTAPI]);
+    std::string dir = output_folder();
+    while (!dir.empty()) {
+      if (plat::file_exists((dir + marker).c_str())) return dir;
+      // One folder up: the folder part of the path without its last separator.
+      const std::string parent(plat::folder_of(std::string_view(dir).substr(0, dir.size() - 1)));
+      if (parent.size() >= dir.size()) break;
+      dir = parent;
+    }
+    return std::string(RIDEL_BUILD_DIR) + plat::kPathSeparator;
+  }();
+  return folder;
 }
 
 std::string build_path(std::string_view relative) {
-  // The suites live in <build>/tests/<suite>/.
-  std::string path = exe_dir() + ".." + plat::kPathSeparator + ".." + plat::kPathSeparator;
+  std::string path = build_folder();
   for (char c : relative) path += c == '/' ? plat::kPathSeparator : c;
   return path;
 }
+
+std::string library_path(const LibraryFile& library) {
+  return build_path(library.folder) + plat::kPathSeparator + file_name(library);
+}
+
+std::string simulator_path(int library) { return library_path(kSimulatorLibraries[library]); }
+
+// ---- Files and texts ----------------------------------------------------------------------------
 
 Bytes read_file(const std::string& path) {
   plat::File f = plat::open_file(path.c_str(), false, plat::Share::Read);
@@ -32,7 +87,7 @@ bool write_file(const std::string& path, const Bytes& bytes) {
 }
 
 #if defined(_WIN32)
-// The one attribute query of the bench, which the platform layer has no use for: declared here
+// The one attribute query of the test bed, which the platform layer has no use for: declared here
 // rather than through <windows.h>, which only the platform layer includes.
 extern "C" __declspec(dllimport) unsigned long __stdcall GetFileAttributesA(const char* path);
 #endif
@@ -86,17 +141,10 @@ IdentityRecord& IdentityRecord::set_raw(rec::Field field, std::u16string_view un
   return *this;
 }
 
-// ---- Simulator ----------------------------------------------------------------------------------
+// ---- The simulated reader -----------------------------------------------------------------------
 
 namespace {
 
-const char* const kLibraryFiles[SIM_LIB_COUNT] = {
-#if defined(_WIN32)
-    "simulator/sdtapi.dll", "simulator/stdapi.dll", "simulator/WltRS.dll"
-#else
-    "simulator/libsdtapi.so", "simulator/libstdapi.so", "simulator/libwltrs.so"
-#endif
-};
 const char* const kLibraryNames[SIM_LIB_COUNT] = {"sdtapi", "stdapi", "WltRS"};
 const char* const kEntryNames[SIM_ENTRY_COUNT] = {
     "OpenPort",      "ClosePort",       "SetMaxRFByte", "GetCOMBaud",  "SetCOMBaud",
@@ -139,11 +187,13 @@ Simulator& Simulator::instance() {
   return sim;
 }
 
-template <class Fn>
-Fn Simulator::fn(int library, const char* name) const {
-  return reinterpret_cast<Fn>(plat::entry_point(modules_[library], name));
+void* Simulator::entry(int library, const char* name) const {
+  void* p = plat::entry_point(modules_[library], name);
+  if (!p) fail(std::string(kLibraryNames[library]) + " of the simulator lacks " + name);
+  return p;
 }
 
+// Calls `call(library)` for each loaded library that `library` names: one of them, or kDrivers.
 template <class Call>
 void Simulator::each(int library, Call call) const {
   for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
@@ -153,21 +203,37 @@ void Simulator::each(int library, Call call) const {
   }
 }
 
-void Simulator::load(int library) {
+namespace {
+
+// Calls a control entry point of a simulator library when it has it.
+template <class... Args>
+void control(const Simulator& sim, int library, const char* name, Args... args) {
+  if (auto fn = sim.entry<void(WINAPI*)(Args...)>(library, name)) fn(args...);
+}
+
+}  // namespace
+
+void Simulator::attach_sink(int library) const {
+  control(*this, library, "Sim_SetJournalSink", recording_ ? &record_call : SimSink{});
+}
+
+void Simulator::load(int library) { load(library, kSimulatorLibraries[library]); }
+
+void Simulator::load(int library, const LibraryFile& file) {
   if (modules_[library]) return;
-  const std::string path = build_path(kLibraryFiles[library]);
+  const std::string path = library_path(file);
   modules_[library] = plat::load_library(path.c_str());
   if (!modules_[library]) {
-    ADD_FAILURE() << "cannot load the simulator library " << path;
+    fail("cannot load the simulator library " + path);
     return;
   }
-  if (auto reset = fn<void(WINAPI*)()>(library, "Sim_Reset")) reset();
-  if (auto sink = fn<void(WINAPI*)(SimSink)>(library, "Sim_SetJournalSink")) sink(&record_call);
+  control(*this, library, "Sim_Reset");
+  attach_sink(library);
 }
 
 void Simulator::unload(int library) {
   if (!modules_[library]) return;
-  if (auto sink = fn<void(WINAPI*)(SimSink)>(library, "Sim_SetJournalSink")) sink(nullptr);
+  control(*this, library, "Sim_SetJournalSink", SimSink{});
   plat::free_library(modules_[library]);
   modules_[library] = nullptr;
 }
@@ -181,60 +247,60 @@ void Simulator::load_all() {
 void Simulator::reset() {
   for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
     if (!modules_[lib]) continue;
-    fn<void(WINAPI*)()>(lib, "Sim_Reset")();
-    fn<void(WINAPI*)(SimSink)>(lib, "Sim_SetJournalSink")(&record_call);
+    control(*this, lib, "Sim_Reset");  // which also drops the sink
+    attach_sink(lib);
   }
   merged_journal().clear();
 }
 
 void Simulator::set_reader_port(int port) {
-  each(kDrivers, [&](int lib) { fn<void(WINAPI*)(int)>(lib, "Sim_SetReaderPort")(port); });
+  each(kDrivers, [&](int lib) { control(*this, lib, "Sim_SetReaderPort", port); });
 }
 
 void Simulator::set_status(int entry, int status, int port, int library) {
   if (entry == SIM_GET_BMP) library = SIM_LIB_WLTRS;
-  each(library, [&](int lib) {
-    fn<void(WINAPI*)(int, int, int)>(lib, "Sim_SetStatus")(entry, port, status);
-  });
+  each(library, [&](int lib) { control(*this, lib, "Sim_SetStatus", entry, port, status); });
 }
 
 void Simulator::queue_status(int entry, int status, int port, int library) {
   if (entry == SIM_GET_BMP) library = SIM_LIB_WLTRS;
-  each(library, [&](int lib) {
-    fn<void(WINAPI*)(int, int, int)>(lib, "Sim_QueueStatus")(entry, port, status);
-  });
+  each(library, [&](int lib) { control(*this, lib, "Sim_QueueStatus", entry, port, status); });
 }
 
 void Simulator::set_record(int record, const Bytes& bytes) {
   each(kDrivers, [&](int lib) {
-    fn<void(WINAPI*)(int, const void*, int)>(lib, "Sim_SetRecord")(
-        record, bytes.data(), static_cast<int>(bytes.size()));
+    control(*this, lib, "Sim_SetRecord", record, static_cast<const void*>(bytes.data()),
+            static_cast<int>(bytes.size()));
   });
 }
 
 void Simulator::set_reported_length(int record, unsigned length) {
-  each(kDrivers, [&](int lib) {
-    fn<void(WINAPI*)(int, unsigned)>(lib, "Sim_SetReportedLength")(record, length);
-  });
+  each(kDrivers, [&](int lib) { control(*this, lib, "Sim_SetReportedLength", record, length); });
 }
 
 void Simulator::set_decoder_result(int result) {
-  each(SIM_LIB_WLTRS,
-       [&](int lib) { fn<void(WINAPI*)(int)>(lib, "Sim_SetDecoderResult")(result); });
+  each(SIM_LIB_WLTRS, [&](int lib) { control(*this, lib, "Sim_SetDecoderResult", result); });
 }
 
 bool Simulator::load_profile(const std::string& path, std::string* error) {
   bool ok = true;
   for (int lib = 0; lib < SIM_LIB_COUNT; ++lib) {
     if (!modules_[lib]) continue;
+    using Fn = int(WINAPI*)(const char*, char*, int);
+    const auto load = entry<Fn>(lib, "Sim_LoadProfile");
     char message[512] = {};
-    if (!fn<int(WINAPI*)(const char*, char*, int)>(lib, "Sim_LoadProfile")(
-            path.c_str(), message, sizeof message)) {
+    if (load && !load(path.c_str(), message, sizeof message)) {
       ok = false;
       if (error) *error = message;
     }
   }
   return ok;
+}
+
+void Simulator::record(bool on) {
+  recording_ = on;
+  for (int lib = 0; lib < SIM_LIB_COUNT; ++lib)
+    if (modules_[lib]) attach_sink(lib);
 }
 
 const std::vector<SimCall>& Simulator::journal() const { return merged_journal(); }
@@ -259,53 +325,31 @@ int Simulator::count(int entry) const {
   return n;
 }
 
-// ---- Library ------------------------------------------------------------------------------------
+// ---- Libraries ----------------------------------------------------------------------------------
 
 Library::Library(std::string path) : path_(std::move(path)) {
   module_ = plat::load_library(path_.c_str());
-  if (!module_) ADD_FAILURE() << "cannot load " << path_;
+  if (!module_) fail("cannot load " + path_);
 }
 
 Library::~Library() {
   if (!module_) return;
   plat::free_library(module_);
-  // Each case must start with fresh module-wide state: the library must really be gone.
+  // Windows finds a loaded module by its file name, POSIX by the path it was loaded by.
 #if defined(_WIN32)
   const std::string loaded_as = path_.substr(path_.find_last_of("\\/") + 1);
 #else
   const std::string& loaded_as = path_;
 #endif
-  EXPECT_EQ(plat::find_loaded_module(loaded_as.c_str()), nullptr) << path_ << " stayed loaded";
+  if (plat::find_loaded_module(loaded_as.c_str())) fail(path_ + " stayed loaded");
 }
 
 void* Library::symbol(const char* name) const { return plat::entry_point(module_, name); }
 
-// ---- EditionTest --------------------------------------------------------------------------------
-
-EditionTest::EditionTest(std::string library_path, std::vector<std::string> result_files)
-    : library_path_(std::move(library_path)), result_files_(std::move(result_files)) {}
-
-void EditionTest::SetUp() {
-  sim().load_all();
-  sim().reset();
-  remove_result_files();
+void* Library::required(const char* name) const {
+  void* p = symbol(name);
+  if (!p) fail(std::string("export ") + name + " missing from " + path_);
+  return p;
 }
 
-void EditionTest::TearDown() { unload_edition(); }
-
-Library& EditionTest::edition() {
-  if (!edition_) edition_ = std::make_unique<Library>(library_path_);
-  return *edition_;
-}
-
-void EditionTest::unload_edition() { edition_.reset(); }
-
-bool EditionTest::exists(const std::string& name) const {
-  return plat::file_exists(out(name).c_str());
-}
-
-void EditionTest::remove_result_files() const {
-  for (const std::string& name : result_files_) plat::delete_file(out(name).c_str());
-}
-
-}  // namespace bench
+}  // namespace testbed

@@ -1,4 +1,5 @@
-// The SDT edition on the test bench: its exports, its result files and a test card.
+// The SDT edition's fixture, shared by its suite and the matrix: its exports, its result files
+// and a test card.
 #pragma once
 
 #include <initializer_list>
@@ -6,14 +7,14 @@
 
 #include "driver/sdtapi.h"
 #include "include/ridel_sdt.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace sdt_test {
 
 inline constexpr int kReaderPort = 1001;  // where the simulated reader answers out of the box
 
 // The card that the cases read, and what the edition makes of it (GBK).
-bench::IdentityRecord test_card();
+testbed::IdentityRecord test_card();
 namespace expect {
 extern const std::string kName;        // 王小明
 extern const std::string kFemale;      // 女
@@ -30,13 +31,13 @@ extern const std::string kValidTo;     // 长期-- (no end date: the card's text
 }  // namespace expect
 
 // An appended-address message of 280 bytes: the text padded with blanks to 35 characters.
-bench::Bytes appended_message(std::u16string_view address);
+testbed::Bytes appended_message(std::u16string_view address);
 // 上海市浦东新区世纪大道100号, as UCS-2 for the card and as the GBK text expected from it.
 inline constexpr std::u16string_view kAppendedAddress = u"上海市浦东新区世纪大道100号";
 extern const std::string kAppendedAddressGbk;
 
 // A photo record whose bytes differ from the simulator's sample, `seed` making them differ again.
-bench::Bytes photo(unsigned seed, std::size_t size = 1024);
+testbed::Bytes photo(unsigned seed, std::size_t size = 1024);
 
 // wx.txt as it must be: the values, each followed by `line_end`.
 std::string lines(std::initializer_list<std::string> values, const char* line_end);
@@ -44,7 +45,7 @@ std::string lines(std::initializer_list<std::string> values, const char* line_en
 // Opens `path` exclusively, creating it, so that nobody else can create it while it is held.
 plat::File hold(const std::string& path);
 
-class SdtTest : public bench::EditionTest {
+class SdtTest : public testbed::EditionTest {
  protected:
   SdtTest();
 
@@ -62,9 +63,9 @@ class SdtTest : public bench::EditionTest {
   std::string get(const char* getter);
 
   // Puts `card` into the simulator and opens the reader, which answers on its first USB port.
-  void open_with(const bench::IdentityRecord& card);
+  void open_with(const testbed::IdentityRecord& card);
   // open_with(card) and a card selection, as an application does before reading.
-  void open_and_select(const bench::IdentityRecord& card);
+  void open_and_select(const testbed::IdentityRecord& card);
 
  private:
   template <class Fn>

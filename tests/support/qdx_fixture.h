@@ -1,23 +1,17 @@
-// The QDX edition's suite: a fresh copy of the edition per case, the simulated reader, and the
-// edition's exports called by name.
+// The QDX edition's fixture, shared by its suite and the matrix: a fresh copy of the edition per
+// case, the simulated reader, and the edition's exports called by name.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/abi.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace qdx_test {
 
 // The edition as applications find it in the build.
-inline std::string library_path() {
-#if defined(_WIN32)
-  return bench::build_path("qdx/ridel.dll");
-#else
-  return bench::build_path("qdx/libridel.so");
-#endif
-}
+inline std::string library_path() { return testbed::library_path(testbed::kQdxEdition); }
 
 // The sample card's SAM ID, "0511-20180418-0000036512-0000123456", names the mode-6 files.
 inline constexpr const char kSampleSam[] = "123456";
@@ -32,7 +26,7 @@ inline std::vector<std::string> result_files() {
   return files;
 }
 
-class QdxTest : public bench::EditionTest {
+class QdxTest : public testbed::EditionTest {
  protected:
   QdxTest() : EditionTest(library_path(), result_files()) {}
 
@@ -70,8 +64,8 @@ class QdxTest : public bench::EditionTest {
   }
 
   // Writes a file beside the executable, standing for the result of an earlier call.
-  void leave(const std::string& name, const bench::Bytes& bytes) {
-    ASSERT_TRUE(bench::write_file(out(name), bytes));
+  void leave(const std::string& name, const testbed::Bytes& bytes) {
+    ASSERT_TRUE(testbed::write_file(out(name), bytes));
   }
 
   // The journal line of the decoder's call on a file beside the executable.

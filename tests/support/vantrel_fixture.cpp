@@ -1,4 +1,4 @@
-#include "tests/vantrel/fixture.h"
+#include "tests/support/vantrel_fixture.h"
 
 #include <map>
 #include <regex>
@@ -9,13 +9,14 @@ namespace vantrel_test {
 std::string library_path() {
 #if defined(_WIN32)
   static const std::string path = [] {
-    const std::string copy = bench::exe_dir() + "ridel.dll";
-    EXPECT_TRUE(plat::copy_file(bench::build_path("vantrel/vantrel.dll").c_str(), copy.c_str()));
+    const std::string copy = testbed::output_folder() + "ridel.dll";
+    const std::string built = testbed::library_path(testbed::kVantrelEdition);
+    EXPECT_TRUE(plat::copy_file(built.c_str(), copy.c_str()));
     return copy;
   }();
   return path;
 #else
-  return bench::build_path("vantrel/libvantrel.so");
+  return testbed::library_path(testbed::kVantrelEdition);
 #endif
 }
 
@@ -48,9 +49,9 @@ std::string entry(int message_id, long long code, const std::string& context) {
   return std::to_string(code) + "<" + context + ">" + message(message_id);
 }
 
-bench::IdentityRecord test_card() {
+testbed::IdentityRecord test_card() {
   using rec::Field;
-  bench::IdentityRecord card;
+  testbed::IdentityRecord card;
   card.set(Field::Name, u"张三")
       .set(Field::Sex, u"1")
       .set(Field::Nation, u"01")
@@ -75,7 +76,7 @@ const std::string kReserved(18, ' ');
 const std::string kAppendedAddressText = text({0xC9, 0xCF, 0xBA, 0xA3, 0xCA, 0xD0});
 
 Bytes test_appended_address() {
-  Bytes message = bench::ucs2(u"上海市");
+  Bytes message = testbed::ucs2(u"上海市");
   message.resize(drv::kAppendedAddressBytes, 0);
   return message;
 }
@@ -119,7 +120,7 @@ void VantrelTest::read_test_card() {
 
 int VantrelTest::set_base_data(const Bytes& record) {
   const std::string path = out("record.bin");
-  EXPECT_TRUE(bench::write_file(path, record));
+  EXPECT_TRUE(testbed::write_file(path, record));
   const int result = SetBaseData(path.c_str());
   plat::delete_file(path.c_str());
   return result;
@@ -134,7 +135,7 @@ std::vector<std::string> VantrelTest::log_lines() {
   static const std::regex line_format(
       "(.*)([1-9][0-9]{3})/([1-9][0-9]?)/([1-9][0-9]?)  "
       "(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)");
-  const Bytes bytes = bench::read_file(log_path());
+  const Bytes bytes = testbed::read_file(log_path());
   const std::string content(bytes.begin(), bytes.end());
   std::vector<std::string> lines;
   std::size_t start = 0;
