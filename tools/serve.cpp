@@ -425,13 +425,15 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec == http::error::end_of_stream || ec == beast::error::timeout) return close();
     if (ec.category() == http::make_error_code(http::error::bad_method).category()) {
       // Not HTTP, or more than the limits allow: say so once and close.
-      const bool too_big =
-          ec == http::error::header_limit || ec == http::error::body_limit ||
-          ec == http::error::buffer_overflow;
-      Response res{too_big ? http::status::payload_too_large : http::status::bad_request, 11};
+      const bool big_head = ec == http::error::header_limit || ec == http::error::buffer_overflow;
+      const bool big_body = ec == http::error::body_limit;
+      Response res{big_head   ? http::status::request_header_fields_too_large
+                   : big_body ? http::status::payload_too_large
+                              : http::status::bad_request,
+                   11};
       res.set(http::field::content_type, kJson);
       secure(res, "");
-      res.body() = error_body(too_big ? "too_large" : "malformed", ec.message());
+      res.body() = error_body(big_head || big_body ? "too_large" : "malformed", ec.message());
       res.keep_alive(false);
       return reply(std::move(res), "-", "(malformed request)");
     }
@@ -505,6 +507,15 @@ void Service::Impl::handle(Request req, const std::shared_ptr<Session>& session)
     res.body() = error_body(kind, message);
     session->reply(std::move(res), method, path);
   };
+
+  // The parser bounds the head only roughly when it comes as many small fields: count it exactly.
+  std::size_t head_size = req.method_string().size() + req.target().size() + 12;
+  for (const auto& field : req) head_size += field.name_string().size() + field.value().size() + 4;
+  if (head_size > kHeaderLimit) {
+    res.keep_alive(false);
+    return refuse(http::status::request_header_fields_too_large, "too_large",
+                  "the request's head is too large");
+  }
 
   // Who is asking: this service by a loopback name and its port (no DNS rebinding), and either its
   // own page or an allowed origin.
