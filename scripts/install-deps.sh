@@ -10,11 +10,15 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake make g++ ninja-build pkg-config \
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
          wine wine64 googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
-         clang libclang-rt-14-dev llvm locales python3 python3-venv \
-         libboost1.74-dev chromium fonts-wqy-microhei; do
+         clang libclang-rt-14-dev llvm locales python3 python3-venv; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")
+# idcard serve: its HTTP library (Boost.Asio and Boost.Beast), and the browser and the CJK font of
+# its page test.
+for p in libboost1.74-dev chromium fonts-wqy-microhei; do
+  have_pkg "$p" || need+=("$p")
+done
 
 if [ "${#need[@]}" -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
