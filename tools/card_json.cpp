@@ -11,6 +11,8 @@ namespace idcard {
 
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 struct Nation {
   int code;
   const char* name;     // UTF-8
@@ -84,8 +86,7 @@ std::string base64(std::string_view bytes) {
     std::uint32_t v = 0;
     for (std::size_t k = 0; k < 3; ++k)
       v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    for (std::size_t k = 0; k < 4; ++k)
-      out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
   }
   return out;
 }
@@ -98,7 +99,7 @@ std::int32_t le32(const std::string& b, std::size_t at) {
   return static_cast<std::int32_t>(v);
 }
 
-nlohmann::ordered_json photo_json(const std::string& file) {
+Json photo_json(const std::string& file) {
   // A bitmap starts with "BM"; its width and height follow the 14-byte file header.
   if (file.size() < 26 || file.compare(0, 2, "BM") != 0) return nullptr;
   return {{"media_type", "image/bmp"},
@@ -108,15 +109,14 @@ nlohmann::ordered_json photo_json(const std::string& file) {
           {"base64", base64(file)}};
 }
 
-nlohmann::ordered_json text_or_null(const std::string* value) {
+Json text_or_null(const std::string* value) {
   if (!value || value->empty()) return nullptr;
   return *value;
 }
 
 }  // namespace
 
-nlohmann::ordered_json card_json(const std::string& edition_name, const Card& card,
-                         const std::string& photo_file) {
+Json card_json(const std::string& edition_name, const Card& card, const std::string& photo_file) {
   auto text = [&card](const char* key) {
     const std::string* v = card.find(key);
     return v ? *v : std::string();
@@ -132,12 +132,13 @@ nlohmann::ordered_json card_json(const std::string& edition_name, const Card& ca
   const std::optional<int> sex_number = sex_code(sex);
   const std::optional<int> nation_number = nation_code(nation);
 
-  nlohmann::ordered_json fields = {
+  auto number = [](std::optional<int> n) { return n ? Json(*n) : Json(nullptr); };
+  Json fields = {
       {"name", text("name")},
       {"sex", sex},
-      {"sex_code", sex_number ? nlohmann::ordered_json(*sex_number) : nlohmann::ordered_json(nullptr)},
+      {"sex_code", number(sex_number)},
       {"nation", nation_number ? std::string(nation_name(*nation_number)) : nation},
-      {"nation_code", nation_number ? nlohmann::ordered_json(*nation_number) : nlohmann::ordered_json(nullptr)},
+      {"nation_code", number(nation_number)},
       {"birth", iso_date(text("birth"))},
       {"address", text("address")},
       {"id_number", text("id_number")},
@@ -146,7 +147,7 @@ nlohmann::ordered_json card_json(const std::string& edition_name, const Card& ca
       {"valid_to", iso_date(to)},
       {"appended_address", text_or_null(card.find("appended_address"))},
   };
-  nlohmann::ordered_json own = nlohmann::ordered_json::object();
+  Json own = Json::object();
   for (const Field& f : card.fields) own[f.key] = f.value;
   return {{"edition", edition_name},
           {"card", std::move(fields)},
@@ -156,15 +157,19 @@ nlohmann::ordered_json card_json(const std::string& edition_name, const Card& ca
 
 const char* failure_name(Failure kind) {
   switch (kind) {
-    case Failure::NoReader: return "no_reader";
-    case Failure::NoCard: return "no_card";
-    case Failure::ReadFailed: return "read_failed";
-    case Failure::Internal: break;
+    case Failure::NoReader:
+      return "no_reader";
+    case Failure::NoCard:
+      return "no_card";
+    case Failure::ReadFailed:
+      return "read_failed";
+    case Failure::Internal:
+      break;
   }
   return "internal";
 }
 
-nlohmann::ordered_json error_json(const ReadError& e) {
+Json error_json(const ReadError& e) {
   return {{"error",
            {{"kind", failure_name(e.kind)},
             {"step", e.step},

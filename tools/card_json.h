@@ -1,11 +1,10 @@
 // The card as the web service hands it out: one JSON schema whichever edition read it.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "tools/card_reader.h"
 
@@ -31,7 +30,7 @@ std::string base64(std::string_view bytes);
 // decoded photo (`photo_file`: the bitmap's bytes; empty when there is none) and the edition's own
 // texts.
 nlohmann::ordered_json card_json(const std::string& edition_name, const Card& card,
-                         const std::string& photo_file);
+                                 const std::string& photo_file);
 
 // {"error": {kind, step, call, code, message}} of a failed read.
 nlohmann::ordered_json error_json(const ReadError& error);

@@ -248,9 +248,8 @@ Card read_qdx(plat::Module m, const ReaderOptions& o) {
     plat::File f = plat::open_file((program_folder() + "wz.txt").c_str(), false, plat::Share::Read);
     unsigned char record[rec::kRecordBytes] = {};
     const std::size_t n = f.read(record, sizeof record);
-    static const char* const keys[] = {"name",      "sex",        "nation",   "birth",
-                                       "address",   "id_number",  "authority", "valid_from",
-                                       "valid_to"};
+    static const char* const keys[] = {"name",      "sex",       "nation",     "birth",   "address",
+                                       "id_number", "authority", "valid_from", "valid_to"};
     for (int i = 0; i < 9; ++i)
       card.fields.push_back({keys[i], utf8(rec::sdt_text({record, n}, rec::kFields[i]))});
     if (mode == 1) card.photo = program_folder() + "zp.bmp";
@@ -266,12 +265,12 @@ Card read_sdt(plat::Module m, const ReaderOptions& o) {
     step_failed(r == -10 ? Failure::NoReader : Failure::NoCard, "select", "SelectCard()", r,
                 r == 0 ? "no card on the reader" : "card not selected");
   if (int r = need<Int1>(m, "ReadBaseInfo")(type); r != 1) {
-    const char* meaning = r == -8    ? "a result file could not be written"
-                          : r == -10 ? "driver status 1"
-                          : r == -11 ? "decoder failure"
+    const char* meaning = r == -8            ? "a result file could not be written"
+                          : r == -10         ? "driver status 1"
+                          : r == -11         ? "decoder failure"
                           : r < 0 && r >= -6 ? "decoder failure"
-                          : r == 0   ? "unknown read type"
-                                     : "driver status";
+                          : r == 0           ? "unknown read type"
+                                             : "driver status";
     step_failed(r == -10 ? Failure::NoReader : Failure::ReadFailed, "read",
                 with_arg("ReadBaseInfo", type), r, meaning);
   }
@@ -280,10 +279,11 @@ Card read_sdt(plat::Module m, const ReaderOptions& o) {
   static const struct {
     const char* key;
     const char* getter;
-  } getters[] = {{"name", "GetName"},          {"sex", "GetSex"},        {"nation", "GetFolk"},
-                 {"birth", "GetBirth"},        {"address", "GetAddr"},   {"id_number", "GetIDNum"},
-                 {"authority", "GetDep"},      {"valid_from", "GetBegin"}, {"valid_to", "GetEnd"},
-                 {"appended_address", "GetNewAddr"}};
+  } getters[] = {{"name", "GetName"},     {"sex", "GetSex"},
+                 {"nation", "GetFolk"},   {"birth", "GetBirth"},
+                 {"address", "GetAddr"},  {"id_number", "GetIDNum"},
+                 {"authority", "GetDep"}, {"valid_from", "GetBegin"},
+                 {"valid_to", "GetEnd"},  {"appended_address", "GetNewAddr"}};
   Card card;
   for (const auto& g : getters) {
     char buf[512] = {};
@@ -312,10 +312,10 @@ Card read_vantrel(plat::Module m, const ReaderOptions& o) {
   static const struct {
     const char* key;
     const char* getter;
-  } getters[] = {{"name", "GetPeopleName"},        {"sex", "GetPeopleSex"},
-                 {"nation", "GetPeopleNation"},    {"birth", "GetPeopleBirthday"},
-                 {"address", "GetPeopleAddress"},  {"id_number", "GetPeopleIDCode"},
-                 {"authority", "GetDepartment"},   {"valid_from", "GetStartDate"},
+  } getters[] = {{"name", "GetPeopleName"},       {"sex", "GetPeopleSex"},
+                 {"nation", "GetPeopleNation"},   {"birth", "GetPeopleBirthday"},
+                 {"address", "GetPeopleAddress"}, {"id_number", "GetPeopleIDCode"},
+                 {"authority", "GetDepartment"},  {"valid_from", "GetStartDate"},
                  {"valid_to", "GetEndDate"}};
   Card card;
   for (const auto& g : getters) {
@@ -375,12 +375,12 @@ std::string read_file(const std::string& path) {
 }
 
 const std::vector<const char*>& result_files(Edition e) {
-  static const std::vector<const char*> qdx = {"wz.txt", "xp.wlt", "zp.wlt", "zp.bmp",
-                                               "NEWADDR.txt", "IINSNDN.bin"};
-  static const std::vector<const char*> sdt = {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt",
+  static const std::vector<const char*> qdx = {"wz.txt", "xp.wlt",      "zp.wlt",
+                                               "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"};
+  static const std::vector<const char*> sdt = {"wx.txt", "wz.txt",     "zp.wlt",     "pic.wlt",
                                                "zp.bmp", "NewAdd.txt", "NewAdd1.txt"};
-  static const std::vector<const char*> vantrel = {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp",
-                                                   "NEWADD.txt", "IINSNDN.Bin"};
+  static const std::vector<const char*> vantrel = {"WZ.txt", "XP.wlt",     "ZP.wlt",
+                                                   "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"};
   return e == Edition::Qdx ? qdx : e == Edition::Sdt ? sdt : vantrel;
 }
 

@@ -17,7 +17,7 @@ struct ReaderOptions {
   std::string edition_name = "sdt";
   std::string library;  // empty: the dist/build layout under `root`
   int port = 1001;
-  int mode = 0;  // 0: the edition's full read
+  int mode = 0;      // 0: the edition's full read
   std::string card;  // a card profile for the simulated reader, or empty
   // The folder that holds the edition folders and simulator/, ending in a separator; empty: the
   // folder above this program's.

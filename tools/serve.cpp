@@ -3,7 +3,8 @@
 // submitted, and hands its result back to the network thread.
 #include "tools/serve.h"
 
-#include <utility>  // before Asio, whose coroutine header uses std::exchange without it
+// <utility> before Asio, whose coroutine header uses std::exchange without including it.
+#include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -31,8 +32,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Limits on what a client may send and how long it may take.
-constexpr std::size_t kHeaderLimit = 8192;  // request line and headers
-constexpr std::size_t kBodyLimit = 1024;    // a GET has no use for a body
+constexpr std::size_t kHeaderLimit = 8192;               // request line and headers
+constexpr std::size_t kBodyLimit = 1024;                 // a GET has no use for a body
 constexpr auto kRequestTime = std::chrono::seconds(10);  // to send one whole request
 constexpr auto kWriteTime = std::chrono::seconds(10);    // to take one response or event
 constexpr unsigned kRequestsPerConnection = 100;
@@ -280,10 +281,14 @@ std::string error_body(const char* kind, const std::string& message) {
 
 http::status status_of(Failure kind) {
   switch (kind) {
-    case Failure::NoCard: return http::status::not_found;
-    case Failure::NoReader: return http::status::service_unavailable;
-    case Failure::ReadFailed: return http::status::bad_gateway;
-    case Failure::Internal: break;
+    case Failure::NoCard:
+      return http::status::not_found;
+    case Failure::NoReader:
+      return http::status::service_unavailable;
+    case Failure::ReadFailed:
+      return http::status::bad_gateway;
+    case Failure::Internal:
+      break;
   }
   return http::status::internal_server_error;
 }
@@ -415,10 +420,9 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(kBodyLimit);
     buffer_.clear();
     stream_.expires_after(kRequestTime);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                       self->on_request(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_request(ec); });
   }
 
   void on_request(beast::error_code ec) {
@@ -523,7 +527,8 @@ void Service::Impl::handle(Request req, const std::shared_ptr<Session>& session)
     return refuse(http::status::bad_request, "malformed", "HTTP/1.0 or HTTP/1.1 expected");
   if (req.count(http::field::host) != 1)
     return refuse(http::status::bad_request, "malformed", "exactly one Host header expected");
-  if (!host_allowed(std::string(req[http::field::host]), port, address.loopback ? "" : address.host))
+  if (!host_allowed(std::string(req[http::field::host]), port,
+                    address.loopback ? "" : address.host))
     return refuse(http::status::forbidden, "host", "the Host header does not name this service");
   std::string allow_origin;
   if (req.count(http::field::origin) > 1)
@@ -584,7 +589,7 @@ void Service::Impl::library_call(bool card, const std::string& allow_origin, uns
                                  bool keep_alive, const std::shared_ptr<Session>& session) {
   const std::string path = card ? "/api/v1/card" : "/api/v1/reader";
   auto respond = [this, session, allow_origin, version, keep_alive, path](http::status status,
-                                                                         std::string body) {
+                                                                          std::string body) {
     Response res{status, version};
     res.keep_alive(keep_alive);
     res.set(http::field::content_type, kJson);
@@ -610,7 +615,8 @@ void Service::Impl::library_call(bool card, const std::string& allow_origin, uns
         } else if (card) {
           body = dump(card_json(reader.edition_name, r.card, read_file(r.card.photo)));
         } else {
-          body = dump({{"edition", reader.edition_name}, {"port", reader.port}, {"reader", "ready"}});
+          body =
+              dump({{"edition", reader.edition_name}, {"port", reader.port}, {"reader", "ready"}});
         }
         net::post(ioc, [respond, status, body = std::move(body)]() mutable {
           respond(status, std::move(body));
@@ -757,8 +763,11 @@ bool Service::start(std::string* error) {
   const tcp::endpoint endpoint(net::ip::make_address(s.address.host, ec),
                                static_cast<unsigned short>(s.address.port));
   s.acceptor.open(endpoint.protocol(), ec);
-#if !defined(_WIN32)
-  // (On Windows this option would let another program take the port over.)
+#if defined(_WIN32)
+  // No other program may bind the same port beside this one and take its clients.
+  using exclusive = net::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+  if (!ec) s.acceptor.set_option(exclusive(true), ec);
+#else
   if (!ec) s.acceptor.set_option(net::socket_base::reuse_address(true), ec);
 #endif
   if (!ec) s.acceptor.bind(endpoint, ec);
@@ -769,7 +778,8 @@ bool Service::start(std::string* error) {
   }
   s.port = s.acceptor.local_endpoint().port();
   const std::string port = std::to_string(s.port);
-  for (const char* host : kLoopbackHosts) s.own_origins.insert(std::string("http://") + host + ":" + port);
+  for (const char* host : kLoopbackHosts)
+    s.own_origins.insert(std::string("http://") + host + ":" + port);
   if (!s.address.loopback) s.own_origins.insert("http://" + s.address.host + ":" + port);
   s.accept();
   s.heartbeat();

@@ -29,7 +29,8 @@ struct ServeOptions {
   bool quiet = false;                            // no request log
 };
 
-// ---- Pieces with rules of their own ---------------------------------------------------------------
+// ---- Pieces with rules of their own
+// ---------------------------------------------------------------
 
 struct ListenAddress {
   std::string host;  // as given, without the brackets of an IPv6 address
@@ -75,7 +76,8 @@ class CardTracker {
   std::string error_key_;
 };
 
-// ---- The service ---------------------------------------------------------------------------------
+// ---- The service
+// ---------------------------------------------------------------------------------
 
 class Service {
  public:

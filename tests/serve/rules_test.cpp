@@ -16,13 +16,13 @@ TEST(ServeRules, ListenAddresses) {
     bool loopback;
     int port;
   } cases[] = {
-      {"127.0.0.1:8089", true, true, 8089},  {"localhost:0", true, true, 0},
-      {"[::1]:9000", true, true, 9000},      {"127.1.2.3:80", true, true, 80},
-      {"0.0.0.0:8089", true, false, 8089},   {"192.168.1.5:8089", true, false, 8089},
-      {"127.0.0.1", false, false, 0},        {"127.0.0.1:65536", false, false, 0},
-      {"127.0.0.1:-1", false, false, 0},     {"example.com:80", false, false, 0},
-      {"[::1:80", false, false, 0},          {":8089", false, false, 0},
-      {"127.0.0.1:80:80", false, false, 0},  {"127.0.0.1:8o", false, false, 0},
+      {"127.0.0.1:8089", true, true, 8089}, {"localhost:0", true, true, 0},
+      {"[::1]:9000", true, true, 9000},     {"127.1.2.3:80", true, true, 80},
+      {"0.0.0.0:8089", true, false, 8089},  {"192.168.1.5:8089", true, false, 8089},
+      {"127.0.0.1", false, false, 0},       {"127.0.0.1:65536", false, false, 0},
+      {"127.0.0.1:-1", false, false, 0},    {"example.com:80", false, false, 0},
+      {"[::1:80", false, false, 0},         {":8089", false, false, 0},
+      {"127.0.0.1:80:80", false, false, 0}, {"127.0.0.1:8o", false, false, 0},
   };
   for (const Case& c : cases) {
     const auto a = idcard::parse_listen(c.text);
@@ -37,10 +37,10 @@ TEST(ServeRules, AllowedOriginsAreExactOrigins) {
   EXPECT_EQ(idcard::parse_origin("http://localhost:3000"), "http://localhost:3000");
   EXPECT_EQ(idcard::parse_origin("HTTPS://Clinic.Example"), "https://clinic.example");
   EXPECT_EQ(idcard::parse_origin("http://[::1]:8080"), "http://[::1]:8080");
-  for (const char* bad : {"*", "http://*", "http://*.example", "null", "localhost:3000",
-                          "ftp://example", "http://example/", "http://example/path",
-                          "http://user@example", "http://exa mple", "http://example:0",
-                          "http://example:99999", "http://", "https://:80"}) {
+  for (const char* bad :
+       {"*", "http://*", "http://*.example", "null", "localhost:3000", "ftp://example",
+        "http://example/", "http://example/path", "http://user@example", "http://exa mple",
+        "http://example:0", "http://example:99999", "http://", "https://:80"}) {
     EXPECT_FALSE(idcard::parse_origin(bad)) << bad;
   }
 }
@@ -50,15 +50,22 @@ TEST(ServeRules, HostMustNameThisServiceOnLoopback) {
     const char* header;
     bool allowed;
   } cases[] = {
-      {"127.0.0.1:8089", true},        {"localhost:8089", true},
-      {"LOCALHOST:8089", true},        {"[::1]:8089", true},
-      {"127.0.0.1", false},            {"127.0.0.1:8090", false},
-      {"evil.example:8089", false},    {"localhost.evil.example:8089", false},
+      {"127.0.0.1:8089", true},
+      {"localhost:8089", true},
+      {"LOCALHOST:8089", true},
+      {"[::1]:8089", true},
+      {"127.0.0.1", false},
+      {"127.0.0.1:8090", false},
+      {"evil.example:8089", false},
+      {"localhost.evil.example:8089", false},
       {"127.0.0.1.nip.example:8089", false},
-      {"", false},                     {"127.0.0.1:08089x", false},
-      {"127.0.0.1:8089:8089", false},  {"[::1]8089", false},
+      {"", false},
+      {"127.0.0.1:08089x", false},
+      {"127.0.0.1:8089:8089", false},
+      {"[::1]8089", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(idcard::host_allowed(c.header, 8089, ""), c.allowed) << c.header;
+  for (const Case& c : cases)
+    EXPECT_EQ(idcard::host_allowed(c.header, 8089, ""), c.allowed) << c.header;
   EXPECT_TRUE(idcard::host_allowed("127.0.0.1", 80, "")) << "no port is port 80";
   EXPECT_TRUE(idcard::host_allowed("192.168.1.5:8089", 8089, "192.168.1.5"));
   EXPECT_FALSE(idcard::host_allowed("192.168.1.6:8089", 8089, "192.168.1.5"));
@@ -73,20 +80,20 @@ struct Poll {
 
 TEST(ServeRules, TrackerReportsEachPlacementOnce) {
   const Poll script[] = {
-      {'N', "", false, false, false},    // nothing yet
-      {'C', "A", true, false, false},    // placed
-      {'C', "A", false, false, false},   // still there
-      {'C', "B", true, false, false},    // another card: at once
-      {'C', "A", true, false, false},    // and back to the first: also another card
-      {'N', "", false, false, false},    // taken off
+      {'N', "", false, false, false},   // nothing yet
+      {'C', "A", true, false, false},   // placed
+      {'C', "A", false, false, false},  // still there
+      {'C', "B", true, false, false},   // another card: at once
+      {'C', "A", true, false, false},   // and back to the first: also another card
+      {'N', "", false, false, false},   // taken off
       {'N', "", false, false, false},
-      {'C', "A", true, false, false},    // put back
-      {'E', "x", false, true, false},    // the reader fails
-      {'E', "x", false, false, false},   // the same failure: said once
-      {'E', "y", false, true, false},    // another failure
-      {'C', "A", false, false, true},    // answers again; an error is no proof the card went away
+      {'C', "A", true, false, false},   // put back
+      {'E', "x", false, true, false},   // the reader fails
+      {'E', "x", false, false, false},  // the same failure: said once
+      {'E', "y", false, true, false},   // another failure
+      {'C', "A", false, false, true},   // answers again; an error is no proof the card went away
       {'E', "x", false, true, false},
-      {'N', "", false, false, true},     // answers again, without a card
+      {'N', "", false, false, true},  // answers again, without a card
       {'C', "A", true, false, false},
   };
   CardTracker t;
@@ -107,10 +114,16 @@ TEST(ServeRules, CardSchemaConversions) {
   struct Date {
     const char* in;
     const char* out;
-  } dates[] = {{"19880808", "1988-08-08"}, {"1988-08-08", "1988-08-08"},
-               {"1988.08.08", "1988-08-08"}, {"1988年08月08日", "1988-08-08"},
-               {"长期", "长期"}, {"2035长期", "2035长期"}, {"1988080", "1988080"},
-               {"198808081", "198808081"}, {"", ""}, {"1988/08/08", "1988/08/08"}};
+  } dates[] = {{"19880808", "1988-08-08"},
+               {"1988-08-08", "1988-08-08"},
+               {"1988.08.08", "1988-08-08"},
+               {"1988年08月08日", "1988-08-08"},
+               {"长期", "长期"},
+               {"2035长期", "2035长期"},
+               {"1988080", "1988080"},
+               {"198808081", "198808081"},
+               {"", ""},
+               {"1988/08/08", "1988/08/08"}};
   for (const Date& d : dates) EXPECT_EQ(idcard::iso_date(d.in), d.out) << d.in;
 
   EXPECT_EQ(idcard::nation_code("汉"), 1);

@@ -1,7 +1,10 @@
 // idcard serve in-process against the simulated reader: the card schema of every edition, the
 // failure statuses, the event stream's rules, one caller at a time under load, and requests that
 // are refused without reading anything.
-#include <utility>  // before Asio (see tools/serve.cpp)
+#include "tools/serve.h"
+
+// <utility> before Asio, whose coroutine header uses std::exchange without including it.
+#include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -10,13 +13,11 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
-
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "simulator/simulator.h"
 #include "tests/support/bench.h"
-#include "tools/serve.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ using nlohmann::json;
 
 constexpr const char kIdNumber[] = "44010619880808107X";
 
-// ---- The simulated reader, scripted from the worker thread ---------------------------------------
+// ---- The simulated reader, scripted from the worker thread
+// ---------------------------------------
 
 const char* const kSimFiles[SIM_LIB_COUNT] = {
 #if defined(_WIN32)
@@ -59,7 +61,8 @@ std::vector<Call> take_journal() {
 template <class Fn>
 Fn sim_fn(int library, const char* name) {
   static plat::Module modules[SIM_LIB_COUNT] = {};
-  if (!modules[library]) modules[library] = plat::load_library(bench::build_path(kSimFiles[library]).c_str());
+  if (!modules[library])
+    modules[library] = plat::load_library(bench::build_path(kSimFiles[library]).c_str());
   auto f = reinterpret_cast<Fn>(plat::entry_point(modules[library], name));
   if (!f) ADD_FAILURE() << name << " missing";
   return f;
@@ -86,7 +89,8 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 Reply get(int port, const std::string& target, const Headers& headers = {}) {
   net::io_context ioc;
   beast::tcp_stream stream(ioc);
-  stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+  stream.connect(
+      tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
   http::request<http::empty_body> req{http::verb::get, target, 11};
   req.set(http::field::host, "127.0.0.1:" + std::to_string(port));
   for (const auto& [name, value] : headers) req.set(name, value);
@@ -110,7 +114,8 @@ struct Event {
 class EventClient {
  public:
   EventClient(int port, const Headers& headers = {}) : socket_(ioc_) {
-    socket_.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+    socket_.connect(
+        tcp::endpoint(net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
     std::string req = "GET /api/v1/events HTTP/1.1\r\n";
     bool host = false;
     for (const auto& [name, value] : headers) {
@@ -198,7 +203,8 @@ std::vector<Event> of_type(const std::vector<Event>& events, const std::string& 
   return out;
 }
 
-// ---- The service under test ----------------------------------------------------------------------
+// ---- The service under test
+// ----------------------------------------------------------------------
 
 class ServeTest : public ::testing::Test {
  protected:
@@ -262,7 +268,8 @@ class ServeTest : public ::testing::Test {
   int port_ = 0;
 };
 
-// ---- The card ------------------------------------------------------------------------------------
+// ---- The card
+// ------------------------------------------------------------------------------------
 
 class CardOfEdition : public ServeTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -286,7 +293,8 @@ TEST_P(CardOfEdition, HasTheCommonSchema) {
   EXPECT_EQ(card["authority"], "广州市公安局天河分局");
   EXPECT_EQ(card["valid_from"], "2015-01-01");
   EXPECT_EQ(card["valid_to"], "2035-01-01");
-  EXPECT_EQ(card["address"], "广东省广州市天河区云杉东路一百六十八号锦华花园七栋二单元五零三房");
+  EXPECT_EQ(card["address"],
+            "广东省广州市天河区云杉东路一百六十八号锦华花园七栋二单元五零三房");
   // The QDX edition's full read leaves the appended address out.
   EXPECT_EQ(card["appended_address"], std::string(GetParam()) == "qdx"
                                           ? json(nullptr)
@@ -297,7 +305,8 @@ TEST_P(CardOfEdition, HasTheCommonSchema) {
   EXPECT_EQ(photo["height"], 126);
   ASSERT_TRUE(photo["base64"].is_string());
   EXPECT_EQ(photo["base64"].get<std::string>().rfind("Qk", 0), 0u) << "base64 of \"BM\"";
-  EXPECT_EQ(photo["base64"].get<std::string>().size(), (photo["size"].get<std::size_t>() + 2) / 3 * 4);
+  EXPECT_EQ(photo["base64"].get<std::string>().size(),
+            (photo["size"].get<std::size_t>() + 2) / 3 * 4);
   EXPECT_TRUE(doc["edition_texts"].is_object());
   EXPECT_EQ(doc["edition_texts"]["id_number"], kIdNumber);
 }
@@ -349,7 +358,8 @@ TEST_P(ReadFailure, NamesTheStepAndTheLibrarysResult) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ReadFailure,
     ::testing::Values(FailureCase{"no_reader", SIM_OPEN_PORT, 1, 503, "no_reader", "open"},
-                      FailureCase{"no_card", SIM_START_FIND_ID_CARD, 0x80, 404, "no_card", "select"},
+                      FailureCase{"no_card", SIM_START_FIND_ID_CARD, 0x80, 404, "no_card",
+                                  "select"},
                       FailureCase{"decoder", SIM_GET_BMP, 0, 502, "read_failed", "read"},
                       FailureCase{"read", SIM_READ_BASE_MSG, 0x41, 502, "read_failed", "read"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -367,7 +377,8 @@ TEST_F(ServeTest, ReaderAnswersWithoutReadingACard) {
   EXPECT_EQ(get(port_, "/api/v1/reader").status, 503);
 }
 
-// ---- Refused requests read nothing ----------------------------------------------------------------
+// ---- Refused requests read nothing
+// ----------------------------------------------------------------
 
 TEST_F(ServeTest, RefusedCallersReadNothing) {
   idcard::ServeOptions options;
@@ -394,7 +405,8 @@ TEST_F(ServeTest, RefusedCallersReadNothing) {
   EXPECT_FALSE(take_journal().empty());
 }
 
-// ---- Events --------------------------------------------------------------------------------------
+// ---- Events
+// --------------------------------------------------------------------------------------
 
 // The same rules on a reader that finds a card that was read while it lies there, and on one that
 // finds it only after it was taken off.
@@ -458,10 +470,9 @@ TEST_P(Events, ReaderErrorsAreReportedOnceAndTheStreamRecovers) {
   EXPECT_EQ(card->type, "card");
 }
 
-INSTANTIATE_TEST_SUITE_P(Readers, Events, ::testing::Values(false, true),
-                         [](const auto& info) {
-                           return std::string(info.param ? "HidesReadCard" : "FindsReadCard");
-                         });
+INSTANTIATE_TEST_SUITE_P(Readers, Events, ::testing::Values(false, true), [](const auto& info) {
+  return std::string(info.param ? "HidesReadCard" : "FindsReadCard");
+});
 
 TEST_F(ServeTest, PollsOnlyWhileSomebodyListens) {
   start("sdt");
@@ -481,14 +492,16 @@ TEST_F(ServeTest, PollsOnlyWhileSomebodyListens) {
   EXPECT_TRUE(take_journal().empty()) << "polling goes on with nobody listening";
 }
 
-// ---- Load ----------------------------------------------------------------------------------------
+// ---- Load
+// ----------------------------------------------------------------------------------------
 
 // The calls of one request, as (library, entry, result) triples.
 using Cycle = std::vector<std::array<int, 3>>;
 
 Cycle cycle_of(const std::vector<Call>& calls, std::size_t from, std::size_t to) {
   Cycle c;
-  for (std::size_t i = from; i < to; ++i) c.push_back({calls[i].call.library, calls[i].call.entry, calls[i].call.result});
+  for (std::size_t i = from; i < to; ++i)
+    c.push_back({calls[i].call.library, calls[i].call.entry, calls[i].call.result});
   return c;
 }
 
