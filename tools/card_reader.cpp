@@ -108,8 +108,11 @@ bool load(const ReaderOptions& o, Library* library, std::string* error) {
   // The vantrel edition finds its string table and log as the module named ridel.dll, so an
   // application deploys it under that name: do the same, beside this program.
   if (o.edition == Edition::Vantrel) {
+    // (A copy made before may be loaded already, and then cannot be replaced: keep it when it is
+    // the same library.)
     const std::string deployed = program_folder() + "ridel.dll";
-    if (!plat::copy_file(path.c_str(), deployed.c_str())) {
+    const bool same = plat::file_exists(deployed.c_str()) && read_file(path) == read_file(deployed);
+    if (!same && !plat::copy_file(path.c_str(), deployed.c_str())) {
       *error = "cannot deploy " + path + " as " + deployed;
       return false;
     }

@@ -588,20 +588,20 @@ void Service::Impl::handle(Request req, const std::shared_ptr<Session>& session)
 void Service::Impl::library_call(bool card, const std::string& allow_origin, unsigned version,
                                  bool keep_alive, const std::shared_ptr<Session>& session) {
   const std::string path = card ? "/api/v1/card" : "/api/v1/reader";
-  auto respond = [this, session, allow_origin, version, keep_alive, path](http::status status,
-                                                                          std::string body) {
+  // `retry`: a refusal for being busy, to be tried again after a second.
+  auto respond = [session, allow_origin, version, keep_alive, path](
+                     http::status status, std::string body, bool retry = false) {
     Response res{status, version};
     res.keep_alive(keep_alive);
     res.set(http::field::content_type, kJson);
+    if (retry) res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
     secure(res, allow_origin);
-    if (status == http::status::too_many_requests)
-      res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
     res.body() = std::move(body);
     session->reply(std::move(res), "GET", path);
   };
   auto busy = [respond] {
-    respond(http::status::too_many_requests,
-            error_body("busy", "the reader is busy with other requests; try again"));
+    respond(http::status::service_unavailable,
+            error_body("busy", "the reader is busy with other requests; try again"), true);
   };
   const bool queued = worker->submit(
       [this, card, respond, busy](bool run) {

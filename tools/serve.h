@@ -29,8 +29,7 @@ struct ServeOptions {
   bool quiet = false;                            // no request log
 };
 
-// ---- Pieces with rules of their own
-// ---------------------------------------------------------------
+// ---- Pieces with rules of their own -------------------------------------------------------------
 
 struct ListenAddress {
   std::string host;  // as given, without the brackets of an IPv6 address
@@ -76,8 +75,7 @@ class CardTracker {
   std::string error_key_;
 };
 
-// ---- The service
-// ---------------------------------------------------------------------------------
+// ---- The service --------------------------------------------------------------------------------
 
 class Service {
  public:

@@ -11,6 +11,7 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <future>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -30,8 +31,7 @@ using nlohmann::json;
 
 constexpr const char kIdNumber[] = "44010619880808107X";
 
-// ---- The simulated reader, scripted from the worker thread
-// ---------------------------------------
+// ---- The simulated reader, scripted from the worker thread --------------------------------------
 
 const char* const kSimFiles[SIM_LIB_COUNT] = {
 #if defined(_WIN32)
@@ -203,8 +203,7 @@ std::vector<Event> of_type(const std::vector<Event>& events, const std::string& 
   return out;
 }
 
-// ---- The service under test
-// ----------------------------------------------------------------------
+// ---- The service under test ---------------------------------------------------------------------
 
 class ServeTest : public ::testing::Test {
  protected:
@@ -268,8 +267,7 @@ class ServeTest : public ::testing::Test {
   int port_ = 0;
 };
 
-// ---- The card
-// ------------------------------------------------------------------------------------
+// ---- The card -----------------------------------------------------------------------------------
 
 class CardOfEdition : public ServeTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -377,8 +375,7 @@ TEST_F(ServeTest, ReaderAnswersWithoutReadingACard) {
   EXPECT_EQ(get(port_, "/api/v1/reader").status, 503);
 }
 
-// ---- Refused requests read nothing
-// ----------------------------------------------------------------
+// ---- Refused requests read nothing --------------------------------------------------------------
 
 TEST_F(ServeTest, RefusedCallersReadNothing) {
   idcard::ServeOptions options;
@@ -405,8 +402,7 @@ TEST_F(ServeTest, RefusedCallersReadNothing) {
   EXPECT_FALSE(take_journal().empty());
 }
 
-// ---- Events
-// --------------------------------------------------------------------------------------
+// ---- Events -------------------------------------------------------------------------------------
 
 // The same rules on a reader that finds a card that was read while it lies there, and on one that
 // finds it only after it was taken off.
@@ -492,8 +488,36 @@ TEST_F(ServeTest, PollsOnlyWhileSomebodyListens) {
   EXPECT_TRUE(take_journal().empty()) << "polling goes on with nobody listening";
 }
 
-// ---- Load
-// ----------------------------------------------------------------------------------------
+// While the worker is held up, requests queue up to a bound; beyond it they are refused at once as
+// busy, and the queued ones are answered once the worker is free again.
+TEST_F(ServeTest, QueuedRequestsAreBoundedAndTheRestRefusedAsBusy) {
+  start("sdt");
+  constexpr int kQueueBound = 32, kExtra = 6;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::thread blocker([&] { on_worker([released] { released.wait(); }); });
+  std::this_thread::sleep_for(100ms);  // the worker is inside the blocking job
+
+  std::vector<Reply> replies(kQueueBound + kExtra);
+  std::vector<std::thread> clients;
+  for (std::size_t i = 0; i < replies.size(); ++i)
+    clients.emplace_back([&, i] { replies[i] = get(port_, "/api/v1/card"); });
+  std::this_thread::sleep_for(1s);  // every request has arrived and waits or was refused
+  release.set_value();
+  for (std::thread& t : clients) t.join();
+  blocker.join();
+
+  int ok = 0, busy = 0;
+  for (const Reply& r : replies) {
+    if (r.status == 200) ++ok;
+    if (r.status == 503 && r.doc()["error"]["kind"] == "busy" && r.header("Retry-After") == "1")
+      ++busy;
+  }
+  EXPECT_EQ(ok, kQueueBound);
+  EXPECT_EQ(busy, kExtra);
+}
+
+// ---- Load ---------------------------------------------------------------------------------------
 
 // The calls of one request, as (library, entry, result) triples.
 using Cycle = std::vector<std::array<int, 3>>;
@@ -524,7 +548,9 @@ TEST_F(ServeTest, ConcurrentClientsNeverInterleaveLibraryCalls) {
     clients.emplace_back([&, i] {
       while (std::chrono::steady_clock::now() < until) {
         const Reply r = get(port_, i % 3 ? "/api/v1/card" : "/api/v1/reader");
-        (r.status == 200 ? ok : r.status == 429 ? busy : other)++;
+        const bool refused = r.status == 503 && r.doc()["error"]["kind"] == "busy" &&
+                             r.header("Retry-After") == "1";
+        (r.status == 200 ? ok : refused ? busy : other)++;
       }
     });
   }
