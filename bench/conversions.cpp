@@ -70,7 +70,7 @@ void convert_sdt() {
 
 void convert_vantrel() {
   const rec::Bytes record = sample().record();
-  char slots[rec::kRecordBytes];
+  char slots[drv::kIdentityBytes];
   char address[rec::kAppendedAddress.bytes];
   for (const rec::Span& span : rec::kFields) rec::vantrel_slot(record, span, slots + span.offset);
   rec::vantrel_slot(sample().appended(), rec::kAppendedAddress, address);

@@ -64,7 +64,7 @@ std::string build_path(const char* relative) {
 }
 
 const std::string& output_folder() {
-  static const std::string folder = plat::folder_of(plat::executable_path());
+  static const std::string folder = plat::executable_folder();
   return folder;
 }
 

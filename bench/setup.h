@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/sdtapi.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "simulator/simulator.h"
 
 namespace ridel_bench {

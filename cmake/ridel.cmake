@@ -8,6 +8,18 @@ function(ridel_output_folder target folder)
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()
 
+# Code that goes into the libraries: no exceptions and no guarded statics, so that nothing of the
+# C++ runtime is needed (the libraries are linked without it, see ridel_library).
+function(ridel_lean_code target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-threadsafe-statics>)
+  if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Without exceptions nothing unwinds through this code; the unwind tables would only keep
+    # every function alive for the linker (each table entry refers to its function).
+    target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+  endif()
+endfunction()
+
 # The .def file as this target uses it. The .def files give each stdcall name with its
 # argument size ("OpenComm@4"), as 32-bit Windows decorates it; the DLL exports it undecorated
 # (--kill-at) and its import libraries map the decorated name onto that export. Elsewhere the
@@ -39,6 +51,22 @@ function(ridel_library target)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
   ridel_output_folder(${target} ${ARG_FOLDER})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  ridel_lean_code(${target})
+  # Linked without the C++ runtime: a use of it (a heap string, an exception, a guarded static)
+  # fails the link instead of growing the library.
+  if(WIN32)
+    # Nor the C runtime's start-up code, whose thread-safe set-up imports the thread and lock
+    # functions of KERNEL32 (and some that Windows XP lacks). The entry point is the edition's
+    # own DllMain (platform/library_main.h); libgcc gives the stack probe and 64-bit division.
+    # The system libraries go last on the link line, after the static libraries that the
+    # edition's own file adds (hence deferred to the end of that file).
+    target_link_options(${target} PRIVATE -nostdlib)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL target_link_libraries ${target} PRIVATE
+                                             kernel32 user32 msvcrt gcc)")
+  elseif(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # Linked by the C driver, which adds no C++ library.
+    set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+  endif()
   get_filename_component(def ${ARG_DEF} ABSOLUTE)
   ridel_target_def(${def} def)
   # dist/<target>/<folder>/: the library, its import libraries, its .def and its public header.

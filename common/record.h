@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <string_view>
+
+#include "driver/sdtapi.h"
+#include "platform/fixed_text.h"
 
 namespace rec {
-
-inline constexpr int kRecordBytes = 256;
 
 // A field's place in a record: byte offset and width in bytes (two bytes per UCS-2 unit).
 struct Span {
@@ -59,6 +60,14 @@ constexpr DateParts date_parts(Field date) {
 // The appended address: the first 35 characters of the appended-address message.
 inline constexpr Span kAppendedAddress = {0, 70};
 
+// The widest span a conversion takes: the Address field and the appended address.
+inline constexpr int kWidestSpan = 70;
+static_assert(kAppendedAddress.bytes <= kWidestSpan);
+
+// The ANSI text of one field. A UCS-2 unit becomes at most two bytes of a double-byte code page,
+// so a span's text is never longer than the span is wide.
+using FieldText = plat::FixedText<kWidestSpan + 1>;
+
 // Bytes of a record as the driver delivered them. Bytes at or past `size` read as zero, so a short
 // record never makes a conversion read outside it.
 struct Bytes {
@@ -68,10 +77,10 @@ struct Bytes {
 
 // The span's UCS-2 text up to its first NUL unit (or its whole width), converted to ANSI with the
 // given Win32 conversion flags.
-std::string ansi_text(Bytes record, Span span, unsigned flags = 0);
+FieldText ansi_text(Bytes record, Span span, unsigned flags = 0);
 
 // QDX rule: the span's characters converted as they stand (conversion flags 0), padding kept.
-std::string qdx_text(Bytes record, Span span);
+FieldText qdx_text(Bytes record, Span span);
 
 // vantrel rule: fills `slot`, span.bytes wide, with the converted text (flags
 // WC_COMPOSITECHECK | WC_DEFAULTCHAR) followed by zero bytes; a text that fills the whole width
@@ -80,9 +89,9 @@ void vantrel_slot(Bytes record, Span span, char* slot);
 
 // SDT rule: the converted text without its trailing single-byte white space (space, \t, \n, \v,
 // \f, \r); a double-byte character is never removed.
-std::string sdt_text(Bytes record, Span span);
+FieldText sdt_text(Bytes record, Span span);
 
-// Removes trailing single-byte white space from ANSI text (the SDT rule's trim).
-void trim_trailing_space(std::string& text);
+// The length of ANSI text without its trailing single-byte white space (the SDT rule's trim).
+std::size_t trimmed_length(std::string_view text);
 
 }  // namespace rec

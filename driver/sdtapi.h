@@ -3,6 +3,9 @@
 // through these types; the simulator implements them.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+
 #include "platform/abi.h"
 
 namespace drv {
@@ -64,5 +67,24 @@ using ReadNewAppMsgFn = int(WINAPI*)(int port, unsigned char* message, unsigned 
                                      int flag);
 using AntFn = int(WINAPI*)(int port, int value);
 using GetBmpFn = int(WINAPI*)(char* wlt_path, int selector);
+
+// ---- Calling the driver and reading its answers ------------------------------------------------
+
+// What calling an entry point that is not bound gives: 0, which no caller takes for success (the
+// driver's successes are 0x90, 0x9F and 0x91, the decoder's is 1).
+inline constexpr int kNotBound = 0;
+
+// Calls a driver or decoder entry point that was looked up by name, or gives kNotBound without a
+// call when it was not found.
+template <class Fn, class... Args>
+int call(Fn entry, Args... args) {
+  return entry ? entry(args...) : kNotBound;
+}
+
+// A length the driver reported, bounded by the buffer it was given: never copy or write more than
+// the buffer holds.
+constexpr std::size_t bounded(unsigned int reported, std::size_t capacity) {
+  return std::min<std::size_t>(reported, capacity);
+}
 
 }  // namespace drv

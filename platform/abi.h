@@ -10,6 +10,9 @@
 #endif
 #endif
 
+// No C++ exception can cross an export: the libraries are built without exceptions (and without the
+// C++ runtime), so no export needs a guard. Every export returns its result code.
+
 // Marks a function that the library exports. Windows builds export through their .def files;
 // POSIX builds hide everything else (-fvisibility=hidden and a version script from the .def).
 #if defined(_WIN32)

@@ -1,27 +1,33 @@
 // Platform helpers that need no operating-system call.
-#include <cctype>
-
 #include "platform/platform.h"
 
 namespace plat {
 
-std::string posix_library_name(const char* windows_name) {
-  std::string stem = windows_name ? windows_name : "";
+Path posix_library_name(const char* windows_name) {
+  std::string_view stem = windows_name ? windows_name : "";
   const std::size_t slash = stem.find_last_of("/\\");
-  if (slash != std::string::npos) stem.erase(0, slash + 1);
+  if (slash != std::string_view::npos) stem.remove_prefix(slash + 1);
   const std::size_t dot = stem.rfind('.');
-  if (dot != std::string::npos) stem.erase(dot);
-  for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return "lib" + stem + ".so";
+  if (dot != std::string_view::npos) stem.remove_suffix(stem.size() - dot);
+  Path name("lib");
+  for (const char c : stem)
+    name.append(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  name.append(".so");
+  return name;
 }
 
-std::string folder_of(const std::string& path) {
+std::string_view folder_of(std::string_view path) {
 #if defined(_WIN32)
   const std::size_t cut = path.find_last_of("\\:");
 #else
   const std::size_t cut = path.find_last_of('/');
 #endif
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  return cut == std::string_view::npos ? std::string_view() : std::string_view(path.data(), cut + 1);
 }
+
+#if defined(_WIN32)
+// Windows keeps nothing open between calls.
+void release_resources() {}
+#endif
 
 }  // namespace plat

@@ -1,12 +1,15 @@
 // The only interface to the operating system. win32.cpp implements it with Win32, posix.cpp with
-// POSIX; nothing else includes <windows.h> or <dlfcn.h>.
+// POSIX; nothing else includes <windows.h> or <dlfcn.h>. Nothing here allocates: texts come back
+// in fixed-size buffers (fixed_text.h). Programs that use the libraries find owned-string
+// conveniences in host.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
+
+#include "platform/fixed_text.h"
 
 namespace plat {
 
@@ -28,13 +31,19 @@ void* entry_point(Module library, const char* name);
 Module find_loaded_module(const char* windows_name);
 // The module that contains this code (the library itself).
 Module own_module();
-// Full path of a module's file; empty when unknown.
-std::string module_path(Module module);
-// Full path of the process's executable file; empty when unknown.
-std::string executable_path();
+
+// Room for every path the libraries handle, its terminating zero included: a folder and a file
+// name of either system fit.
+inline constexpr std::size_t kPathRoom = 4096;
+using Path = FixedText<kPathRoom>;
+
+// Full path of a module's file; empty when unknown or longer than a Path holds.
+Path module_path(Module module);
+// Full path of the process's executable file; empty when unknown or longer than a Path holds.
+Path executable_path();
 // The POSIX shared-object name for a Windows library name: lower-cased stem, "lib" prefix,
 // ".so" ("WltRS.dll" -> "libwltrs.so"). Pure; used by load_library on POSIX.
-std::string posix_library_name(const char* windows_name);
+Path posix_library_name(const char* windows_name);
 
 // The folder separator of paths on this platform.
 #if defined(_WIN32)
@@ -44,8 +53,8 @@ inline constexpr char kPathSeparator = '/';
 #endif
 
 // The folder part of a path up to and including its last separator (also ':' on Windows);
-// empty when it has none.
-std::string folder_of(const std::string& path);
+// empty when it has none. A view into `path`.
+std::string_view folder_of(std::string_view path);
 
 // ---- Text ---------------------------------------------------------------------------------------
 
@@ -54,10 +63,6 @@ std::string folder_of(const std::string& path);
 // A code unit that the code page cannot hold becomes '?'. `flags` are the Win32 conversion flags
 // (ignored on POSIX). Returns the number of bytes written; NUL units convert to zero bytes.
 int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned flags);
-
-// Converts ANSI text (GBK on POSIX) to UTF-8, for programs that print what the libraries hand out.
-// A byte sequence that the code page cannot read becomes U+FFFD.
-std::string ansi_to_utf8(std::string_view ansi);
 
 inline constexpr unsigned kWcCompositeCheck = 0x200;
 inline constexpr unsigned kWcDefaultChar = 0x40;
@@ -74,6 +79,10 @@ struct StringEntry {
 // string.
 int load_string(Module module, std::span<const StringEntry> table, unsigned id, char* buf,
                 int size);
+
+// Releases what the platform layer keeps open for the library it is part of (POSIX: its text
+// converters); the load notifications call it when the library is unloaded.
+void release_resources();
 
 // ---- Files --------------------------------------------------------------------------------------
 

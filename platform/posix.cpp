@@ -19,31 +19,47 @@
 namespace plat {
 namespace {
 
-// An iconv descriptor for one conversion, closed at the end of it (a cached one would outlive a
-// library that is unloaded and loaded again).
+// An iconv descriptor, opened at its first use and kept: opening one costs far more than a
+// conversion. release_resources() closes it when the library is unloaded, so that none outlives
+// the library that opened it. (One thread at a time uses a library.)
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(cd_);
+  constexpr Converter(const char* to, const char* from) : to_(to), from_(from) {}
+  // The descriptor in its initial state; null when iconv has no such conversion.
+  iconv_t get() {
+    if (!cd_) {
+      const iconv_t cd = iconv_open(to_, from_);
+      if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+      cd_ = cd;
+    }
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    return cd_;
   }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
+  void close() {
+    if (cd_) iconv_close(cd_);
+    cd_ = nullptr;
+  }
 
  private:
-  iconv_t cd_;
+  const char* to_;
+  const char* from_;
+  iconv_t cd_ = nullptr;
 };
+
+constinit Converter g_ucs2_to_gbk("GBK", "UCS-2LE");
+constinit Converter g_utf8_to_gbk("GBK", "UTF-8");
 
 }  // namespace
 
 Module load_library(const char* windows_name) {
   if (!windows_name) return nullptr;
   if (std::strchr(windows_name, '/')) return dlopen(windows_name, RTLD_NOW | RTLD_LOCAL);
-  const std::string so = posix_library_name(windows_name);
-  const std::string beside = folder_of(executable_path()) + so;
-  if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
+  const Path so = posix_library_name(windows_name);
+  const Path executable = executable_path();
+  Path beside(folder_of(executable));
+  beside.append(so);
+  if (!beside.cut())
+    if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
   return dlopen(so.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
@@ -60,8 +76,8 @@ Module find_loaded_module(const char* windows_name) {
   if (!windows_name) return nullptr;
   // RTLD_NOLOAD takes a reference when the object is loaded; give it back at once, the caller
   // only wants to know the module.
-  const std::string so =
-      std::strchr(windows_name, '/') ? windows_name : posix_library_name(windows_name);
+  const Path so =
+      std::strchr(windows_name, '/') ? Path(windows_name) : posix_library_name(windows_name);
   Module m = dlopen(so.c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (m) dlclose(m);
   return m;
@@ -76,21 +92,27 @@ Module own_module() {
   return m;
 }
 
-std::string module_path(Module module) {
+Path module_path(Module module) {
   if (!module) return {};
   struct link_map* map = nullptr;
   if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
   if (map->l_name[0] == '\0') return executable_path();  // the main program has no name here
   char resolved[PATH_MAX];
-  if (realpath(map->l_name, resolved)) return resolved;
-  return map->l_name;
+  const Path path(realpath(map->l_name, resolved) ? resolved : map->l_name);
+  return path.cut() ? Path() : path;
 }
 
-std::string executable_path() {
-  char buf[PATH_MAX + 1];
-  const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
-  if (n <= 0) return {};
-  return std::string(buf, static_cast<std::size_t>(n));
+Path executable_path() {
+  char buf[kPathRoom];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+  // A link that fills the whole buffer may have been cut.
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
+  return Path(std::string_view(buf, static_cast<std::size_t>(n)));
+}
+
+void release_resources() {
+  g_ucs2_to_gbk.close();
+  g_utf8_to_gbk.close();
 }
 
 int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, unsigned) {
@@ -103,15 +125,15 @@ int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, u
     for (int i = 0; i < n; ++i) dst[i] = static_cast<char>(src[2 * i]);
     return n;
   }
-  Converter conv("GBK", "UCS-2LE");
-  if (!conv.ok()) return 0;
+  const iconv_t cd = g_ucs2_to_gbk.get();
+  if (!cd) return 0;
   char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(src));
   std::size_t in_left = 2 * static_cast<std::size_t>(units);
   char* out = dst;
   std::size_t out_left = static_cast<std::size_t>(dst_size);
   // iconv stops before a unit it cannot convert, and before a character that does not fit whole.
   while (in_left >= 2 &&
-         iconv(conv.get(), &in, &in_left, &out, &out_left) == static_cast<std::size_t>(-1)) {
+         iconv(cd, &in, &in_left, &out, &out_left) == static_cast<std::size_t>(-1)) {
     if (errno == E2BIG || out_left == 0) break;
     *out++ = '?';  // no character of the code page: the Windows default character
     --out_left;
@@ -121,39 +143,21 @@ int ucs2_to_ansi(const unsigned char* src, int units, char* dst, int dst_size, u
   return static_cast<int>(out - dst);
 }
 
-std::string ansi_to_utf8(std::string_view ansi) {
-  Converter conv("UTF-8", "GBK");
-  if (!conv.ok()) return std::string(ansi);
-  std::string out;
-  std::size_t i = 0;
-  while (i < ansi.size()) {
-    // One character at a time: a single byte below 0x80, else a lead byte with its trail byte.
-    const std::size_t n =
-        static_cast<unsigned char>(ansi[i]) < 0x80 || i + 1 == ansi.size() ? 1 : 2;
-    char in[2] = {ansi[i], n == 2 ? ansi[i + 1] : '\0'};
-    char buf[8];
-    char* in_ptr = in;
-    char* out_ptr = buf;
-    std::size_t in_left = n, out_left = sizeof buf;
-    iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
-    if (iconv(conv.get(), &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1))
-      out += "\xEF\xBF\xBD";
-    else
-      out.append(buf, sizeof buf - out_left);
-    i += n;
-  }
-  return out;
-}
-
 int load_string(Module, std::span<const StringEntry> table, unsigned id, char* buf, int size) {
   if (!buf || size <= 0) return 0;
   buf[0] = '\0';
   for (const StringEntry& e : table) {
     if (e.id != id) continue;
-    Converter conv("GBK", "UTF-8");
-    if (!conv.ok()) return 0;
-    iconv_t cd = conv.get();
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // ASCII text (file names) reads the same in GBK: no converter needed.
+    const std::string_view utf8 = e.utf8;
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      const std::size_t n = std::min(utf8.size(), static_cast<std::size_t>(size - 1));
+      std::memcpy(buf, utf8.data(), n);
+      buf[n] = '\0';
+      return static_cast<int>(n);
+    }
+    const iconv_t cd = g_utf8_to_gbk.get();
+    if (!cd) return 0;
     char* in = const_cast<char*>(e.utf8);
     std::size_t in_left = std::strlen(e.utf8);
     char* out = buf;
@@ -196,10 +200,12 @@ std::size_t File::read(void* data, std::size_t size) {
   if (handle_ < 0) return 0;
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::read(static_cast<int>(handle_), static_cast<char*>(data) + done,
-                             size - done);
+    const std::size_t wanted = size - done;
+    const ssize_t n = ::read(static_cast<int>(handle_), static_cast<char*>(data) + done, wanted);
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
+    // A regular file reads short only at its end: no further call needed to find that out.
+    if (static_cast<std::size_t>(n) < wanted) break;
   }
   return done;
 }

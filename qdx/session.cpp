@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "qdx/module.h"
+#include "qdx/state.h"
 
 namespace qdx {
 namespace {
@@ -98,36 +98,26 @@ bool read_base_message() {
 
 extern "C" {
 
-int WINAPI InitComm(int port) {
-  return qdx::guarded([&] { return qdx::open_port(port); });
-}
+int WINAPI InitComm(int port) { return qdx::open_port(port); }
 int WINAPI QDX_InitComm(int port) { return InitComm(port); }
 int WINAPI TC_InitComm(int port) { return InitComm(port); }
 
-int WINAPI CloseComm() {
-  return qdx::guarded([] { return qdx::close_port(); });
-}
+int WINAPI CloseComm() { return qdx::close_port(); }
 int WINAPI QDX_CloseComm() { return CloseComm(); }
 int WINAPI TC_CloseComm() { return CloseComm(); }
 
-int WINAPI Authenticate() {
-  return qdx::guarded([] { return qdx::authenticate(); });
-}
+int WINAPI Authenticate() { return qdx::authenticate(); }
 int WINAPI QDX_Authenticate() { return Authenticate(); }
 int WINAPI TC_Authenticate() { return Authenticate(); }
 
-int WINAPI QDX_Ant(int value) {
-  return qdx::guarded([&] { return qdx::ant(value); });
-}
+int WINAPI QDX_Ant(int value) { return qdx::ant(value); }
 
 // The three integers are not used; the session flag is not looked at (before any open the driver
 // gets port 0).
 int WINAPI QDX_ReadBaseMsg(unsigned char* text, int, unsigned char* photo, int, int) {
-  return qdx::guarded([&] { return qdx::deliver_base_message(text, photo); });
+  return qdx::deliver_base_message(text, photo);
 }
 
-int WINAPI QDX_GetDllVersion(char* version) {
-  return qdx::guarded([&] { return qdx::version(version); });
-}
+int WINAPI QDX_GetDllVersion(char* version) { return qdx::version(version); }
 
 }  // extern "C"

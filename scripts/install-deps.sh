@@ -10,7 +10,8 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake make g++ ninja-build pkg-config \
          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
          wine wine64 googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
-         clang libclang-rt-14-dev llvm locales python3 python3-venv; do
+         clang libclang-rt-14-dev llvm locales python3 python3-venv \
+         mono-mcs mono-runtime libmono-i18n-cjk4.0-cil default-jdk-headless libjna-java; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")

@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine the way the tests need it: quiet, with a private prefix inside
-# the build folder of the program, and with code page 936 as the ANSI code page.
+# the build folder of the program, and with code page 936 as the ANSI code page. A 64-bit program
+# goes straight to Wine's 64-bit loader, so that it runs also where 32-bit programs cannot.
+#
+#   scripts/wine-run.sh PROGRAM.exe [ARGS...]
+#   scripts/wine-run.sh --can-run-32-bit    exit status 0 when this machine runs 32-bit programs
 set -eu
+
+loader32=/usr/lib/wine/wine
+loader64=/usr/lib/wine/wine64
+
+if [ "${1:-}" = --can-run-32-bit ]; then
+  exec "$loader32" --version >/dev/null 2>&1
+fi
+
 program=$1
 shift
+# The machine field of the PE header: 8664 for x86-64, 14c for i386.
+pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
+machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
+if [ "$machine" = 8664 ]; then loader=$loader64; else loader=$loader32; fi
+if ! "$loader" --version >/dev/null 2>&1; then
+  echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
+  exit 126
+fi
+
 dir=$(cd "$(dirname "$program")" && pwd)
 # The build folder is the nearest parent holding CMakeCache.txt.
 root=$dir
@@ -13,8 +34,11 @@ export WINEPREFIX="${WINEPREFIX:-$root/wineprefix}"
 export WINEDEBUG=-all
 export LC_ALL=zh_CN.GBK
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ ! -d "$WINEPREFIX" ]; then
-  wineboot --init >/dev/null 2>&1 || true
-  wineserver -w || true
+if [ ! -d "$WINEPREFIX/drive_c" ]; then
+  if ! "$loader" wineboot --init >/dev/null 2>&1 || ! wineserver -w; then
+    echo "wine-run: could not set up the Wine prefix $WINEPREFIX" >&2
+    rm -rf "$WINEPREFIX"
+    exit 1
+  fi
 fi
-exec wine "$program" "$@"
+exec "$loader" "$program" "$@"

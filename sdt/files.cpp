@@ -4,15 +4,17 @@
 
 namespace sdt {
 
-std::optional<std::string> output_folder_of(const std::string& executable_path) {
-  std::string folder = plat::folder_of(executable_path);
-  if (folder.empty() || folder.size() >= kExecutablePathBytes) return std::nullopt;
-  return folder;
+std::string_view output_folder_of(std::string_view executable_path) {
+  const std::string_view folder = plat::folder_of(executable_path);
+  return folder.size() < kExecutablePathBytes ? folder : std::string_view();
 }
 
-std::optional<std::string> output_folder() { return output_folder_of(plat::executable_path()); }
+ResultPath output_folder() {
+  const plat::Path executable = plat::executable_path();
+  return ResultPath(output_folder_of(executable));
+}
 
-bool write_file(const std::string& path, const void* data, std::size_t size) {
+bool write_file(const ResultPath& path, const void* data, std::size_t size) {
   plat::File file = plat::create_file(path.c_str(), plat::Share::None);
   if (!file.is_open()) return false;
   if (file.write(data, size) == size) return true;

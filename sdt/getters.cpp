@@ -1,19 +1,20 @@
 // The getters: each copies one value of the field store, and a zero byte after it, into the
 // caller's buffer and returns the value's length in bytes. They make no driver call.
 #include <cstring>
+#include <string_view>
 
-#include "sdt/edition.h"
+#include "sdt/state.h"
 
 namespace {
 
-int hand_out(const std::string& value, char* text) {
+int hand_out(std::string_view value, char* text) {
   if (!text) return 0;
   std::memcpy(text, value.data(), value.size());
   text[value.size()] = '\0';
   return static_cast<int>(value.size());
 }
 
-const sdt::FieldStore& store() { return sdt::state().store; }
+const sdt::FieldStore& store() { return sdt::state.store; }
 
 }  // namespace
 

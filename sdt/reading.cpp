@@ -7,11 +7,13 @@
 #include "common/record.h"
 #include "common/sex.h"
 #include "driver/sdt_imports.h"
-#include "sdt/edition.h"
+#include "sdt/state.h"
 #include "sdt/files.h"
 
 namespace sdt {
 namespace {
+
+using drv::bounded;
 
 // The result files, in the output folder.
 constexpr char kFieldsFile[] = "wx.txt";       // the field store as text lines
@@ -25,32 +27,33 @@ constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended address 
 // What a base-message read writes beyond wx.txt and wz.txt.
 enum class Photo { None, Raw, Decoded };
 
-// A length the driver reported, never more than the buffer it wrote into.
-std::size_t bounded(unsigned int reported, std::size_t buffer) {
-  return std::min<std::size_t>(reported, buffer);
-}
-
 // A date with a dash put at byte 4 and then at byte 7, so that YYYYMMDD becomes YYYY-MM-DD; a
-// position beyond the end puts its dash at the end.
-std::string dashed(std::string date) {
-  for (std::size_t at : {std::size_t{4}, std::size_t{7}})
-    date.insert(std::min(at, date.size()), 1, '-');
-  return date;
+// position beyond the end puts its dash at the end. (A date field is 16 bytes at most, so the
+// two dashes always fit.)
+Value dashed(std::string_view date) {
+  const std::size_t first = std::min<std::size_t>(4, date.size());
+  Value out(std::string_view(date.data(), first));
+  out.append('-');
+  date.remove_prefix(first);
+  const std::size_t second = std::min<std::size_t>(2, date.size());
+  out.append(std::string_view(date.data(), second)).append('-');
+  date.remove_prefix(second);
+  return out.append(date);
 }
 
 // The nation name of the text's leading decimal number; the empty text for entry 0, for a code
 // that the table does not hold and before OpenComm has filled the table.
-std::string nation_name(const State& s, const std::string& code_text) {
+Value nation_name(const State& s, std::string_view code_text) {
   const int code = nation::leading_decimal(code_text);
   if (code < 0 || code >= nation::kSdtEntries || !s.nations[code]) return {};
-  return s.nations[code];
+  return Value(s.nations[code]);
 }
 
 Card convert(const State& s, rec::Bytes record) {
   auto field = [&](rec::Field f) { return rec::sdt_text(record, rec::span(f)); };
   Card card;
   card.name = field(rec::Field::Name);
-  card.sex = sex::word(field(rec::Field::Sex));
+  card.sex = Value(sex::word(field(rec::Field::Sex)));
   card.nation = nation_name(s, field(rec::Field::Nation));
   card.birth = dashed(field(rec::Field::Birth));
   card.address = field(rec::Field::Address);
@@ -61,16 +64,17 @@ Card convert(const State& s, rec::Bytes record) {
   return card;
 }
 
+// The ten lines of wx.txt: ten values, each at most a FieldText long, with their line ends.
+using FieldsText = plat::FixedText<10 * (Value::kCapacity + 2) + 1>;
+
 // The ten lines of wx.txt, each ended by `line_end`.
-std::string fields_text(const FieldStore& store, const char* line_end) {
+FieldsText fields_text(const FieldStore& store, std::string_view line_end) {
   const Card& c = store.card;
-  std::string text;
-  for (const std::string* value :
+  FieldsText text;
+  for (const Value* value :
        {&c.name, &c.sex, &c.nation, &c.birth, &c.address, &c.id_number, &c.authority,
-        &c.valid_from, &c.valid_to, &store.appended_address}) {
-    text += *value;
-    text += line_end;
-  }
+        &c.valid_from, &c.valid_to, &store.appended_address})
+    text.append(*value).append(line_end);
   return text;
 }
 
@@ -86,7 +90,7 @@ int decoder_result(int decoded) {
 // Read types 1, 2 and 5. wx.txt and pic.wlt are skipped when they cannot be written; wz.txt and
 // zp.wlt are required.
 int read_base_message(Photo photo) {
-  State& s = state();
+  State& s = state;
   unsigned char text[kTextBufferBytes] = {};
   unsigned char photo_bytes[kPhotoBufferBytes] = {};
   unsigned int text_length = 0;
@@ -97,29 +101,29 @@ int read_base_message(Photo photo) {
 
   s.store.card = convert(s, {text, sizeof text});
 
-  const std::optional<std::string> folder = output_folder();
-  if (!folder) return RIDEL_SDT_FILE_FAILED;
+  const ResultPath folder = output_folder();
+  if (folder.empty()) return RIDEL_SDT_FILE_FAILED;
+  const auto path = [&](std::string_view name) { return ResultPath(folder).append(name); };
   // Read type 2 ends its lines with a line feed alone, the others with CR LF.
-  write_file(*folder + kFieldsFile, fields_text(s.store, photo == Photo::None ? "\n" : "\r\n"));
-  if (!write_file(*folder + kRecordFile, text, bounded(text_length, sizeof text)))
+  write_file(path(kFieldsFile), fields_text(s.store, photo == Photo::None ? "\n" : "\r\n"));
+  if (!write_file(path(kRecordFile), text, bounded(text_length, sizeof text)))
     return RIDEL_SDT_FILE_FAILED;
   if (photo == Photo::None) return RIDEL_SDT_OK;
 
   const std::size_t photo_size = bounded(photo_length, sizeof photo_bytes);
-  std::string photo_path = *folder + kPhotoFile;
+  ResultPath photo_path = path(kPhotoFile);
   if (!write_file(photo_path, photo_bytes, photo_size)) return RIDEL_SDT_FILE_FAILED;
-  write_file(*folder + kPhotoCopyFile, photo_bytes, photo_size);
+  write_file(path(kPhotoCopyFile), photo_bytes, photo_size);
   if (photo == Photo::Raw) return RIDEL_SDT_OK;
 
-  std::string bitmap_path = *folder + kBitmapFile;
   const int decoded = GetBmp(photo_path.data(), drv::decoder_selector(s.port));
-  s.store.photo_path = decoded == drv::kDecodeOk ? std::move(bitmap_path) : std::string();
+  s.store.photo_path = decoded == drv::kDecodeOk ? path(kBitmapFile) : ResultPath();
   return decoder_result(decoded);
 }
 
 // Read type 3. NewAdd1.txt is skipped when it cannot be written; NewAdd.txt is required.
 int read_appended_address() {
-  State& s = state();
+  State& s = state;
   // Cleared first, so that a short message never carries bytes of an earlier call into the
   // address.
   std::memset(s.message, 0, sizeof s.message);
@@ -129,17 +133,18 @@ int read_appended_address() {
 
   s.store.appended_address = rec::sdt_text({s.message, sizeof s.message}, rec::kAppendedAddress);
 
-  const std::optional<std::string> folder = output_folder();
-  if (!folder) return RIDEL_SDT_FILE_FAILED;
-  write_file(*folder + kAppendedAddressFile, s.store.appended_address);
-  if (!write_file(*folder + kMessageFile, s.message, bounded(length, sizeof s.message)))
+  const ResultPath folder = output_folder();
+  if (folder.empty()) return RIDEL_SDT_FILE_FAILED;
+  write_file(ResultPath(folder).append(kAppendedAddressFile), s.store.appended_address);
+  if (!write_file(ResultPath(folder).append(kMessageFile), s.message,
+                  bounded(length, sizeof s.message)))
     return RIDEL_SDT_FILE_FAILED;
   return RIDEL_SDT_OK;
 }
 
 // Read type 4: only the driver's result; the information stays in the message buffer.
 int read_management_info() {
-  State& s = state();
+  State& s = state;
   return result_of(SDT_ReadMngInfo(s.port, s.message, kDriverFlag));
 }
 
@@ -165,18 +170,11 @@ int read(int read_type) {
 
 // Finds a card and, once one is found, selects it.
 extern "C" RIDEL_EXPORT int WINAPI SelectCard() {
-  sdt::State& s = sdt::state();
+  sdt::State& s = sdt::state;
   const int found = SDT_StartFindIDCard(s.port, s.message, sdt::kDriverFlag);
   if (found == drv::kFindNothing) return RIDEL_SDT_NONE;
   if (found != drv::kCardFound) return sdt::failure_of(found);
   return sdt::result_of(SDT_SelectIDCard(s.port, s.message, sdt::kDriverFlag));
 }
 
-extern "C" RIDEL_EXPORT int WINAPI ReadBaseInfo(int read_type) {
-  try {
-    return sdt::read(read_type);
-  } catch (...) {
-    // Only memory can run out here, while the texts are built: no result was produced.
-    return RIDEL_SDT_FILE_FAILED;
-  }
-}
+extern "C" RIDEL_EXPORT int WINAPI ReadBaseInfo(int read_type) { return sdt::read(read_type); }

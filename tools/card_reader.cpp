@@ -9,14 +9,16 @@
 #include <cstdlib>
 
 #include "common/record.h"
+#include "driver/sdtapi.h"
 #include "platform/abi.h"
+#include "platform/host.h"
 
 namespace idcard {
 
 // ---- Options ------------------------------------------------------------------------------------
 
 const std::string& program_folder() {
-  static const std::string folder = plat::folder_of(plat::executable_path());
+  static const std::string folder = plat::executable_folder();
   return folder;
 }
 
@@ -249,12 +251,13 @@ Card read_qdx(plat::Module m, const ReaderOptions& o) {
   } else if (mode == 1 || mode == 2) {
     // wz.txt holds the raw record: show its fields converted.
     plat::File f = plat::open_file((program_folder() + "wz.txt").c_str(), false, plat::Share::Read);
-    unsigned char record[rec::kRecordBytes] = {};
+    unsigned char record[drv::kIdentityBytes] = {};
     const std::size_t n = f.read(record, sizeof record);
     static const char* const keys[] = {"name",      "sex",       "nation",     "birth",   "address",
                                        "id_number", "authority", "valid_from", "valid_to"};
     for (int i = 0; i < 9; ++i)
-      card.fields.push_back({keys[i], utf8(rec::sdt_text({record, n}, rec::kFields[i]))});
+      card.fields.push_back(
+          {keys[i], utf8(std::string(rec::sdt_text({record, n}, rec::kFields[i])))});
     if (mode == 1) card.photo = program_folder() + "zp.bmp";
   }
   return card;

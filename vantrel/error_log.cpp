@@ -1,10 +1,8 @@
 #include "vantrel/error_log.h"
 
-#include <cstdio>
-#include <string>
-
+#include "platform/fixed_text.h"
 #include "platform/platform.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
@@ -24,65 +22,62 @@ constexpr char kCannotEmpty[] =  // 无法清空错误日志文件!
 constexpr char kCannotWrite[] =  // 写错误日志文件失败!
     "\xD0\xB4\xB4\xED\xCE\xF3\xC8\xD5\xD6\xBE\xCE\xC4\xBC\xFE\xCA\xA7\xB0\xDC!";
 
+using LogPath = plat::FixedText<plat::kPathRoom + kFileNameRoom>;
+// The line is cut where it reaches the end of its buffer.
+using Line = plat::FixedText<kLineRoom>;
+
 // The log lies in the folder of the module the string table comes from, the library itself;
 // empty when that folder is unknown.
-std::string log_path() {
-  const std::string folder = plat::folder_of(plat::module_path(reader().resources));
+LogPath log_path() {
+  const plat::Path module = plat::module_path(reader.resources);
+  const std::string_view folder = plat::folder_of(module);
   if (folder.empty()) return {};
-  return folder + load_text(kLogFile, kFileNameRoom);
+  char name[kFileNameRoom];
+  return LogPath(folder).append(load_text(kLogFile, name));
 }
 
-std::string entry_line(unsigned message, int code, std::string_view context) {
-  std::string line = std::to_string(code);
-  line += '<';
-  line += context;
-  line += '>';
+Line entry_line(unsigned message, int code, std::string_view context) {
+  Line line;
+  line.append_decimal(code).append('<').append(context).append('>');
   // A context as long as the whole buffer (a very long file path) leaves no room for the rest.
-  if (line.size() >= kLineRoom) {
-    line.resize(kLineRoom - 1);
-    return line;
-  }
-  line += load_text(message, static_cast<int>(kLineRoom - line.size()));
+  if (line.cut() || line.size() == Line::kCapacity) return line;
+  // The message text is read into the room that is left.
+  char text[kLineRoom];
+  line.append(load_text(message, std::span(text, kLineRoom - line.size())));
   const plat::LocalTime t = plat::local_time();
-  char stamp[80];
-  std::snprintf(stamp, sizeof stamp, "%u/%u/%u  %u:%u:%u", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
-  line += stamp;
-  if (line.size() >= kLineRoom) line.resize(kLineRoom - 1);
+  line.append_decimal(t.year).append('/').append_decimal(t.month).append('/');
+  line.append_decimal(t.day).append("  ").append_decimal(t.hour).append(':');
+  line.append_decimal(t.minute).append(':').append_decimal(t.second);
   return line;
 }
 
 }  // namespace
 
 void log_error(unsigned message, int code, std::string_view context) {
-  try {
-    const std::string line = entry_line(message, code, context);
-    const std::string path = log_path();
-    // Read sharing only: a second process that logs at the same moment cannot open it.
-    plat::File log = path.empty() ? plat::File()
-                                  : plat::open_file(path.c_str(), true, plat::Share::Read,
-                                                    /*create=*/true, /*hidden=*/true);
-    if (!log.is_open()) {
-      plat::message_box(kCannotOpen, kCaption);
-      return;
-    }
-    if (log.size() > kLogLimit) {
-      log.close();
-      // Windows refuses to replace a hidden file unless the new one is hidden too.
-      log = plat::create_file(path.c_str(), plat::Share::Read, /*hidden=*/true);
-      if (!log.is_open()) {
-        plat::message_box(kCannotEmpty, kCaption);
-        return;
-      }
-    }
-    if (!log.seek_end() || log.write(line.data(), line.size()) != line.size()) {
-      plat::message_box(kCannotWrite, kCaption);
-      return;
-    }
-    log.write("\r\n", 2);
-  } catch (...) {
-    // Memory exhausted while building the entry: the entry is lost, the caller goes on.
+  const Line line = entry_line(message, code, context);
+  const LogPath path = log_path();
+  // Read sharing only: a second process that logs at the same moment cannot open it.
+  plat::File log = path.empty() ? plat::File()
+                                : plat::open_file(path.c_str(), true, plat::Share::Read,
+                                                  /*create=*/true, /*hidden=*/true);
+  if (!log.is_open()) {
+    plat::message_box(kCannotOpen, kCaption);
+    return;
   }
+  if (log.size() > kLogLimit) {
+    log.close();
+    // Windows refuses to replace a hidden file unless the new one is hidden too.
+    log = plat::create_file(path.c_str(), plat::Share::Read, /*hidden=*/true);
+    if (!log.is_open()) {
+      plat::message_box(kCannotEmpty, kCaption);
+      return;
+    }
+  }
+  if (!log.seek_end() || log.write(line.c_str(), line.size()) != line.size()) {
+    plat::message_box(kCannotWrite, kCaption);
+    return;
+  }
+  log.write("\r\n", 2);
 }
 
 }  // namespace vantrel

@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-static_assert(rec::kFields[rec::kFieldCount - 1].end() == rec::kRecordBytes,
+static_assert(rec::kFields[rec::kFieldCount - 1].end() == drv::kIdentityBytes,
               "the ten slots lie back to back, as the record's fields do");
 
 namespace {
@@ -20,9 +20,8 @@ std::string_view text_of(const char* slot, std::size_t width) {
 
 void FieldStore::clear() {
   std::memset(text_, 0, sizeof text_);
-  // Nothing reads the bitmap slot past the photo length, so zeroing its valid bytes clears it as
-  // well as zeroing all 100 KB would, at a fraction of the cost.
-  std::memset(bitmap_, 0, photo_length_);
+  // Nothing reads the bitmap slot past the photo length, so a photo length of 0 clears the
+  // bitmap as well as zeroing its 100 KB would; a full read fills the slot again at once.
   std::memset(appended_address_, 0, sizeof appended_address_);
   photo_length_ = 0;
 }
@@ -39,13 +38,6 @@ bool FieldStore::set_appended_address(const unsigned char* message, std::size_t 
   if (count < static_cast<std::size_t>(drv::kAppendedAddressBytes)) return false;
   rec::vantrel_slot({message, count}, rec::kAppendedAddress, appended_address_);
   return true;
-}
-
-bool FieldStore::set_photo(const unsigned char* bitmap, std::size_t count) {
-  const std::size_t n = std::min(count, kBitmapBytes);
-  if (n) std::memcpy(bitmap_, bitmap, n);
-  photo_length_ = static_cast<std::uint32_t>(n);
-  return count <= kBitmapBytes;
 }
 
 std::string_view FieldStore::slot_text(rec::Field field) const {

@@ -23,9 +23,6 @@ class FieldStore {
   // With at least a whole appended-address message: converts its first 35 characters into the
   // appended-address slot. With fewer bytes: false, the slot unchanged.
   bool set_appended_address(const unsigned char* message, std::size_t count);
-  // The bitmap's first bytes, as many as the bitmap slot holds, become the photo; false when the
-  // bitmap was longer than that.
-  bool set_photo(const unsigned char* bitmap, std::size_t count);
 
   // A slot's bytes up to its first zero byte, at most the slot's width.
   std::string_view slot_text(rec::Field field) const;
@@ -33,13 +30,13 @@ class FieldStore {
   // The valid bytes of the bitmap slot.
   std::span<const unsigned char> photo() const { return {bitmap_, photo_length_}; }
 
-  // Lets the bitmap slot be filled in place (a file read); the photo is then its first
-  // `length` bytes.
+  // Lets the bitmap slot be filled in place (a file read, at most the slot's size); the photo is
+  // then its first `length` bytes.
   std::span<unsigned char> bitmap_slot() { return bitmap_; }
   void set_photo_length(std::size_t length);
 
  private:
-  char text_[rec::kRecordBytes] = {};  // the ten slots, each at its field's record offset
+  char text_[drv::kIdentityBytes] = {};  // the ten slots, each at its field's record offset
   unsigned char bitmap_[kBitmapBytes] = {};
   char appended_address_[rec::kAppendedAddress.bytes] = {};
   std::uint32_t photo_length_ = 0;

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "common/nation.h"
 #include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/result_files.h"
 #include "vantrel/strings.h"
 
@@ -27,9 +26,10 @@ constexpr unsigned kAppendedAddressIndexes = 4;
 // written at all (null, or a size below 1), which is left untouched.
 int copy_out(std::string_view value, char* buffer, int size, int limit) {
   if (!buffer || size <= 0) return -1;
-  std::memset(buffer, 0, static_cast<std::size_t>(size));
-  const int n = std::clamp(limit, 0, static_cast<int>(value.size()));
+  const int n = std::clamp(std::min(limit, size), 0, static_cast<int>(value.size()));
+  // The value's bytes, then zero bytes for the rest: each byte is written once.
   if (n > 0) std::memcpy(buffer, value.data(), static_cast<std::size_t>(n));
+  std::memset(buffer + n, 0, static_cast<std::size_t>(size - n));
   return n;
 }
 
@@ -39,16 +39,17 @@ int whole_or_zero(std::string_view value, int copied) {
 }
 
 int text_getter(rec::Field field, char* buffer, int size) {
-  const std::string_view text = reader().store.slot_text(field);
+  const std::string_view text = reader.store.slot_text(field);
   return whole_or_zero(text, copy_out(text, buffer, size, size));
 }
 
 int get_sex(char* buffer, int size) {
-  const FieldStore& store = reader().store;
+  const FieldStore& store = reader.store;
   if (store.slot_text(rec::Field::Name).empty()) return 0;  // no card: the buffer as it was
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
   const int code = nation::leading_decimal(store.slot_text(rec::Field::Sex));
-  std::string name = load_text(kSexNames + code, kSexNameRoom);
+  char room[kSexNameRoom];
+  std::string_view name = load_text(kSexNames + code, room);
   if (name.empty()) name = kNoSexName;
   const int n = copy_out(name, buffer, size, size);
   // A name cut to fit still counts, unless not even one double-byte character fit.
@@ -57,13 +58,14 @@ int get_sex(char* buffer, int size) {
 
 int get_nation(char* buffer, int size) {
   // Two characters read as a number: -9 to 99, none of them beside another text's id.
-  const int code = nation::leading_decimal(reader().store.slot_text(rec::Field::Nation));
-  const std::string name = load_text(kNationNames + code, kNationNameRoom);
+  const int code = nation::leading_decimal(reader.store.slot_text(rec::Field::Nation));
+  char room[kNationNameRoom];
+  const std::string_view name = load_text(kNationNames + code, room);
   return whole_or_zero(name, copy_out(name, buffer, size, size));
 }
 
 int get_photo(char* buffer, int size) {
-  const std::span<const unsigned char> photo = reader().store.photo();
+  const std::span<const unsigned char> photo = reader.store.photo();
   const std::string_view bytes(reinterpret_cast<const char*>(photo.data()), photo.size());
   return whole_or_zero(bytes, copy_out(bytes, buffer, size, size));
 }
@@ -73,7 +75,7 @@ int get_photo(char* buffer, int size) {
 int get_appended_address(int index, char* buffer, int size) {
   const bool known_index = index != 0 && static_cast<unsigned>(index) <= kAppendedAddressIndexes;
   const std::string_view text =
-      known_index ? reader().store.appended_address() : std::string_view();
+      known_index ? reader.store.appended_address() : std::string_view();
   // (No limit to work out for a size below 1: such a buffer is not written at all.)
   return whole_or_zero(text, copy_out(text, buffer, size, size > 0 ? size - 1 : 0));
 }
@@ -88,21 +90,25 @@ int set_base_data(const char* path) {
   unsigned char record[drv::kIdentityBytes + 1] = {};
   const std::size_t count = file.read(record, drv::kIdentityBytes);
   file.close();
-  return reader().store.set_base_data(record, count) ? 1 : 0;
+  return reader.store.set_base_data(record, count) ? 1 : 0;
 }
 
+// The bitmap is read straight into the store's bitmap slot, at most as many bytes as it holds; a
+// failed decoding reads nothing and leaves the store as it was.
 int set_photo_data(const char* path) {
   if (!path) return 0;
-  std::vector<unsigned char> bitmap(FieldStore::kBitmapBytes);
+  FieldStore& store = reader.store;
+  const std::span<unsigned char> slot = store.bitmap_slot();
   std::size_t count = 0;
-  const int result = decode_photo(path, bitmap.data(), bitmap.size(), &count, true);
+  const int result = decode_photo(path, slot.data(), slot.size(), &count, true);
   if (result != drv::kDecodeOk) return result;
-  return reader().store.set_photo(bitmap.data(), count) ? 1 : 0;
+  store.set_photo_length(count);
+  return 1;
 }
 
 int set_appended_address(const unsigned char* data, int length) {
   if (!data || length < 0) return 0;
-  return reader().store.set_appended_address(data, static_cast<std::size_t>(length)) ? 1 : 0;
+  return reader.store.set_appended_address(data, static_cast<std::size_t>(length)) ? 1 : 0;
 }
 
 }  // namespace
@@ -117,10 +123,10 @@ RIDEL_EXPORT int WINAPI GetPeopleName(char* buffer, int size) {
   return text_getter(Field::Name, buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleSex(char* buffer, int size) {
-  return shielded([=] { return get_sex(buffer, size); });
+  return get_sex(buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleNation(char* buffer, int size) {
-  return shielded([=] { return get_nation(buffer, size); });
+  return get_nation(buffer, size);
 }
 RIDEL_EXPORT int WINAPI GetPeopleBirthday(char* buffer, int size) {
   return text_getter(Field::Birth, buffer, size);
@@ -149,10 +155,10 @@ RIDEL_EXPORT int WINAPI GetAppAddress(int index, char* buffer, int size) {
 }
 
 RIDEL_EXPORT int WINAPI SetBaseData(const char* path) {
-  return shielded([=] { return set_base_data(path); });
+  return set_base_data(path);
 }
 RIDEL_EXPORT int WINAPI SetPhotoData(const char* path) {
-  return shielded([=] { return set_photo_data(path); });
+  return set_photo_data(path);
 }
 RIDEL_EXPORT int WINAPI SetAppAddress(const unsigned char* data, int length) {
   return set_appended_address(data, length);

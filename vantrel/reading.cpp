@@ -1,10 +1,9 @@
 // Reading the card: the result files, the photo decoding step and Read_Content's modes.
 #include <algorithm>
-#include <vector>
 
 #include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/result_files.h"
 #include "vantrel/strings.h"
 
@@ -16,34 +15,36 @@ constexpr std::size_t kPathRoom = 512;
 constexpr char kBitmapExtension[] = ".bmp";
 
 // Only a path that fits and lies in a known output folder names a result file.
-bool usable(const std::string& path) {
-  return reader().output_folder[0] != '\0' && path.size() < kPathRoom;
+bool usable(const ResultPath& path) {
+  return reader.output_folder[0] != '\0' && !path.cut() && path.size() < kPathRoom;
 }
 
 // Logs a file that cannot be made or opened, with the system's reason.
-void log_file_failure(const std::string& path) {
+void log_file_failure(std::string_view path) {
   log_error(kMsgCreateFile, static_cast<int>(plat::last_error()), path);
 }
 
 // A path that is not usable is refused before anything is touched.
-void log_refused(const std::string& path) { log_error(kMsgCreateFile, 0, path); }
+void log_refused(std::string_view path) { log_error(kMsgCreateFile, 0, path); }
 
 // The output folder, the photo file's name without its folder and extension, and ".bmp".
-std::string bitmap_path(const std::string& photo) {
-  const std::size_t slash = photo.find_last_of(plat::kPathSeparator);
-  std::string stem = slash == std::string::npos ? photo : photo.substr(slash + 1);
+ResultPath bitmap_path(std::string_view photo) {
+  std::string_view stem = photo;
+  const std::size_t slash = stem.find_last_of(plat::kPathSeparator);
+  if (slash != std::string_view::npos) stem.remove_prefix(slash + 1);
   const std::size_t dot = stem.find_last_of('.');
-  if (dot != std::string::npos) stem.erase(dot);
-  return std::string(reader().output_folder) + stem + kBitmapExtension;
+  if (dot != std::string_view::npos) stem.remove_suffix(stem.size() - dot);
+  return ResultPath(reader.output_folder).append(stem).append(kBitmapExtension);
 }
 
 }  // namespace
 
-std::string result_path(unsigned name) {
-  return std::string(reader().output_folder) + load_text(name, kFileNameRoom);
+ResultPath result_path(unsigned name) {
+  char file[kFileNameRoom];
+  return ResultPath(reader.output_folder).append(load_text(name, file));
 }
 
-int write_file(const std::string& path, const void* bytes, std::size_t count) {
+int write_file(const ResultPath& path, const void* bytes, std::size_t count) {
   if (!usable(path)) {
     log_refused(path);
     return 0;
@@ -57,7 +58,7 @@ int write_file(const std::string& path, const void* bytes, std::size_t count) {
   return 1;
 }
 
-std::size_t read_file(const std::string& path, void* buffer, std::size_t size) {
+std::size_t read_file(const ResultPath& path, void* buffer, std::size_t size) {
   if (!usable(path)) {
     log_refused(path);
     return 0;
@@ -70,15 +71,19 @@ std::size_t read_file(const std::string& path, void* buffer, std::size_t size) {
   return file.read(buffer, size);
 }
 
-int decode_photo(const std::string& photo, unsigned char* buffer, std::size_t size,
+int decode_photo(std::string_view photo, unsigned char* buffer, std::size_t size,
                  std::size_t* count, bool delete_bitmap) {
-  Reader& r = reader();
+  Reader& r = reader;
+  // The decoder gets a copy that it may write into; the caller's text stays as it is.
+  plat::Path path(photo);
+  if (path.cut()) {
+    log_refused(photo);
+    return 0;
+  }
   const int selector = drv::decoder_selector(r.port);
   // The decoder uses the reader itself, so the port is closed around the call.
   const bool port_open = r.port != kNoPort;
   if (port_open) call(r.entries.close_port, r.port);
-  std::vector<char> path(photo.begin(), photo.end());
-  path.push_back('\0');
   const int result = call(r.get_bmp, path.data(), selector);
   if (port_open) call(r.entries.open_port, r.port);
   if (result != drv::kDecodeOk) {
@@ -86,7 +91,7 @@ int decode_photo(const std::string& photo, unsigned char* buffer, std::size_t si
     return result;
   }
   if (!buffer) return 1;
-  const std::string bitmap = bitmap_path(photo);
+  const ResultPath bitmap = bitmap_path(photo);
   *count = read_file(bitmap, buffer, size);
   if (delete_bitmap && usable(bitmap)) plat::delete_file(bitmap.c_str());
   return 1;
@@ -103,15 +108,15 @@ struct BaseMessage {
 };
 
 bool read_base_message(BaseMessage& m, const char* context) {
-  Reader& r = reader();
+  Reader& r = reader;
   const int status = call(r.entries.read_base_msg, r.port, m.record, &m.record_count, m.photo,
                           &m.photo_count, r.flag);
   if (status != drv::kOk) {
     log_error(kMsgReadBaseMsg, status, context);
     return false;
   }
-  m.record_count = std::min<unsigned>(m.record_count, sizeof m.record);
-  m.photo_count = std::min<unsigned>(m.photo_count, sizeof m.photo);
+  m.record_count = static_cast<unsigned>(bounded(m.record_count, sizeof m.record));
+  m.photo_count = static_cast<unsigned>(bounded(m.photo_count, sizeof m.photo));
   return true;
 }
 
@@ -127,24 +132,24 @@ struct AppendedAddress {
 
 // Success also when the card has no appended address.
 bool read_appended_address(AppendedAddress& a, const char* context) {
-  Reader& r = reader();
+  Reader& r = reader;
   const int status = call(r.entries.read_new_app_msg, r.port, a.message, &a.count, r.flag);
   if (status != drv::kOk && status != drv::kNoAppendedAddress) {
     log_error(kMsgReadNewAppMsg, status, context);
     return false;
   }
-  a.count = std::min<unsigned>(a.count, sizeof a.message);
+  a.count = static_cast<unsigned>(bounded(a.count, sizeof a.message));
   return true;
 }
 
 // Mode 1: the raw files, the decoded photo and the field store.
 int read_all() {
-  FieldStore& store = reader().store;
+  FieldStore& store = reader.store;
   BaseMessage base;
   if (!read_base_message(base, "ReadContent1") || !write_base_message(base)) return 0;
   // ZP.wlt, the copy of XP.wlt that the decoder gets: the same bytes, written from the photo
   // record in memory instead of read back from the file just written.
-  const std::string copy = result_path(kPhotoCopyFile);
+  const ResultPath copy = result_path(kPhotoCopyFile);
   if (!write_file(copy, base.photo, base.photo_count)) return 0;
   AppendedAddress address;
   if (!read_appended_address(address, "ReadContent1")) return 0;
@@ -173,7 +178,7 @@ int read_address() {
 
 // Mode 5: the management information.
 int read_management_info() {
-  Reader& r = reader();
+  Reader& r = reader;
   unsigned char info[drv::kManagementInfoBytes] = {};
   const int status = call(r.entries.read_mng_info, r.port, info, r.flag);
   if (status != drv::kOk) {
@@ -184,7 +189,7 @@ int read_management_info() {
 }
 
 int read_content(int mode) {
-  Reader& r = reader();
+  Reader& r = reader;
   if (r.port == kNoPort) return 0;
   int result = 0;
   switch (mode) {
@@ -202,6 +207,4 @@ int read_content(int mode) {
 }  // namespace
 }  // namespace vantrel
 
-extern "C" RIDEL_EXPORT int WINAPI Read_Content(int mode) {
-  return vantrel::shielded([=] { return vantrel::read_content(mode); });
-}
+extern "C" RIDEL_EXPORT int WINAPI Read_Content(int mode) { return vantrel::read_content(mode); }

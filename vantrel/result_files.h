@@ -3,25 +3,34 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <string_view>
+
+#include "platform/fixed_text.h"
+#include "vantrel/state.h"
+#include "vantrel/strings.h"
 
 namespace vantrel {
 
+// A result file's path, with room for the output folder and a file name from the string table,
+// or the base name of a photo file. Paths of 512 characters or more are refused before use.
+using ResultPath = plat::FixedText<kFolderRoom + kFileNameRoom>;
+
 // The path of result file `name` (a string id): the output folder followed by that file name.
-std::string result_path(unsigned name);
+ResultPath result_path(unsigned name);
 
 // Creates or replaces the file and writes the bytes: 1, or 0 with log entry 1010. A path that
 // does not fit in 512 characters is refused the same way.
-int write_file(const std::string& path, const void* bytes, std::size_t count);
+int write_file(const ResultPath& path, const void* bytes, std::size_t count);
 // Reads up to `size` bytes of an existing file: the number of bytes read, or 0 with log entry
 // 1010.
-std::size_t read_file(const std::string& path, void* buffer, std::size_t size);
+std::size_t read_file(const ResultPath& path, void* buffer, std::size_t size);
 
 // Has the decoder turn the photo file into a bitmap, closing an open port around the call. With
 // a buffer, then reads the bitmap that the decoder wrote (the output folder, the photo file's
 // base name, ".bmp") into it, sets *count and, when asked, deletes the bitmap. 1 on success, else
-// the decoder's result, logged.
-int decode_photo(const std::string& photo, unsigned char* buffer, std::size_t size,
+// the decoder's result, logged. A photo path too long for any file system is refused with log
+// entry 1010 and 0, before the port is touched.
+int decode_photo(std::string_view photo, unsigned char* buffer, std::size_t size,
                  std::size_t* count, bool delete_bitmap);
 
 }  // namespace vantrel

@@ -1,14 +1,14 @@
 // Port control and card authentication, and the two exports that go straight to the driver.
 #include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
 namespace {
 
 int init_comm(int port) {
-  Reader& r = reader();
+  Reader& r = reader;
   // Another open port is closed first; only a result of 0 stops the open.
   bool failed = r.port != kNoPort && r.port != port && call(r.entries.close_port, r.port) == 0;
   failed = !switch_driver(port) || failed;
@@ -34,7 +34,7 @@ int init_comm(int port) {
 }
 
 int close_comm() {
-  Reader& r = reader();
+  Reader& r = reader;
   if (r.port == kNoPort) return 1;
   const int status = call(r.entries.close_port, r.port);
   if (status != drv::kOk) {
@@ -46,7 +46,7 @@ int close_comm() {
 }
 
 int authenticate() {
-  Reader& r = reader();
+  Reader& r = reader;
   if (r.port == kNoPort) return 0;
   int status = call(r.entries.get_sam_status, r.port, r.flag);
   if (status != drv::kOk) {
@@ -77,24 +77,24 @@ using namespace vantrel;
 extern "C" {
 
 RIDEL_EXPORT int WINAPI InitComm(int port) {
-  return shielded([=] { return init_comm(port); });
+  return init_comm(port);
 }
 
 RIDEL_EXPORT int WINAPI CloseComm() {
-  return shielded([] { return close_comm(); });
+  return close_comm();
 }
 
 RIDEL_EXPORT int WINAPI Authenticate() {
-  return shielded([] { return authenticate(); });
+  return authenticate();
 }
 
 // The application names the port itself; whether one is open is the driver's business.
 RIDEL_EXPORT int WINAPI GetSAMIDToStr(int port, char* text, int flag) {
-  return call(reader().entries.get_sam_id_to_str, port, text, flag);
+  return call(reader.entries.get_sam_id_to_str, port, text, flag);
 }
 
 RIDEL_EXPORT int WINAPI ReadMngInfo(int port, unsigned char* data, int flag) {
-  return call(reader().entries.read_mng_info, port, data, flag);
+  return call(reader.entries.read_mng_info, port, data, flag);
 }
 
 }  // extern "C"

@@ -1,11 +1,11 @@
 // Set-up and tear-down of the reader object, binding of the driver and decoder, and the exchange
 // of the USB and serial driver libraries.
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/library_main.h"
 #include "vantrel/error_log.h"
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
@@ -18,9 +18,6 @@ RIDEL_LIBRARY_MAIN(vantrel::set_up, vantrel::tear_down)
 
 namespace vantrel {
 namespace {
-
-// Needs no construction, so it is whole before the load notification runs.
-constinit Reader g_reader;
 
 template <class Fn>
 void bind(plat::Module library, const char* name, Fn& entry) {
@@ -46,7 +43,9 @@ void bind_driver(Reader& r) {
 }
 
 plat::Module load_named(unsigned name) {
-  return plat::load_library(load_text(name, kFileNameRoom).c_str());
+  char file[kFileNameRoom];
+  load_text(name, file);
+  return plat::load_library(file);
 }
 
 // The strings come from the module loaded as ridel.dll. On POSIX the library is never known by
@@ -92,27 +91,24 @@ bool keeps_driver(const Reader& r, int current, int port) {
 
 }  // namespace
 
-Reader& reader() { return g_reader; }
-
 void set_up() {
-  Reader& r = g_reader;
+  Reader& r = reader;
   r.port = kNoPort;
   r.flag = 0;
   r.resources = find_resources();
-  try {
-    const std::string folder = plat::folder_of(plat::executable_path());
-    // A folder too long to keep stays unknown: no result file is made then.
-    if (folder.size() < sizeof r.output_folder)
-      std::memcpy(r.output_folder, folder.c_str(), folder.size() + 1);
-    r.store.clear();
-    bind_at_set_up(r);
-  } catch (...) {
-    // Memory exhausted: the library stays loaded with what was bound so far.
+  const plat::Path executable = plat::executable_path();
+  const std::string_view folder = plat::folder_of(executable);
+  // A folder too long to keep stays unknown: no result file is made then.
+  if (folder.size() < sizeof r.output_folder) {
+    std::copy(folder.begin(), folder.end(), r.output_folder);
+    r.output_folder[folder.size()] = '\0';
   }
+  r.store.clear();
+  bind_at_set_up(r);
 }
 
 void tear_down() {
-  Reader& r = g_reader;
+  Reader& r = reader;
   plat::free_library(r.driver);
   plat::free_library(r.decoder);
   r.driver = r.decoder = nullptr;
@@ -121,7 +117,7 @@ void tear_down() {
 }
 
 bool switch_driver(int port) {
-  Reader& r = g_reader;
+  Reader& r = reader;
   if (keeps_driver(r, r.port, port)) return true;
   // Nothing may be called through the freed library: its entries go with it.
   plat::free_library(r.driver);

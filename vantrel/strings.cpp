@@ -3,7 +3,7 @@
 #include <span>
 #include <string_view>
 
-#include "vantrel/reader.h"
+#include "vantrel/state.h"
 
 namespace vantrel {
 namespace {
@@ -36,12 +36,11 @@ static_assert(text_of(kUsbDriverFile) == drv::kUsbDriverFile &&
 
 }  // namespace
 
-std::string load_text(unsigned id, int room) {
-  if (room <= 0) return {};
-  std::string text(static_cast<std::size_t>(room), '\0');
-  const int n = plat::load_string(reader().resources, table(), id, text.data(), room);
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return text;
+std::string_view load_text(unsigned id, std::span<char> room) {
+  if (room.empty()) return {};
+  const int n = plat::load_string(reader.resources, table(), id, room.data(),
+                                  static_cast<int>(room.size()));
+  return {room.data(), n > 0 ? static_cast<std::size_t>(n) : 0};
 }
 
 }  // namespace vantrel

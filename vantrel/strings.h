@@ -1,7 +1,8 @@
 // The ids of the library's string table (strings.inc) and the one way the library reads a text.
 #pragma once
 
-#include <string>
+#include <span>
+#include <string_view>
 
 #include "common/nation.h"
 
@@ -19,8 +20,9 @@ inline constexpr int kFileNameRoom = 20;
 // Nation names: id kNationNames + nation code.
 inline constexpr unsigned kNationNames = nation::kVantrelFirstId;
 
-// Reads text `id` of the resource module's string table as ANSI text into a buffer of `room`
-// bytes, so at most room - 1 bytes of it; empty when the table has no such text.
-std::string load_text(unsigned id, int room);
+// Reads text `id` of the resource module's string table as ANSI text into `room`, so at most
+// room.size() - 1 bytes of it, zero-terminated; empty when the table has no such text. The view
+// is of `room`.
+std::string_view load_text(unsigned id, std::span<char> room);
 
 }  // namespace vantrel

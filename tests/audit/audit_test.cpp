@@ -1,9 +1,11 @@
 // Audit of the Windows libraries in dist/: architecture, export names and ordinals as each .def
-// file fixes them, only allowed imports, and vantrel's string table. Runs natively after
-// `make dist` (make test builds dist/ before it runs the suites).
+// file fixes them, exactly the imports each edition's code calls (nothing of the thread family,
+// nothing Windows XP lacks in the 32-bit builds), header versions, sizes and vantrel's string
+// table. Runs natively after `make dist` (make test builds dist/ before it runs the suites).
 #include <algorithm>
-#include <regex>
 #include <cctype>
+#include <map>
+#include <regex>
 #include <set>
 
 #include "tests/support/bench.h"
@@ -122,6 +124,107 @@ TEST(Audit, LibrariesImportOnlyTheSystemAndTheirDriver) {
                               "SDT_OpenPort", "SDT_ReadBaseMsg", "SDT_ReadMngInfo",
                               "SDT_ReadNewAppMsg", "SDT_SelectIDCard", "SDT_StartFindIDCard"}));
       }
+    }
+  }
+}
+
+// ---- Imports: exactly what the code calls --------------------------------------------------------
+
+using ImportList = std::map<std::string, std::set<std::string>>;  // lower-case DLL -> functions
+
+// Every function an edition imports, per DLL, as its code calls them (the same on both
+// architectures; the C runtime's functions are those the compiler calls for copies and searches). A new import fails the audit
+// until it is added here on purpose. Each of them exists in Windows XP SP3's KERNEL32, USER32 and
+// msvcrt (the 32-bit libraries must load there), and none belongs to the thread or lock families.
+ImportList allowed_imports(const std::string& dll) {
+  // Every edition: the executable's path, and the record's text in the ANSI code page.
+  const std::set<std::string> paths_and_text = {"GetModuleFileNameA", "WideCharToMultiByte"};
+  // Loading the driver and decoder by name.
+  const std::set<std::string> loading = {"LoadLibraryA", "GetProcAddress", "FreeLibrary"};
+  // Creating and writing result files through handles.
+  const std::set<std::string> files = {"CreateFileA", "WriteFile", "CloseHandle", "DeleteFileA",
+                                       "SetLastError"};
+  auto join = [](std::initializer_list<std::set<std::string>> parts) {
+    std::set<std::string> all;
+    for (const auto& part : parts) all.insert(part.begin(), part.end());
+    return all;
+  };
+  if (dll == "qdx/ridel.dll")
+    return {{"kernel32.dll", join({paths_and_text, loading})},
+            {"msvcrt.dll", {"fopen", "fwrite", "fclose", "memchr", "memcmp", "strlen"}}};
+  if (dll == "sdt/ridel.dll")
+    return {{"kernel32.dll", join({paths_and_text, files})},
+            {"msvcrt.dll", {"memchr", "memcmp", "strlen"}},
+            {"sdtapi.dll",
+             {"SDT_ClosePort", "SDT_GetSAMID", "SDT_GetSAMStatus", "SDT_OpenPort",
+              "SDT_ReadBaseMsg", "SDT_ReadMngInfo", "SDT_ReadNewAppMsg", "SDT_SelectIDCard",
+              "SDT_StartFindIDCard"}},
+            {"wltrs.dll", {"GetBmp"}}};
+  // vantrel: also its own module and string table, reading files, the log's time and its
+  // message box.
+  return {{"kernel32.dll",
+           join({paths_and_text, loading, files,
+                 {"GetModuleHandleA", "GetModuleHandleExA", "ReadFile", "GetFileSizeEx",
+                  "SetFilePointerEx", "GetLastError", "GetLocalTime"}})},
+          {"msvcrt.dll", {"memchr", "memmove", "strlen"}},
+          {"user32.dll", {"LoadStringA", "MessageBoxA"}}};
+}
+
+ImportList imports_of(const bench::pe::Image& image) {
+  ImportList out;
+  for (const auto& [dll, names] : image.imports) out[lower(dll)].insert(names.begin(), names.end());
+  return out;
+}
+
+TEST(Audit, EditionsImportExactlyWhatTheirCodeCalls) {
+  for (const Target& t : kTargets) {
+    for (const Edition& e : kEditions) {
+      SCOPED_TRACE(std::string(t.folder) + "/" + e.dll);
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      ASSERT_TRUE(image.ok);
+      EXPECT_EQ(imports_of(image), allowed_imports(e.dll));
+    }
+  }
+}
+
+// Whatever the allowlist says: no export starts a thread, waits or takes a lock, so nothing of
+// those families may be imported (the C runtime's start-up code would bring them in).
+TEST(Audit, EditionsImportNothingOfTheThreadFamilies) {
+  static const std::regex thread_family(
+      "Thread|CriticalSection|Mutex|Semaphore|Event|Wait|Sleep|Tls|Fls|Interlocked|SRWLock|"
+      "ConditionVariable|InitOnce|Affinity|Fiber|_beginthread|_endthread|^_lock$|^_unlock$|"
+      "GetTickCount64");
+  for (const Target& t : kTargets) {
+    for (const Edition& e : kEditions) {
+      const bench::pe::Image image = bench::pe::read(dist(t.folder, e.dll));
+      ASSERT_TRUE(image.ok) << t.folder << "/" << e.dll;
+      for (const auto& [dll, names] : image.imports)
+        for (const std::string& fn : names)
+          EXPECT_FALSE(std::regex_search(fn, thread_family))
+              << t.folder << "/" << e.dll << " imports " << dll << "!" << fn;
+    }
+  }
+}
+
+// The 32-bit libraries load on Windows XP (5.1) and later, the 64-bit ones on Vista (6.0) and
+// later; each is small, and has its own entry point for the load notifications.
+TEST(Audit, EditionsLoadOnTheOldestWindowsAndStaySmall) {
+  struct Limits {
+    const char* target;
+    std::pair<unsigned, unsigned> newest_version;
+    std::size_t largest_file;
+  };
+  constexpr Limits kLimits[] = {{"windows-x86", {5, 1}, 64 * 1024},
+                                {"windows-x64", {6, 0}, 96 * 1024}};
+  for (const Limits& l : kLimits) {
+    for (const Edition& e : kEditions) {
+      SCOPED_TRACE(std::string(l.target) + "/" + e.dll);
+      const bench::pe::Image image = bench::pe::read(dist(l.target, e.dll));
+      ASSERT_TRUE(image.ok);
+      EXPECT_LE(image.os_version, l.newest_version);
+      EXPECT_LE(image.subsystem_version, l.newest_version);
+      EXPECT_LE(image.file_size, l.largest_file);
+      EXPECT_NE(image.entry_point, 0u);
     }
   }
 }

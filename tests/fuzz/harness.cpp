@@ -10,6 +10,7 @@
 
 #include "common/record.h"
 #include "driver/sdtapi.h"
+#include "platform/host.h"
 
 namespace fuzz {
 
@@ -27,13 +28,13 @@ std::string build_path(const char* relative) {
 }
 
 const std::string& output_folder() {
-  static const std::string folder = plat::folder_of(plat::executable_path());
+  static const std::string folder = plat::executable_folder();
   return folder;
 }
 
 void clear_output_folder() {
   namespace fs = std::filesystem;
-  static const fs::path executable = fs::path(plat::executable_path()).filename();
+  static const fs::path executable = fs::path(std::string(plat::executable_path())).filename();
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(output_folder(), error)) {
     if (entry.path().filename() == executable) continue;
@@ -339,7 +340,7 @@ Bytes fuzzed_identity(FuzzedDataProvider& in) {
   if (in.ConsumeIntegralInRange(0, 3) == 0)
     return in.ConsumeBytes<unsigned char>(in.ConsumeIntegralInRange<std::size_t>(0, 4200));
   // Field by field in the record's layout, each padded to its width.
-  Bytes record(rec::kRecordBytes, 0);
+  Bytes record(drv::kIdentityBytes, 0);
   for (std::size_t i = 0; i < record.size(); i += 2) record[i] = ' ';
   for (const rec::Span& field : rec::kFields)
     put_fuzzed_units(in, record, field.offset, field.units());

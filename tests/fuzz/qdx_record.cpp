@@ -13,7 +13,7 @@ namespace {
 // A converted text: at most two GBK bytes per character and no zero byte, since the conversion
 // stops at the first NUL character.
 std::string converted(rec::Bytes record, rec::Span span) {
-  const std::string text = rec::qdx_text(record, span);
+  const std::string text(rec::qdx_text(record, span));
   FUZZ_CHECK(text.size() <= static_cast<std::size_t>(span.bytes), text.size());
   FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) == nullptr, span.offset);
   return text;

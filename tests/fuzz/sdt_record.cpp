@@ -18,7 +18,7 @@ bool single_byte_space(char c) {
 }
 
 std::string converted(rec::Bytes record, rec::Span span) {
-  const std::string text = rec::sdt_text(record, span);
+  const std::string text(rec::sdt_text(record, span));
   FUZZ_CHECK(text.size() <= static_cast<std::size_t>(span.bytes), text.size());
   FUZZ_CHECK(std::memchr(text.data(), 0, text.size()) == nullptr, span.offset);
   FUZZ_CHECK(text.empty() || !single_byte_space(text.back()), span.offset);
@@ -56,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string raw(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 64));
   const std::string until_nul(raw.c_str());
   FUZZ_CHECK(nation::leading_decimal(until_nul) == reference_decimal(until_nul), 0);
-  std::string trimmed = raw;
-  rec::trim_trailing_space(trimmed);
+  const std::string trimmed = raw.substr(0, rec::trimmed_length(raw));
   FUZZ_CHECK(raw.compare(0, trimmed.size(), trimmed) == 0, 0);
   for (std::size_t i = trimmed.size(); i < raw.size(); ++i)
     FUZZ_CHECK(single_byte_space(raw[i]), static_cast<long long>(i));

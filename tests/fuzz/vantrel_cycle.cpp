@@ -171,7 +171,7 @@ class Cycle {
     if (which < 7) {
       path = fuzz::output_folder() + kPhotos[which];
       if (which > 0 && which < 6 && in_.ConsumeBool()) {
-        fuzz::make_folder(plat::folder_of(path));
+        fuzz::make_folder(std::string(plat::folder_of(path)));
         fuzz::write_file(path, in_.ConsumeBytes<unsigned char>(
                                    in_.ConsumeIntegralInRange<std::size_t>(0, 2048)));
       }

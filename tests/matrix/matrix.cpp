@@ -162,7 +162,7 @@ int run_child(const std::string& program, const std::string& filter, const char*
 ProgramCopy::ProgramCopy(std::size_t length, const Names& links)
     : root_(bench::exe_dir() + "long/") {
   namespace fs = std::filesystem;
-  const std::string exe = plat::executable_path();
+  const std::string exe(plat::executable_path());
   const std::string folder = "/tests/matrix/";
   // Below the root, a run of characters broken into names of 100 at most.
   std::string padding(length - root_.size() - folder.size(), 'p');

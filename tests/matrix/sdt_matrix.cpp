@@ -48,7 +48,7 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
   // ("2") missing: under Wine a load that fails keeps a reference to every library it did find,
   // which would stay loaded for all later cases of this process.
   static int load_in_child(const char* missing) {
-    return matrix::run_child(plat::executable_path(), "SdtChild.LoadWithout", kChildVariable,
+    return matrix::run_child(std::string(plat::executable_path()), "SdtChild.LoadWithout", kChildVariable,
                              missing);
   }
   static constexpr char kChildVariable[] = "MATRIX_CHILD_MISSING";

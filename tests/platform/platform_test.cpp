@@ -1,5 +1,5 @@
 // The platform layer: names, paths, conversion, string tables, files.
-#include "platform/platform.h"
+#include "platform/host.h"
 
 #include "tests/support/bench.h"
 
@@ -37,9 +37,9 @@ TEST(Libraries, MissingLibraryOrEntryGivesNull) {
 }
 
 TEST(Paths, ExecutableAndFolder) {
-  const std::string exe = plat::executable_path();
+  const std::string exe(plat::executable_path());
   ASSERT_FALSE(exe.empty());
-  const std::string folder = plat::folder_of(exe);
+  const std::string folder(plat::folder_of(exe));
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), plat::kPathSeparator);
   EXPECT_EQ(exe.substr(0, folder.size()), folder);

@@ -216,6 +216,29 @@ TEST_F(QdxContent, TextLinesAreByteExact) {
   EXPECT_EQ(read("wz.txt"), file);
 }
 
+// The text file is a text-mode file: every line feed on disk is CR LF, also one inside a field's
+// text; a CR of a field stays as it is, so CR LF in a field becomes CR CR LF.
+TEST_F(QdxContent, LineFeedsInsideFieldsBecomeCrLf) {
+  open_and_authenticate();
+  sim().set_record(SIM_REC_IDENTITY, wang_xiaoming()
+                                         .set_raw(Field::Name, std::u16string(u"A\nB\0", 4))
+                                         .set_raw(Field::Address, std::u16string(u"\n\r\nC\n\0", 6))
+                                         .bytes());
+  ASSERT_EQ(Read_Content(4), 1);
+  const Bytes raw = read("wz.txt");
+  const std::string file(raw.begin(), raw.end());
+  EXPECT_EQ(file.substr(0, 6), text({0x41, 0x0D, 0x0A, 0x42, 0x0D, 0x0A}));
+  const std::size_t address = file.find("\r\r\n");
+  ASSERT_NE(address, std::string::npos);
+  EXPECT_EQ(file.substr(address - 2, 9), text({0x0D, 0x0A, 0x0D, 0x0D, 0x0A, 0x43, 0x0D, 0x0A, 0x0D}));
+  // No line feed anywhere without its CR.
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    if (file[i] == '\n') {
+      EXPECT_TRUE(i > 0 && file[i - 1] == '\r') << i;
+    }
+  }
+}
+
 TEST_F(QdxContent, NameLineKeepsPaddingOrFillsTheField) {
   open_and_authenticate();
   const std::u16string fifteen = u"一二三四五六七八九十一二三四五";

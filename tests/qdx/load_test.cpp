@@ -83,8 +83,9 @@ TEST_F(QdxLoad, ResultFilesGoBesideTheExecutableWhateverTheWorkingFolder) {
 }
 
 #if !defined(_WIN32)
-// An executable path of at most 260 characters gives the output folder; a longer one would be cut
-// to a wrong folder, so no result file is written at all. The parent case runs a copy of this
+// The executable's path is read into 260 characters. A folder that lies within them is the output
+// folder, however long the file name after it; a folder that does not would be cut to a wrong,
+// shorter one, so then no result file is written at all. The parent case runs a copy of this
 // program from such folders; the child case is what that copy runs.
 TEST_F(QdxLoad, LongFolderChild) {
   const char* expected = std::getenv("QDX_FOLDER_CHECK");
@@ -98,36 +99,48 @@ TEST_F(QdxLoad, LongFolderChild) {
   EXPECT_EQ(exists("zp.bmp"), fits);
   EXPECT_FALSE(std::filesystem::exists("wz.txt"));  // the working folder
   if (!fits) {
-    const std::string cut_folder = plat::folder_of(plat::executable_path().substr(0, 260));
+    const std::string cut_folder(plat::folder_of(plat::executable_path().view().substr(0, 260)));
     EXPECT_FALSE(plat::file_exists((cut_folder + "wz.txt").c_str())) << cut_folder;
   }
 }
 
 TEST(QdxLongFolder, LongExecutablePathsWriteNowhereElse) {
   namespace fs = std::filesystem;
-  const std::string exe = plat::executable_path();
-  const std::string name = exe.substr(exe.rfind('/') + 1);
+  const std::string exe(plat::executable_path());
   const fs::path build = fs::canonical(bench::build_path(""));
   const std::string root = bench::exe_dir() + "long/";
-  for (const std::size_t length : {260u, 261u}) {
-    SCOPED_TRACE(length);
-    // <root><padding>/tests/qdx/<name>, `length` characters, beside links to the build's
-    // libraries, so that the copy finds them as this program does.
-    const std::string tail = "/tests/qdx/" + name;
-    std::string padding(length - root.size() - tail.size(), 'p');
+  struct Case {
+    std::size_t folder;  // characters of the copy's folder, its last separator included
+    std::size_t path;    // characters of the copy's whole path
+    bool fits;
+  };
+  const Case cases[] = {
+      {240, 260, true},   // the whole path within the buffer
+      {245, 288, true},   // cut inside the file name: the folder is whole
+      {260, 290, true},   // the folder's separator is the 260th character
+      {261, 271, false},  // cut inside the folder
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.folder << "/" << c.path);
+    // <root><padding>/tests/qdx/<name>, beside links to the build's libraries, so that the copy
+    // finds them as this program does.
+    const std::string tail = "/tests/qdx/";
+    std::string padding(c.folder - root.size() - tail.size(), 'p');
     for (std::size_t i = 100; i < padding.size() - 1; i += 100) padding[i] = '/';
     const fs::path top = root + padding;
     fs::create_directories(top / "tests" / "qdx");
     fs::create_directories(root + "cwd");
     fs::create_directory_symlink(build / "simulator", top / "simulator");
     fs::create_directory_symlink(build / "qdx", top / "qdx");
-    const std::string copy = top.string() + tail;
-    ASSERT_EQ(copy.size(), length);
+    const std::string folder = top.string() + tail;
+    ASSERT_EQ(folder.size(), c.folder);
+    const std::string copy = folder + "qdx_tests" + std::string(c.path - c.folder - 9, 'n');
+    ASSERT_EQ(copy.size(), c.path);
     fs::copy_file(exe, copy);
     fs::permissions(copy, fs::perms::owner_all);
     const std::string log = bench::exe_dir() + "long.log";
     const std::string command = "cd '" + root + "cwd' && QDX_FOLDER_CHECK=" +
-                                (length <= 260 ? "fits" : "too-long") + " '" + copy +
+                                (c.fits ? "fits" : "too-long") + " '" + copy +
                                 "' --gtest_filter=QdxLoad.LongFolderChild >'" + log + "' 2>&1";
     const int status = std::system(command.c_str());
     const bench::Bytes output = bench::read_file(log);

@@ -6,7 +6,7 @@
 namespace bench {
 
 const std::string& exe_dir() {
-  static const std::string dir = plat::folder_of(plat::executable_path());
+  static const std::string dir = plat::executable_folder();
   return dir;
 }
 
@@ -63,8 +63,8 @@ Bytes ucs2(std::u16string_view text) {
   return out;
 }
 
-IdentityRecord::IdentityRecord() : bytes_(rec::kRecordBytes, 0) {
-  for (int i = 0; i < rec::kRecordBytes; i += 2) bytes_[i] = ' ';
+IdentityRecord::IdentityRecord() : bytes_(drv::kIdentityBytes, 0) {
+  for (int i = 0; i < drv::kIdentityBytes; i += 2) bytes_[i] = ' ';
 }
 
 IdentityRecord& IdentityRecord::set(rec::Field field, std::u16string_view value) {

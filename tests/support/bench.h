@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/record.h"
-#include "platform/platform.h"
+#include "platform/host.h"
 #include "simulator/simulator.h"
 
 namespace bench {

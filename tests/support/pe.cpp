@@ -11,6 +11,7 @@ namespace {
 class Reader {
  public:
   explicit Reader(Bytes bytes) : b_(std::move(bytes)) {}
+  std::size_t size() const { return b_.size(); }
 
   bool in(std::size_t offset, std::size_t size) const {
     return offset <= b_.size() && size <= b_.size() - offset;
@@ -57,6 +58,10 @@ Image read(const std::string& path) {
   const std::size_t optional = coff + 20;
   const std::size_t optional_size = r.u16(coff + 16);
   const bool pe32_plus = r.u16(optional) == 0x20B;
+  image.file_size = r.size();
+  image.entry_point = r.u32(optional + 16);
+  image.os_version = {r.u16(optional + 40), r.u16(optional + 42)};
+  image.subsystem_version = {r.u16(optional + 48), r.u16(optional + 50)};
   const std::size_t directories = optional + (pe32_plus ? 112 : 96);
   auto directory = [&](int i) { return r.u32(directories + 8 * i); };
   for (unsigned i = 0; i < section_count; ++i) {

@@ -2,8 +2,11 @@
 // ordinals and names), imported libraries with their function names, and resource types.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench::pe {
@@ -22,6 +25,10 @@ struct Export {
 struct Image {
   bool ok = false;  // false when the file is missing or not a PE image
   unsigned machine = 0;
+  std::size_t file_size = 0;
+  std::uint32_t entry_point = 0;  // relative address of the entry point; 0 when there is none
+  // Versions of the optional header, as {major, minor}.
+  std::pair<unsigned, unsigned> os_version{}, subsystem_version{};
   std::string export_name;  // the library name of the export directory
   std::vector<Export> exports;  // in ordinal order
   // Imported library (as written, e.g. "KERNEL32.dll") -> imported names ("#N" for ordinals).

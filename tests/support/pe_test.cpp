@@ -16,13 +16,13 @@ namespace {
 TEST(PeReader, RefusesWhatIsNoPeImage) {
   EXPECT_FALSE(bench::pe::read(bench::exe_dir() + "no-such-file.dll").ok);
 #if !defined(_WIN32)
-  EXPECT_FALSE(bench::pe::read(plat::executable_path()).ok);  // an ELF file
+  EXPECT_FALSE(bench::pe::read(std::string(plat::executable_path())).ok);  // an ELF file
 #endif
 }
 
 #if defined(_WIN32)
 TEST(PeReader, ReadsMachineAndImportsOfThisProgram) {
-  const bench::pe::Image image = bench::pe::read(plat::executable_path());
+  const bench::pe::Image image = bench::pe::read(std::string(plat::executable_path()));
   ASSERT_TRUE(image.ok);
   EXPECT_EQ(image.machine, sizeof(void*) == 8 ? bench::pe::kMachineAmd64 : bench::pe::kMachineI386);
   bool kernel32 = false;

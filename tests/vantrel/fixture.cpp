@@ -19,7 +19,7 @@ std::string library_path() {
 #endif
 }
 
-std::string log_path() { return plat::folder_of(library_path()) + "idcrerror.log"; }
+std::string log_path() { return std::string(plat::folder_of(library_path())) + "idcrerror.log"; }
 
 const std::string& message(int id) {
   static const std::map<int, std::string> texts = {

@@ -3,7 +3,7 @@
 
 #include "platform/library_main.h"
 #include "platform/platform.h"
-#include "qdx/module.h"
+#include "qdx/state.h"
 
 // The operating system's load notifications: the only system-specific part of the edition.
 RIDEL_LIBRARY_MAIN(qdx::attach, qdx::detach)
@@ -48,19 +48,17 @@ void bind_driver_and_decoder() {
 
 }  // namespace
 
-std::string output_folder_of(const std::string& executable_path) {
-  if (executable_path.size() >= kPathBuffer) return {};
-  return plat::folder_of(executable_path);
+std::string_view output_folder_of(std::string_view executable_path) {
+  const std::string_view folder = plat::folder_of(executable_path);
+  return folder.size() < kPathBuffer ? folder : std::string_view();
 }
 
 void attach() {
-  try {
-    const std::string folder = output_folder_of(plat::executable_path());
+  const plat::Path executable = plat::executable_path();
+  const std::string_view folder = output_folder_of(executable);
+  if (!folder.empty())
     std::memcpy(setup.output_folder, folder.data(), folder.size());  // shorter than the buffer
-    bind_driver_and_decoder();
-  } catch (...) {
-    // Out of memory while loading: what is not set up stays empty, and the exports fail.
-  }
+  bind_driver_and_decoder();
 }
 
 void detach() {

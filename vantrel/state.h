@@ -1,4 +1,5 @@
-// The reader object: the one piece of module-wide state that every export works on.
+// The module-wide state of the vantrel edition: the reader object, which every export works on.
+// One thread at a time uses it.
 #pragma once
 
 #include "driver/sdtapi.h"
@@ -46,29 +47,15 @@ struct Reader {
   FieldStore store;
 };
 
-Reader& reader();
+// The reader object, constant-initialised: whole before the load notification runs.
+inline constinit Reader reader{};
 
 // Makes the driver library in use the one that serves `port`, before InitComm opens it: keeps
 // the loaded one by the port-number rule, or frees it and loads the other family's library.
 // False when that one cannot be loaded; nothing is bound then.
 bool switch_driver(int port);
 
-// Calls a driver or decoder entry point. One that is not bound answers 0, a result that no
-// caller takes for success.
-template <class Fn, class... Args>
-int call(Fn entry, Args... args) {
-  return entry ? entry(args...) : 0;
-}
-
-// Runs the body of an export: no exception may leave the library, so one that escapes the body
-// (memory exhausted) gives the export's failure value 0.
-template <class Body>
-int shielded(Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
+using drv::bounded;
+using drv::call;
 
 }  // namespace vantrel

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <string>
+#include <string_view>
 
 #include "driver/sdtapi.h"
 #include "platform/abi.h"
@@ -17,9 +17,10 @@
 
 namespace qdx {
 
-// ---- Set up at attach (attach.cpp) --------------------------------------------------------------
+// ---- Set up at load (setup.cpp) --------------------------------------------------------------
 
-// The executable's path is taken into a buffer of this size: at most 260 characters of it.
+// The executable's path is taken into a buffer of this size: at most 260 characters of it, so the
+// output folder is known only when it lies within them.
 inline constexpr std::size_t kPathBuffer = 261;
 
 // The driver's and decoder's entry points, in binding order; empty where a library or name was
@@ -45,7 +46,7 @@ struct EntryPoints {
 
 struct Setup {
   // The folder of the process's executable, ending in a separator, zero-terminated. Empty when it
-  // is unknown or the path does not fit the path buffer: then no result file can be written.
+  // is unknown or does not lie within the path buffer: then no result file can be written.
   char output_folder[kPathBuffer];
   EntryPoints entry;
   plat::Module driver_library;   // null when it did not load
@@ -57,9 +58,11 @@ inline constinit Setup setup{};
 void attach();
 void detach();
 
-// The output folder for an executable's path: its folder part, or empty when the path is empty,
-// has no folder or is longer than the path buffer holds (a cut path would name a wrong folder).
-std::string output_folder_of(const std::string& executable_path);
+// The output folder for an executable's path: its folder part, or empty when the path is empty
+// or has no folder, and when the folder does not lie within the first 260 characters. (A path cut
+// inside its file name still names the right folder; one cut inside its folder would name a
+// wrong, shorter one.)
+std::string_view output_folder_of(std::string_view executable_path);
 
 // Result file names in the output folder.
 inline constexpr const char kTextFile[] = "wz.txt";
@@ -87,7 +90,7 @@ int close_port();
 inline constexpr std::size_t kSamIdBytes = 40;
 int sam_number_of(const char (&sam_id)[kSamIdBytes]);
 
-// ---- The card's records (content.cpp fills and writes them) -------------------------------------
+// ---- The card's records (reading.cpp fills and writes them) -------------------------------------
 
 struct Records {
   unsigned char identity[drv::kIdentityBytes];
@@ -103,34 +106,12 @@ inline constinit Records records{};
 // Reads the base message into `records` on the session's port; true on the driver's success.
 bool read_base_message();
 
-// A length that the driver reported, bounded by the buffer it was given: never copy or write more
-// than the buffer holds.
-constexpr std::size_t bounded(unsigned int reported, std::size_t capacity) {
-  return std::min<std::size_t>(reported, capacity);
-}
-
 // ---- Calling the driver -------------------------------------------------------------------------
 
-// What a call of an entry point that is not bound gives: no status any caller takes for success.
-inline constexpr int kNotBound = -1;
-
-// Calls an entry point, or gives kNotBound without calling when it is empty.
-template <class Fn, class... Args>
-int call(Fn fn, Args... args) {
-  return fn ? fn(args...) : kNotBound;
-}
+using drv::bounded;
+using drv::call;
 
 // The driver flag argument of every driver call.
 inline constexpr int kFlag = 0;
-
-// Runs an export's body; a C++ exception never leaves the library: it gives 0.
-template <class Body>
-int guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
 
 }  // namespace qdx

@@ -3,9 +3,8 @@
 // time uses the library.
 #pragma once
 
-#include <string>
-
 #include "common/nation.h"
+#include "common/record.h"
 #include "driver/sdtapi.h"
 #include "platform/abi.h"
 
@@ -22,26 +21,37 @@ inline constexpr int kTextBufferBytes = 1024;
 inline constexpr int kPhotoBufferBytes = 2048;
 inline constexpr int kMessageBufferBytes = 2048;
 
+// The executable's path is taken as if fetched into this many bytes, terminator included.
+inline constexpr std::size_t kExecutablePathBytes = 128;
+
+// A value for display: a field's text, never wider than the field (rec::FieldText), or a word or
+// dashed date that is shorter still.
+using Value = rec::FieldText;
+
 // The nine values of a base-message read, converted for display (ANSI text).
 struct Card {
-  std::string name;
-  std::string sex;     // a sex word
-  std::string nation;  // a nation name
-  std::string birth;   // dashed
-  std::string address;
-  std::string id_number;
-  std::string authority;
-  std::string valid_from;  // dashed
-  std::string valid_to;    // dashed
+  Value name;
+  Value sex;     // a sex word
+  Value nation;  // a nation name
+  Value birth;   // dashed
+  Value address;
+  Value id_number;
+  Value authority;
+  Value valid_from;  // dashed
+  Value valid_to;    // dashed
 };
+
+// A result file's path: the output folder and a file name.
+using ResultPath = plat::FixedText<kExecutablePathBytes + 16>;
 
 // What the getters hand out. Each value keeps its content until a later read overwrites it.
 struct FieldStore {
-  Card card;                     // written by read types 1, 2 and 5
-  std::string appended_address;  // written by read type 3
-  std::string photo_path;        // written by read type 1: <output folder>zp.bmp, or empty
+  Card card;                // written by read types 1, 2 and 5
+  Value appended_address;   // written by read type 3
+  ResultPath photo_path;    // written by read type 1: <output folder>zp.bmp, or empty
 };
 
+// Everything starts as zero bytes, constant-initialised, before the library's code runs.
 struct State {
   // The port of every driver call; 0 until OpenComm sets it. Nothing records whether it is open.
   int port = 0;
@@ -53,7 +63,8 @@ struct State {
   FieldStore store;
 };
 
-State& state();
+// The edition's state, constant-initialised: whole before the library's code runs.
+inline constinit State state{};
 
 // A failing driver status as this edition reports it: status 1 becomes -10, every other one is
 // handed on unchanged.

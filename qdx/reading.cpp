@@ -12,36 +12,42 @@
 #include <cstdio>
 #include <initializer_list>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "common/nation.h"
 #include "common/record.h"
 #include "common/sex.h"
-#include "qdx/module.h"
+#include "platform/fixed_text.h"
+#include "qdx/state.h"
 
 namespace qdx {
 namespace {
 
 // ---- Result files -------------------------------------------------------------------------------
 
-// The full path of a result file; empty when there is no output folder.
-std::string result_path(std::string_view name) {
-  if (setup.output_folder[0] == '\0') return {};
-  return std::string(setup.output_folder).append(name);
+// A result file's path: the output folder (at most 260 characters) and a file name.
+using ResultPath = plat::FixedText<kPathBuffer + 32>;
+
+// The full path of a result file, `name` then `suffix` in the output folder; empty when there is
+// no output folder.
+ResultPath result_path(std::string_view name, std::string_view suffix = {}) {
+  ResultPath path;
+  if (setup.output_folder[0] == '\0') return path;
+  path.append(setup.output_folder).append(name).append(suffix);
+  return path;
 }
 
 // Creates or empties a file for writing bytes as they are; null when it cannot.
-std::FILE* create(const std::string& path) {
+std::FILE* create(const ResultPath& path) {
   return path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
 }
 
 // Writes `size` bytes as one block; nothing to write counts as written.
-bool write_block(std::FILE* file, const unsigned char* data, std::size_t size) {
+bool write_block(std::FILE* file, const void* data, std::size_t size) {
   return size == 0 || std::fwrite(data, size, 1, file) == 1;
 }
 
-bool write_raw(const std::string& path, const unsigned char* data, std::size_t size) {
+bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size) {
   std::FILE* file = create(path);
   if (!file) return false;
   const bool written = write_block(file, data, size);
@@ -51,22 +57,34 @@ bool write_raw(const std::string& path, const unsigned char* data, std::size_t s
 
 // Has the decoder turn a photo file into a bitmap beside it. The interface selector is 1 for
 // every port.
-bool decode(std::string photo_path) {
+bool decode(ResultPath photo_path) {
   return call(setup.entry.get_bmp, photo_path.data(), drv::kSelectorSerial) == drv::kDecodeOk;
 }
 
 // ---- The text lines of modes 4 and 6 ------------------------------------------------------------
 
-// Line ends are CR LF on every platform, so the file's bytes are the same everywhere.
-constexpr std::string_view kLineEnd = "\r\n";
+// The eight lines: every field at most as many bytes as it is wide in the record, a line feed
+// inside one at most doubling it, so together they stay far below this.
+using TextLines = plat::FixedText<1024>;
+static_assert(2 * drv::kIdentityBytes + 8 * 16 < TextLines::kCapacity);
+
 constexpr std::string_view kYear = "\xC4\xEA";   // 年
 constexpr std::string_view kMonth = "\xD4\xC2";  // 月
 constexpr std::string_view kDay = "\xC8\xD5";    // 日
 
+// The text file is a text-mode file: on disk every line feed is CR LF, the line ends as well as a
+// line feed inside a field's text, on every platform alike.
+void append_text_mode(TextLines& out, std::string_view text) {
+  for (const char c : text) {
+    if (c == '\n') out.append('\r');
+    out.append(c);
+  }
+}
+
 // The card holder's fields as eight lines: each field's characters converted as they stand,
 // padding kept; sex and nation as words; the birth date as year年month月day日; the validity as
 // year.month.day-year.month.day.
-std::string text_lines(rec::Bytes record) {
+TextLines text_lines(rec::Bytes record) {
   const auto field = [&](rec::Field f) { return rec::qdx_text(record, rec::span(f)); };
   const auto part = [&](rec::Span s) { return rec::qdx_text(record, s); };
   const std::optional<int> nation_code = nation::whole_decimal(field(rec::Field::Nation));
@@ -74,10 +92,10 @@ std::string text_lines(rec::Bytes record) {
   const rec::DateParts from = rec::date_parts(rec::Field::ValidFrom);
   const rec::DateParts to = rec::date_parts(rec::Field::ValidTo);
 
-  std::string out;
+  TextLines out;
   const auto line = [&](std::initializer_list<std::string_view> pieces) {
-    for (std::string_view piece : pieces) out += piece;
-    out += kLineEnd;
+    for (std::string_view piece : pieces) append_text_mode(out, piece);
+    append_text_mode(out, "\n");
   };
   line({field(rec::Field::Name)});
   line({sex::word(field(rec::Field::Sex))});
@@ -93,12 +111,12 @@ std::string text_lines(rec::Bytes record) {
 
 // Modes 4 and 6: the text lines, then the raw photo, then the photo decoded. Only the file's
 // creation decides for the text file; its line writes are not checked.
-bool write_text_and_photo(const std::string& text_path, const std::string& photo_path,
+bool write_text_and_photo(const ResultPath& text_path, const ResultPath& photo_path,
                           std::size_t identity_size, std::size_t photo_size) {
-  const std::string lines = text_lines({records.identity, identity_size});
+  const TextLines lines = text_lines({records.identity, identity_size});
   std::FILE* text = create(text_path);
   if (!text) return false;
-  std::fwrite(lines.data(), lines.size(), 1, text);
+  write_block(text, lines.c_str(), lines.size());
   std::fclose(text);
   return write_raw(photo_path, records.photo, photo_size) && decode(photo_path);
 }
@@ -112,7 +130,7 @@ int base_message_files(int mode) {
   const std::size_t photo = bounded(records.photo_length, sizeof records.photo);
   switch (mode) {
     case 1: {
-      const std::string photo_path = result_path(kPhotoFile);
+      const ResultPath photo_path = result_path(kPhotoFile);
       return write_raw(result_path(kTextFile), records.identity, identity) &&
              write_raw(result_path(kSecondPhotoFile), records.photo, photo) &&
              write_raw(photo_path, records.photo, photo) && decode(photo_path);
@@ -124,8 +142,8 @@ int base_message_files(int mode) {
       return write_text_and_photo(result_path(kTextFile), result_path(kPhotoFile), identity,
                                   photo);
     default: {  // 6: the files are named after the SAM number that the first open read
-      const std::string sam = std::to_string(session.sam_number);
-      return write_text_and_photo(result_path(sam + ".txt"), result_path(sam + ".wlt"), identity,
+      const plat::FixedText<16> sam = plat::FixedText<16>().append_decimal(session.sam_number);
+      return write_text_and_photo(result_path(sam, ".txt"), result_path(sam, ".wlt"), identity,
                                   photo);
     }
   }
@@ -176,9 +194,7 @@ int read_content(int mode) {
 
 extern "C" {
 
-int WINAPI Read_Content(int mode) {
-  return qdx::guarded([&] { return qdx::read_content(mode); });
-}
+int WINAPI Read_Content(int mode) { return qdx::read_content(mode); }
 int WINAPI QDX_Read_Content(int mode) { return Read_Content(mode); }
 int WINAPI TC_Read_Content(int mode) { return Read_Content(mode); }
 // The second argument is not used: the files go to the same folder.

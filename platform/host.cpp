@@ -1,0 +1,68 @@
+#include "platform/host.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+#include <vector>
+
+namespace plat {
+
+std::string executable_folder() { return std::string(folder_of(executable_path())); }
+
+#if defined(_WIN32)
+
+std::string ansi_to_utf8(std::string_view ansi) {
+  if (ansi.empty()) return {};
+  const int n = static_cast<int>(ansi.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, nullptr, 0);
+  std::vector<wchar_t> wide(static_cast<std::size_t>(units > 0 ? units : 1));
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), n, wide.data(), units);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+#else
+
+namespace {
+
+// GBK: a lead byte 0x81-0xFE is followed by a trail byte 0x40-0x7E or 0x80-0xFE.
+bool is_lead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool is_trail(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE); }
+
+}  // namespace
+
+std::string ansi_to_utf8(std::string_view ansi) {
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(ansi);
+  std::string out;
+  std::size_t i = 0;
+  while (i < ansi.size()) {
+    // One character at a time: a lead byte takes its trail byte only when one follows, so a
+    // broken pair costs one replacement character and never the character after it.
+    const bool pair = i + 1 < ansi.size() && is_lead(static_cast<unsigned char>(ansi[i])) &&
+                      is_trail(static_cast<unsigned char>(ansi[i + 1]));
+    const std::size_t n = pair ? 2 : 1;
+    char in[2] = {ansi[i], pair ? ansi[i + 1] : '\0'};
+    char buf[8];
+    char* in_ptr = in;
+    char* out_ptr = buf;
+    std::size_t in_left = n, out_left = sizeof buf;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1))
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(buf, sizeof buf - out_left);
+    i += n;
+  }
+  iconv_close(cd);
+  return out;
+}
+
+#endif
+
+}  // namespace plat
