@@ -268,11 +268,13 @@ def rss_kib(pid):
     return 0
 
 
-def command_line_checks(c, command):
-    for args, text in [(["--listen", "0.0.0.0:0"], "not a loopback address"),
-                       (["--allow-origin", "*"], "bad --allow-origin"),
-                       (["--allow-origin", "http://*.example"], "bad --allow-origin"),
-                       (["--listen", "127.0.0.1"], "bad --listen")]:
+def command_line_checks(c, command, emulated):
+    refusals = [(["--listen", "0.0.0.0:0"], "not a loopback address"),
+                (["--allow-origin", "*"], "bad --allow-origin"),
+                (["--allow-origin", "http://*.example"], "bad --allow-origin"),
+                (["--listen", "127.0.0.1"], "bad --listen")]
+    # Under Wine each start costs seconds: the parsing of the options is the same code there.
+    for args, text in refusals[:1] if emulated else refusals:
         r = subprocess.run(command + ["serve", *args], capture_output=True, timeout=120)
         err = r.stderr.decode("utf-8", "replace")
         c.expect(r.returncode == 2 and text in err, f"serve {args}: exit {r.returncode}, {err!r}")
@@ -290,7 +292,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--program", required=True)
     ap.add_argument("--wrapper", default="")
-    ap.add_argument("--load-seconds", type=float, default=3)
+    ap.add_argument("--load-seconds", type=float, default=2)
     args = ap.parse_args()
     command = ([args.wrapper] if args.wrapper else []) + [args.program]
     c = Checks()
@@ -327,7 +329,7 @@ def main():
     c.expect("GET /api/v1/card 200" in log, "requests are logged")
     for secret in SECRETS:
         c.expect(secret not in log, f"card data in the log: {secret}")
-    command_line_checks(c, command)
+    command_line_checks(c, command, bool(args.wrapper))
 
     print(f"{c.count - len(c.failures)} of {c.count} checks passed")
     return 1 if c.failures else 0
