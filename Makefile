@@ -1,6 +1,7 @@
 # The project's commands. `make test` and `make demo` first install what they need (Debian 12,
 # as root), so that they work on a fresh machine.
-JOBS ?= 2
+# One build job per core, unless JOBS says otherwise.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_PRESETS := linux windows-x86 windows-x64
 DIST_PRESETS := linux-release windows-x86 windows-x64
 # Windows programs run from dist/ use the Wine prefix of the 32-bit build.
@@ -34,7 +35,7 @@ test: deps
 	    continue; \
 	  fi; \
 	  echo "== tests: $$p"; \
-	  ctest --preset $$p; \
+	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $$p; \
 	done
 	@$(MAKE) --no-print-directory examples
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)

@@ -16,16 +16,18 @@ constexpr Entry kNames[] = {
 #undef NATION
 };
 
-// Entry 0 and then every name with "族"; the SDT table ends at code 56, so the entries for 97 and
-// 98 that the list also yields are never handed out.
+// Entry 0 and then the 56 nations' names with "族"; the table has no entries for 97 and 98.
 #define SDT_SUFFIX "\xD7\xE5" /* 族 */
 constexpr const char* kSdtNames[] = {
     "",
 #define NATION(code, name, gbk, vantrel_name) gbk SDT_SUFFIX,
+#define NATION_OTHER(code, name, gbk, vantrel_name)
 #include "common/nation_names.inc"
+#undef NATION_OTHER
 #undef NATION
 };
 #undef SDT_SUFFIX
+static_assert(sizeof kSdtNames / sizeof kSdtNames[0] == kSdtEntries);
 
 constexpr plat::StringEntry kVantrelStrings[] = {
 #define NATION(code, name, gbk, vantrel_name) {kVantrelFirstId + code, vantrel_name},
@@ -42,7 +44,6 @@ const char* qdx_name(int code) {
 }
 
 const char* sdt_name(int code) {
-  static_assert(kNames[kSdtEntries - 2].code == kSdtEntries - 1, "codes 1-56 come first");
   if (code < 0 || code >= kSdtEntries) return "";
   return kSdtNames[code];
 }

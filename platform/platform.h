@@ -18,9 +18,9 @@ namespace plat {
 using Module = void*;  // a loaded library or module; nullptr when there is none
 
 // Loads a library by its Windows file name ("sdtapi.dll"). On POSIX the name maps to a shared
-// object by posix_library_name() and is searched first in the folder of the executable, then by
-// the loader's default search. A path with a folder is loaded as it stands. Returns nullptr when
-// it cannot be loaded.
+// object by posix_library_name() and is searched first in the folder of the module that contains
+// this code (the edition itself), then by the loader's default search. A path with a folder is
+// loaded as it stands. Returns nullptr when it cannot be loaded.
 Module load_library(const char* windows_name);
 // Releases a library that load_library() returned; nullptr is ignored.
 void free_library(Module library);

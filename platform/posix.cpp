@@ -54,11 +54,13 @@ constinit Converter g_utf8_to_gbk("GBK", "UTF-8");
 Module load_library(const char* windows_name) {
   if (!windows_name) return nullptr;
   if (std::strchr(windows_name, '/')) return dlopen(windows_name, RTLD_NOW | RTLD_LOCAL);
+  // The folder of the library that asks first, then the loader's default search (LD_LIBRARY_PATH,
+  // the system's folders; an object of that name already loaded is taken as it is).
   const Path so = posix_library_name(windows_name);
-  const Path executable = executable_path();
-  Path beside(folder_of(executable));
+  const Path own = module_path(own_module());
+  Path beside(folder_of(own));
   beside.append(so);
-  if (!beside.cut())
+  if (!own.empty() && !beside.cut())
     if (Module m = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return m;
   return dlopen(so.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
@@ -227,8 +229,11 @@ void File::close() {
 
 namespace {
 
-// Opens with a lock standing for the Windows share mode: Share::None takes an exclusive lock,
-// Share::Read a shared one, and either fails at once when another handle's lock is in the way.
+// Opens with a lock standing for the Windows share mode, as the libraries use it: a handle that
+// writes forbids other writers (Share::Read lets others read, but a reader's own share mode does
+// not let a writer in, so a writer excludes readers too), and readers share with readers. So a
+// writer takes an exclusive lock and a reader a shared one, and either fails at once when another
+// handle's lock is in the way.
 File open_locked(const char* path, int flags, Share share, bool truncate) {
   if (!path) {
     errno = EINVAL;
@@ -236,7 +241,8 @@ File open_locked(const char* path, int flags, Share share, bool truncate) {
   }
   const int fd = ::open(path, flags | O_CLOEXEC, 0644);
   if (fd < 0) return File();
-  if (flock(fd, (share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 ||
+  const bool writes = (flags & O_ACCMODE) != O_RDONLY;
+  if (flock(fd, (writes || share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 ||
       (truncate && ftruncate(fd, 0) != 0)) {
     const int saved = errno;
     ::close(fd);
@@ -254,8 +260,7 @@ File create_file(const char* path, Share share, bool) {
 
 File open_file(const char* path, bool writable, Share share, bool create, bool) {
   const int flags = (writable ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0);
-  // A shared lock on a file opened for reading only; writers take the share mode as given.
-  return open_locked(path, flags, writable ? share : Share::Read, false);
+  return open_locked(path, flags, share, false);
 }
 
 bool copy_file(const char* from, const char* to) {

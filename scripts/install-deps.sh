@@ -7,19 +7,25 @@ need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-for p in cmake make g++ ninja-build pkg-config \
-         g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
-         wine wine64 googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
-         clang libclang-rt-14-dev llvm locales python3 python3-venv \
-         mono-mcs mono-runtime libmono-i18n-cjk4.0-cil default-jdk-headless libjna-java; do
+packages=(
+  cmake make g++                                      # the native build
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64  # the Windows builds
+  wine wine64                                         # the Windows suites (wine32:i386 below)
+  googletest                                          # GoogleTest's sources, built per preset
+  nlohmann-json3-dev                                  # the simulator's card profiles
+  libbenchmark-dev valgrind                           # make bench: times and instruction counts
+  clang libclang-rt-14-dev llvm                       # make fuzz: libFuzzer, llvm-symbolizer
+  locales                                             # zh_CN.GBK for code page 936 under Wine
+  python3 python3-venv                                # the Python example and its checker
+  mono-mcs mono-runtime libmono-i18n-cjk4.0-cil       # the C# example
+  default-jdk-headless libjna-java                    # the Java example
+  libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
+  chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
+)
+for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")
-# idcard serve: its HTTP library (Boost.Asio and Boost.Beast), and the browser and the CJK font of
-# its page test.
-for p in libboost1.74-dev chromium fonts-wqy-microhei; do
-  have_pkg "$p" || need+=("$p")
-done
 
 if [ "${#need[@]}" -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then

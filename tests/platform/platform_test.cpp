@@ -1,4 +1,6 @@
 // The platform layer: names, paths, conversion, string tables, files.
+#include <functional>
+
 #include "platform/host.h"
 
 #include "tests/support/bench.h"
@@ -97,6 +99,22 @@ TEST(Conversion, NeverSplitsACharacterAtTheEndOfTheBuffer) {
   EXPECT_EQ(out[2], 'G');
 }
 
+// A lead byte counts as one only with a trail byte after it; a broken pair costs one replacement
+// character and the character after it stays.
+TEST(Conversion, AnsiToUtf8KeepsWhatFollowsABrokenPair) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string ansi, utf8;
+  } cases[] = {
+      {text({0x81, 0x30}), replacement + "0"},   // a digit is no trail byte
+      {text({0xBA, 0x0A, 0x41}), replacement + "\nA"},
+      {text({0xFF, 0x41}), replacement + "A"},    // 0xFF leads nothing
+      {text({0x41, 0xBA}), "A" + replacement},    // a lead byte at the end
+      {text({0x81, 0x41}), "\xE4\xB8\x84"},       // a pair with a letter as its trail byte
+  };
+  for (const auto& c : cases) EXPECT_EQ(plat::ansi_to_utf8(c.ansi), c.utf8);
+}
+
 TEST(StringTable, PosixTableConvertsToGbkAndCuts) {
   const plat::StringEntry table[] = {{7, "汉族"}, {8, "abc"}};
   char buf[8];
@@ -149,6 +167,37 @@ TEST_F(Files, ExclusiveCreateFailsWhileAnotherHandleHoldsTheFile) {
   EXPECT_FALSE(plat::create_file(path.c_str(), plat::Share::None).is_open());
   holder.close();
   EXPECT_TRUE(plat::create_file(path.c_str(), plat::Share::None).is_open());
+}
+
+// Sharing as the libraries use it: a writer lets others read but not write, and since a reader
+// does not let others write either, a file being written cannot be opened by a reader. Readers
+// share with readers.
+TEST_F(Files, WritersExcludeWritersAndReadersShareWithReaders) {
+  bench::write_file(path, bench::bytes("x"));
+  using Opener = std::function<plat::File(const char*)>;
+  const Opener writer = [](const char* p) { return plat::open_file(p, true, plat::Share::Read); };
+  const Opener creator = [](const char* p) { return plat::create_file(p, plat::Share::Read); };
+  const Opener reader = [](const char* p) { return plat::open_file(p, false, plat::Share::Read); };
+  const struct {
+    const char* what;
+    const Opener& first;
+    const Opener& second;
+    bool second_opens;
+  } cases[] = {
+      {"writer, then writer", writer, writer, false},
+      {"writer, then creator", writer, creator, false},
+      {"creator, then writer", creator, writer, false},
+      {"writer, then reader", writer, reader, false},
+      {"reader, then writer", reader, writer, false},
+      {"reader, then reader", reader, reader, true},
+  };
+  for (const auto& c : cases) {
+    plat::File first = c.first(path.c_str());
+    ASSERT_TRUE(first.is_open()) << c.what;
+    EXPECT_EQ(c.second(path.c_str()).is_open(), c.second_opens) << c.what;
+    first.close();
+    EXPECT_TRUE(c.second(path.c_str()).is_open()) << c.what << ", once the first is closed";
+  }
 }
 
 TEST_F(Files, OpenExistingFailsForMissingFileWithAnError) {

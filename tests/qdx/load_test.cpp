@@ -104,6 +104,42 @@ TEST_F(QdxLoad, LongFolderChild) {
   }
 }
 
+// On Linux every edition finds the driver and decoder as the loader finds a dependency: after
+// LD_LIBRARY_PATH, in the library's own folder. The parent case puts the edition and the
+// simulator's driver and decoder into a folder of their own; the child case, run without any
+// simulator loaded first, loads the edition from there.
+TEST(QdxDriverSearch, Child) {
+  const char* edition = std::getenv("QDX_EDITION_COPY");
+  if (!edition) GTEST_SKIP() << "run by DriverAndDecoderBesideTheLibrary";
+  const std::string folder(plat::folder_of(edition));
+  plat::Module m = plat::load_library(edition);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(plat::module_path(plat::find_loaded_module("sdtapi.dll")), folder + "libsdtapi.so");
+  EXPECT_EQ(plat::module_path(plat::find_loaded_module("WltRs.dll")), folder + "libwltrs.so");
+  using InitCommFn = int(WINAPI*)(int);
+  const auto init_comm = reinterpret_cast<InitCommFn>(plat::entry_point(m, "InitComm"));
+  ASSERT_NE(init_comm, nullptr);
+  EXPECT_EQ(init_comm(1001), 1);  // the simulated reader answers
+}
+
+TEST(QdxDriverSearch, DriverAndDecoderBesideTheLibrary) {
+  namespace fs = std::filesystem;
+  const std::string folder = bench::exe_dir() + "beside/";
+  fs::remove_all(folder);
+  fs::create_directories(folder + "cwd");
+  for (const char* file : {"qdx/libridel.so", "simulator/libsdtapi.so", "simulator/libwltrs.so"})
+    fs::copy_file(bench::build_path(file), folder + fs::path(file).filename().string());
+  const std::string log = folder + "child.log";
+  const std::string command = "cd '" + folder + "cwd' && unset LD_LIBRARY_PATH && " +
+                              "QDX_EDITION_COPY='" + folder + "libridel.so' '" +
+                              std::string(plat::executable_path()) +
+                              "' --gtest_filter=QdxDriverSearch.Child >'" + log + "' 2>&1";
+  const int status = std::system(command.c_str());
+  const bench::Bytes output = bench::read_file(log);
+  EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
+  fs::remove_all(folder);
+}
+
 TEST(QdxLongFolder, LongExecutablePathsWriteNowhereElse) {
   namespace fs = std::filesystem;
   const std::string exe(plat::executable_path());
