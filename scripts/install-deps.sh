@@ -19,6 +19,8 @@ packages=(
   python3 python3-venv                                # the Python example and its checker
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil       # the C# example
   default-jdk-headless libjna-java                    # the Java example
+  libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
+  chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
 )
 for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")

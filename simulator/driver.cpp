@@ -129,7 +129,7 @@ int start_find_id_card(SimPrefix prefix, int port, unsigned char* buffer, int fl
   return run(prefix, SIM_START_FIND_ID_CARD, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!buffer) return kNullPointer;
-    if (s.reader.faults.no_card) return drv::kFindNothing;
+    if (!s.card_found()) return drv::kFindNothing;
     std::memcpy(buffer, kFindReply, sizeof kFindReply);
     return drv::kCardFound;
   });
@@ -139,7 +139,7 @@ int select_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) 
   return run(prefix, SIM_SELECT_ID_CARD, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!buffer) return kNullPointer;
-    if (s.reader.faults.no_card) return kNoCard;
+    if (s.card_missing()) return kNoCard;
     std::memcpy(buffer, kSelectReply, sizeof kSelectReply);
     return drv::kOk;
   });
@@ -150,11 +150,12 @@ int read_base_msg(SimPrefix prefix, int port, unsigned char* text, unsigned int*
   return run(prefix, SIM_READ_BASE_MSG, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!text || !text_length || !photo || !photo_length) return kNullPointer;
-    if (s.reader.faults.no_card) return kNoCard;
+    if (s.card_missing()) return kNoCard;
     copy_record(s, SIM_REC_IDENTITY, text);
     copy_record(s, SIM_REC_PHOTO, photo);
     *text_length = s.reader.reported_length(SIM_REC_IDENTITY);
     *photo_length = s.reader.reported_length(SIM_REC_PHOTO);
+    s.card_was_read = true;
     return drv::kOk;
   });
 }
@@ -163,7 +164,7 @@ int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
   return run(prefix, SIM_READ_MNG_INFO, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!info) return kNullPointer;
-    if (s.reader.faults.no_card) return kNoCard;
+    if (s.card_missing()) return kNoCard;
     copy_record(s, SIM_REC_MNG_INFO, info);
     return drv::kOk;
   });
@@ -175,7 +176,7 @@ int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
   return run(prefix, SIM_READ_NEW_APP_MSG, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!message || !length) return kNullPointer;
-    if (s.reader.faults.no_card) return kNoCard;
+    if (s.card_missing()) return kNoCard;
     // An empty record is a card without appended address: nothing copied.
     const bool none = s.reader.records[SIM_REC_APPENDED_ADDRESS].empty();
     if (!none) copy_record(s, SIM_REC_APPENDED_ADDRESS, message);

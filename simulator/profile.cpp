@@ -60,6 +60,8 @@ class Parser {
     if (key == "photo") return photo(key, value);
     if (key == "sam_id") return sam_id(key, value);
     if (key == "faults") return faults(key, value);
+    if (key == "card_on_reader") return boolean(key, value, out_.card_on_reader);
+    if (key == "hides_read_card") return boolean(key, value, out_.hides_read_card);
     return fail(key, "unknown key");
   }
 

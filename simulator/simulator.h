@@ -85,6 +85,15 @@ void WINAPI Sim_Reset(void);
  * OpenPort on any other port fails with status 0x01. */
 void WINAPI Sim_SetReaderPort(int port);
 
+/* Takes the card off the reader (0) or puts it back (1). Off, StartFindIDCard finds nothing (0x80)
+ * and SelectIDCard and the reads give SIM_STATUS_NO_CARD, as with the fault no_card. */
+void WINAPI Sim_SetCardOnReader(int on);
+
+/* 1: the reader, once it has read the card (ReadBaseMsg), does not find it again (0x80) until the
+ * card was taken off and put back; 0 (out of the box): it finds the card for as long as it lies
+ * there. Real readers differ in this. */
+void WINAPI Sim_SetHidesReadCard(int on);
+
 /* Makes `entry` return `status` on `port` (or SIM_ANY_PORT) from now on, writing nothing into the
  * caller's buffers; SIM_NO_STATUS removes it. A per-port status wins over an any-port one. */
 void WINAPI Sim_SetStatus(int entry, int port, int status);

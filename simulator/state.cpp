@@ -79,6 +79,7 @@ void reset_state() {
   s.open_ports.clear();
   s.journal.clear();
   s.sink = nullptr;
+  s.card_was_read = false;
 }
 
 // RIDEL_SIM_CARD names a card profile to load when the library is loaded: it lets the host
@@ -114,6 +115,14 @@ SIM_EXPORT void WINAPI Sim_Reset(void) {
 }
 
 SIM_EXPORT void WINAPI Sim_SetReaderPort(int port) { sim::state().reader.port = port; }
+
+SIM_EXPORT void WINAPI Sim_SetCardOnReader(int on) {
+  sim::State& s = sim::state();
+  s.reader.card_on_reader = on != 0;
+  if (!on) s.card_was_read = false;
+}
+
+SIM_EXPORT void WINAPI Sim_SetHidesReadCard(int on) { sim::state().reader.hides_read_card = on != 0; }
 
 SIM_EXPORT void WINAPI Sim_SetStatus(int entry, int port, int status) {
   if (!valid_entry(entry)) return;
@@ -185,6 +194,7 @@ SIM_EXPORT int WINAPI Sim_LoadProfile(const char* path, char* error, int error_s
       return 0;
     }
     sim::state().reader = std::move(reader);
+    sim::state().card_was_read = false;  // the profile's card was just put on the reader
     copy_message("", error, error_size);
     return 1;
   } catch (...) {

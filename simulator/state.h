@@ -63,6 +63,10 @@ struct Reader {
   Faults faults;
   int decoder_result = 1;
   Script script;
+  // Whether the card lies on the reader: taken off, it is not found and cannot be read.
+  bool card_on_reader = true;
+  // A reader that, once it has read a card, finds it again only after it was taken off.
+  bool hides_read_card = false;
 
   // The length the driver reports for a record: the override, else the record's size.
   unsigned reported_length(int record) const;
@@ -76,8 +80,16 @@ struct State {
   std::set<int> open_ports;
   std::deque<SimCall> journal;
   SimSink sink = nullptr;
+  // The card on the reader was read since it was put there (see Reader::hides_read_card).
+  bool card_was_read = false;
 
   bool is_open(int port) const { return open_ports.count(port) != 0; }
+  // No card to select or read: the fault no_card, or the card taken off.
+  bool card_missing() const { return reader.faults.no_card || !reader.card_on_reader; }
+  // Whether StartFindIDCard finds the card.
+  bool card_found() const {
+    return !card_missing() && !(reader.hides_read_card && card_was_read);
+  }
 };
 
 // This library's state.

@@ -537,6 +537,75 @@ TEST_F(SimulatorTest, ProfileFaults) {
   EXPECT_EQ(d.read_app(kUsb, buf.data(), &a, 0), drv::kNoAppendedAddress) << "the port stays open";
 }
 
+// Taking the card off and putting it back, through the control call and the profile key, on a
+// reader that finds a card that was read again and on one that does not.
+struct CardCycle {
+  const char* profile;  // loaded first; "" for none
+  bool hides_read_card;
+};
+
+class CardOnReader : public SimulatorTest, public ::testing::WithParamInterface<CardCycle> {
+ protected:
+  using SetFn = void(WINAPI*)(int);
+  void set_on_reader(int on) { fn<SetFn>(SIM_LIB_SDTAPI, "Sim_SetCardOnReader")(on); }
+  int find(const Driver& d) {
+    Bytes buf(8);
+    return d.find(kUsb, buf.data(), 0);
+  }
+  int select(const Driver& d) {
+    Bytes buf(8);
+    return d.select(kUsb, buf.data(), 0);
+  }
+};
+
+TEST_P(CardOnReader, CardIsFoundWhileOnAndAfterBeingPutBack) {
+  if (*GetParam().profile) {
+    ASSERT_TRUE(load_profile(GetParam().profile));
+  } else if (GetParam().hides_read_card) {
+    fn<SetFn>(SIM_LIB_SDTAPI, "Sim_SetHidesReadCard")(1);
+  }
+  const Driver d = driver(SIM_LIB_SDTAPI, "SDT_");
+  ASSERT_EQ(d.open(kUsb), drv::kOk);
+  ASSERT_EQ(find(d), drv::kCardFound);
+  ASSERT_EQ(select(d), drv::kOk);
+  EXPECT_EQ(find(d), drv::kCardFound) << "selecting is no read";
+  read_identity(d);
+  EXPECT_EQ(find(d), GetParam().hides_read_card ? drv::kFindNothing : drv::kCardFound);
+  EXPECT_EQ(select(d), drv::kOk) << "the card still lies there";
+
+  set_on_reader(0);
+  EXPECT_EQ(find(d), drv::kFindNothing);
+  EXPECT_EQ(select(d), SIM_STATUS_NO_CARD);
+  Bytes buf(1024);
+  unsigned a = 0, b = 0;
+  EXPECT_EQ(d.read_base(kUsb, buf.data(), &a, buf.data(), &b, 0), SIM_STATUS_NO_CARD);
+  EXPECT_EQ(d.read_app(kUsb, buf.data(), &a, 0), SIM_STATUS_NO_CARD);
+
+  set_on_reader(1);
+  EXPECT_EQ(find(d), drv::kCardFound) << "put back, the card is found again";
+  read_identity(d);
+  EXPECT_EQ(find(d), GetParam().hides_read_card ? drv::kFindNothing : drv::kCardFound);
+  sim().reset();
+  ASSERT_EQ(d.open(kUsb), drv::kOk);
+  EXPECT_EQ(find(d), drv::kCardFound) << "a reset gives the reader out of the box";
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, CardOnReader,
+                         ::testing::Values(CardCycle{"", false}, CardCycle{"", true},
+                                           CardCycle{R"({"hides_read_card": true})", true},
+                                           CardCycle{R"({"hides_read_card": false})", false}));
+
+TEST_F(SimulatorTest, ProfileCanStartWithTheCardTakenOff) {
+  ASSERT_TRUE(load_profile(R"({"card_on_reader": false})"));
+  const Driver d = driver(SIM_LIB_SDTAPI, "QDX_");
+  ASSERT_EQ(d.open(kUsb), drv::kOk);
+  Bytes buf(8);
+  EXPECT_EQ(d.find(kUsb, buf.data(), 0), drv::kFindNothing);
+  EXPECT_EQ(d.select(kUsb, buf.data(), 0), SIM_STATUS_NO_CARD);
+  fn<void(WINAPI*)(int)>(SIM_LIB_SDTAPI, "Sim_SetCardOnReader")(1);
+  EXPECT_EQ(d.find(kUsb, buf.data(), 0), drv::kCardFound);
+}
+
 struct BadProfile {
   const char* json;
   const char* message;
@@ -578,6 +647,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{R"({"sam_id": "0123456789012345678901234567890123456789"})",
                    "sam_id: 40 bytes, at most 39"},
         BadProfile{R"({"faults": {"no_card": 1}})", "faults.no_card: true or false expected"},
+        BadProfile{R"({"card_on_reader": "no"})", "card_on_reader: true or false expected"},
+        BadProfile{R"({"hides_read_card": null})", "hides_read_card: true or false expected"},
         BadProfile{R"({"birth": "20000101", "faults": {"jam": true}})", "faults.jam: unknown key"},
         BadProfile{R"({"faults": {"status": {"ReadAll": 1}}})",
                    "faults.status.ReadAll: unknown entry point"},

@@ -1,0 +1,164 @@
+// The service's rules that need no network: listen addresses, origins, Host headers, the event
+// stream's reporting rule and the card schema's conversions.
+#include <gtest/gtest.h>
+
+#include "tools/card_json.h"
+#include "tools/serve.h"
+
+namespace {
+
+using idcard::CardTracker;
+
+TEST(ServeRules, ListenAddresses) {
+  struct Case {
+    const char* text;
+    bool valid;
+    bool loopback;
+    int port;
+  } cases[] = {
+      {"127.0.0.1:8089", true, true, 8089}, {"localhost:0", true, true, 0},
+      {"[::1]:9000", true, true, 9000},     {"127.1.2.3:80", true, true, 80},
+      {"0.0.0.0:8089", true, false, 8089},  {"192.168.1.5:8089", true, false, 8089},
+      {"127.0.0.1", false, false, 0},       {"127.0.0.1:65536", false, false, 0},
+      {"127.0.0.1:-1", false, false, 0},    {"example.com:80", false, false, 0},
+      {"[::1:80", false, false, 0},         {":8089", false, false, 0},
+      {"127.0.0.1:80:80", false, false, 0}, {"127.0.0.1:8o", false, false, 0},
+  };
+  for (const Case& c : cases) {
+    const auto a = idcard::parse_listen(c.text);
+    ASSERT_EQ(a.has_value(), c.valid) << c.text;
+    if (!a) continue;
+    EXPECT_EQ(a->loopback, c.loopback) << c.text;
+    EXPECT_EQ(a->port, c.port) << c.text;
+  }
+}
+
+TEST(ServeRules, AllowedOriginsAreExactOrigins) {
+  EXPECT_EQ(idcard::parse_origin("http://localhost:3000"), "http://localhost:3000");
+  EXPECT_EQ(idcard::parse_origin("HTTPS://Clinic.Example"), "https://clinic.example");
+  EXPECT_EQ(idcard::parse_origin("http://[::1]:8080"), "http://[::1]:8080");
+  for (const char* bad :
+       {"*", "http://*", "http://*.example", "null", "localhost:3000", "ftp://example",
+        "http://example/", "http://example/path", "http://user@example", "http://exa mple",
+        "http://example:0", "http://example:99999", "http://", "https://:80"}) {
+    EXPECT_FALSE(idcard::parse_origin(bad)) << bad;
+  }
+}
+
+TEST(ServeRules, HostMustNameThisServiceOnLoopback) {
+  struct Case {
+    const char* header;
+    bool allowed;
+  } cases[] = {
+      {"127.0.0.1:8089", true},
+      {"localhost:8089", true},
+      {"LOCALHOST:8089", true},
+      {"[::1]:8089", true},
+      {"127.0.0.1", false},
+      {"127.0.0.1:8090", false},
+      {"evil.example:8089", false},
+      {"localhost.evil.example:8089", false},
+      {"127.0.0.1.nip.example:8089", false},
+      {"", false},
+      {"127.0.0.1:08089x", false},
+      {"127.0.0.1:8089:8089", false},
+      {"[::1]8089", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(idcard::host_allowed(c.header, 8089, ""), c.allowed) << c.header;
+  EXPECT_TRUE(idcard::host_allowed("127.0.0.1", 80, "")) << "no port is port 80";
+  EXPECT_TRUE(idcard::host_allowed("192.168.1.5:8089", 8089, "192.168.1.5"));
+  EXPECT_FALSE(idcard::host_allowed("192.168.1.6:8089", 8089, "192.168.1.5"));
+}
+
+// A script of polls and what each must report: C = card (its ID), N = no card, E = error (its key).
+struct Poll {
+  char what;
+  const char* arg;
+  bool card, error, ready;
+};
+
+TEST(ServeRules, TrackerReportsEachPlacementOnce) {
+  const Poll script[] = {
+      {'N', "", false, false, false},   // nothing yet
+      {'C', "A", true, false, false},   // placed
+      {'C', "A", false, false, false},  // still there
+      {'C', "B", true, false, false},   // another card: at once
+      {'C', "A", true, false, false},   // and back to the first: also another card
+      {'N', "", false, false, false},   // taken off
+      {'N', "", false, false, false},
+      {'C', "A", true, false, false},   // put back
+      {'E', "x", false, true, false},   // the reader fails
+      {'E', "x", false, false, false},  // the same failure: said once
+      {'E', "y", false, true, false},   // another failure
+      {'C', "A", false, false, true},   // answers again; an error is no proof the card went away
+      {'E', "x", false, true, false},
+      {'N', "", false, false, true},  // answers again, without a card
+      {'C', "A", true, false, false},
+  };
+  CardTracker t;
+  int step = 0;
+  for (const Poll& p : script) {
+    const CardTracker::Events e = p.what == 'C'   ? t.card(p.arg)
+                                  : p.what == 'N' ? t.no_card()
+                                                  : t.error(p.arg);
+    EXPECT_EQ(e.card, p.card) << "poll " << step;
+    EXPECT_EQ(e.error, p.error) << "poll " << step;
+    EXPECT_EQ(e.ready, p.ready) << "poll " << step;
+    EXPECT_EQ(t.card_present(), p.what == 'C') << "poll " << step;
+    ++step;
+  }
+}
+
+TEST(ServeRules, CardSchemaConversions) {
+  struct Date {
+    const char* in;
+    const char* out;
+  } dates[] = {{"19880808", "1988-08-08"},
+               {"1988-08-08", "1988-08-08"},
+               {"1988.08.08", "1988-08-08"},
+               {"1988年08月08日", "1988-08-08"},
+               {"长期", "长期"},
+               {"2035长期", "2035长期"},
+               {"1988080", "1988080"},
+               {"198808081", "198808081"},
+               {"", ""},
+               {"1988/08/08", "1988/08/08"}};
+  for (const Date& d : dates) EXPECT_EQ(idcard::iso_date(d.in), d.out) << d.in;
+
+  EXPECT_EQ(idcard::nation_code("汉"), 1);
+  EXPECT_EQ(idcard::nation_code("汉族"), 1);
+  EXPECT_EQ(idcard::nation_code("蒙古族"), 2);
+  EXPECT_EQ(idcard::nation_code("01"), 1);
+  EXPECT_EQ(idcard::nation_code("56"), 56);
+  EXPECT_FALSE(idcard::nation_code("99"));
+  EXPECT_FALSE(idcard::nation_code("族"));
+  EXPECT_FALSE(idcard::nation_code(""));
+  EXPECT_FALSE(idcard::nation_code("火星"));
+  EXPECT_STREQ(idcard::nation_name(1), "汉");
+  EXPECT_STREQ(idcard::nation_name(99), "");
+
+  EXPECT_EQ(idcard::sex_code("男"), 1);
+  EXPECT_EQ(idcard::sex_code("女"), 2);
+  EXPECT_FALSE(idcard::sex_code("未知"));
+
+  EXPECT_EQ(idcard::base64(""), "");
+  EXPECT_EQ(idcard::base64("f"), "Zg==");
+  EXPECT_EQ(idcard::base64("fo"), "Zm8=");
+  EXPECT_EQ(idcard::base64("foo"), "Zm9v");
+  EXPECT_EQ(idcard::base64(std::string("\xff\x00\xfe", 3)), "/wD+");
+}
+
+TEST(ServeRules, QdxValiditySplitsIntoTwoDates) {
+  idcard::Card card;
+  card.fields = {{"validity", "2015.01.01-长期"}, {"sex", "女"}, {"nation", "布依"}};
+  const auto doc = idcard::card_json("qdx", card, "");
+  EXPECT_EQ(doc["card"]["valid_from"], "2015-01-01");
+  EXPECT_EQ(doc["card"]["valid_to"], "长期");
+  EXPECT_EQ(doc["card"]["sex_code"], 2);
+  EXPECT_EQ(doc["card"]["nation_code"], 9);
+  EXPECT_TRUE(doc["photo"].is_null()) << "no bitmap, no photo";
+  EXPECT_TRUE(doc["card"]["appended_address"].is_null());
+}
+
+}  // namespace
