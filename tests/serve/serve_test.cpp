@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "simulator/simulator.h"
-#include "tests/support/bench.h"
+#include "tests/support/testbed_gtest.h"
 
 namespace {
 
@@ -32,14 +32,6 @@ using nlohmann::json;
 constexpr const char kIdNumber[] = "44010619880808107X";
 
 // ---- The simulated reader, scripted from the worker thread --------------------------------------
-
-const char* const kSimFiles[SIM_LIB_COUNT] = {
-#if defined(_WIN32)
-    "simulator/sdtapi.dll", "simulator/stdapi.dll", "simulator/WltRS.dll"
-#else
-    "simulator/libsdtapi.so", "simulator/libstdapi.so", "simulator/libwltrs.so"
-#endif
-};
 
 struct Call {
   SimCall call;
@@ -62,7 +54,7 @@ template <class Fn>
 Fn sim_fn(int library, const char* name) {
   static plat::Module modules[SIM_LIB_COUNT] = {};
   if (!modules[library])
-    modules[library] = plat::load_library(bench::build_path(kSimFiles[library]).c_str());
+    modules[library] = plat::load_library(testbed::simulator_path(library).c_str());
   auto f = reinterpret_cast<Fn>(plat::entry_point(modules[library], name));
   if (!f) ADD_FAILURE() << name << " missing";
   return f;
@@ -210,7 +202,7 @@ class ServeTest : public ::testing::Test {
   void start(const std::string& edition = "sdt", idcard::ServeOptions options = {}) {
     idcard::ReaderOptions reader;
     ASSERT_TRUE(idcard::set_edition(reader, edition));
-    reader.root = bench::build_path("");
+    reader.root = testbed::build_path("");
     options.listen = "127.0.0.1:0";
     options.quiet = true;
     options.poll_interval = 40ms;
@@ -251,8 +243,8 @@ class ServeTest : public ::testing::Test {
     });
   }
   void load_profile(const std::string& text) {
-    const std::string path = bench::exe_dir() + "serve-profile.json";
-    ASSERT_TRUE(bench::write_file(path, bench::bytes(text)));
+    const std::string path = testbed::output_folder() + "serve-profile.json";
+    ASSERT_TRUE(testbed::write_file(path, testbed::bytes(text)));
     on_worker([&] {
       char error[256] = {};
       EXPECT_EQ(sim_fn<int(WINAPI*)(const char*, char*, int)>(SIM_LIB_SDTAPI, "Sim_LoadProfile")(
