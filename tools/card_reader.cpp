@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
 
 #include "common/record.h"
 #include "driver/sdtapi.h"
@@ -95,7 +98,34 @@ bool load_simulator(const ReaderOptions& o, std::string* error) {
   return true;
 }
 
+// A new, empty folder under the system's temporary folder, ending in a separator; empty when none
+// can be made.
+[[maybe_unused]] std::string make_private_folder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path temp = fs::temp_directory_path(ec);
+  if (ec) return {};
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const fs::path folder = temp / ("idcard-" + std::to_string(random()));
+    if (fs::create_directory(folder, ec)) return folder.string() + plat::kPathSeparator;
+  }
+  return {};
+}
+
+void remove_folder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+}
+
 }  // namespace
+
+void unload(Library* library) {
+  plat::free_library(library->module);
+  library->module = nullptr;
+  if (!library->private_folder.empty()) remove_folder(library->private_folder);
+  library->private_folder.clear();
+}
 
 bool load(const ReaderOptions& o, Library* library, std::string* error) {
   if (!load_simulator(o, error)) return false;
@@ -108,16 +138,18 @@ bool load(const ReaderOptions& o, Library* library, std::string* error) {
   }
 #if defined(_WIN32)
   // The vantrel edition finds its string table and log as the module named ridel.dll, so an
-  // application deploys it under that name: do the same, beside this program.
+  // application deploys it under that name: do the same, in a temporary folder of this process's
+  // own, so that nothing is added to the folders the libraries are installed in. (The edition
+  // finds the driver and decoder by name all the same: the simulator is loaded already.)
   if (o.edition == Edition::Vantrel) {
-    // (A copy made before may be loaded already, and then cannot be replaced: keep it when it is
-    // the same library.)
-    const std::string deployed = program_folder() + "ridel.dll";
-    const bool same = plat::file_exists(deployed.c_str()) && read_file(path) == read_file(deployed);
-    if (!same && !plat::copy_file(path.c_str(), deployed.c_str())) {
-      *error = "cannot deploy " + path + " as " + deployed;
+    const std::string folder = make_private_folder();
+    const std::string deployed = folder + "ridel.dll";
+    if (folder.empty() || !plat::copy_file(path.c_str(), deployed.c_str())) {
+      *error = "cannot deploy " + path + " as ridel.dll in a temporary folder";
+      if (!folder.empty()) remove_folder(folder);
       return false;
     }
+    library->private_folder = folder;
     path = deployed;
   }
 #endif

@@ -37,8 +37,11 @@ bool parse_int(const char* text, int* value);
 struct Library {
   plat::Module module = nullptr;
   std::string path;
+  std::string private_folder;  // a folder of its own the library was deployed into, or empty
 };
 bool load(const ReaderOptions& o, Library* library, std::string* error);
+// Frees the library and removes the folder it was deployed into.
+void unload(Library* library);
 
 struct Field {
   const char* key;

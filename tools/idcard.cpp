@@ -155,8 +155,13 @@ int main(int argc, char** argv) {
   Library library;
   std::string error;
   if (!load(o.reader, &library, &error)) fail(2, error);
+  // The result files of an earlier read go first, so that those listed are this read's own.
+  for (const char* name : result_files(o.reader.edition))
+    plat::delete_file((program_folder() + name).c_str());
   const ReadResult r = read_card(library, o.reader);
+  const std::string path = library.path;
+  unload(&library);
   if (!r.ok) fail(1, r.error.line());
-  print(o, library.path, r.card);
+  print(o, path, r.card);
   return 0;
 }
