@@ -74,18 +74,18 @@ std::string dist(const std::string& target, const std::string& file) {
 }
 
 // What keeps the audit from checking what was just built: dist/ missing, or a library in it
-// older than the same library in the build folder. Empty when dist/ is current.
+// other than the same library in the build folder (a dist/ from an earlier build). Empty when
+// dist/ holds what was built.
 std::string dist_problem() {
   namespace fs = std::filesystem;
   for (const Target& t : kTargets) {
     for (const Edition& e : kEditions) {
-      const fs::path shipped = dist(t.folder, e.dll);
-      const fs::path built = std::string(RIDEL_SOURCE_DIR) + "/build/" + t.folder + "/" + e.dll;
+      const std::string shipped = dist(t.folder, e.dll);
+      const std::string built = std::string(RIDEL_SOURCE_DIR) + "/build/" + t.folder + "/" + e.dll;
       std::error_code error;
-      if (!fs::exists(shipped, error)) return shipped.string() + " is missing";
-      if (fs::exists(built, error) &&
-          fs::last_write_time(built, error) > fs::last_write_time(shipped, error))
-        return shipped.string() + " is older than " + built.string();
+      if (!fs::exists(shipped, error)) return shipped + " is missing";
+      if (fs::exists(built, error) && testbed::read_file(built) != testbed::read_file(shipped))
+        return shipped + " is not the library last built (" + built + ")";
     }
   }
   return {};
