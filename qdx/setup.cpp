@@ -9,6 +9,11 @@
 RIDEL_LIBRARY_MAIN(qdx::attach, qdx::detach)
 
 namespace qdx {
+
+constinit Setup setup{};
+constinit Session session{};
+constinit Records records{};
+
 namespace {
 
 // This edition's spelling of the decoder's file name.

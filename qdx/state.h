@@ -1,6 +1,8 @@
-// The QDX edition's module-wide state, from load to unload: what attach sets up (the output
+// The QDX edition's module-wide state, from load to unload: what set-up fills in (the output
 // folder and the driver's and decoder's entry points), the port session, and the record buffers
-// that the reads share. Everything here is plain data, zero at load; one thread at a time uses it.
+// that the reads share. Everything here is plain data, defined in setup.cpp and constant-
+// initialised to zero bytes (so it takes no room in the library's file); one thread at a time
+// uses it.
 #pragma once
 
 #include <algorithm>
@@ -52,7 +54,7 @@ struct Setup {
   plat::Module driver_library;   // null when it did not load
   plat::Module decoder_library;
 };
-inline constinit Setup setup{};
+extern Setup setup;
 
 // Runs when the library is loaded into a process, and when it is unloaded.
 void attach();
@@ -78,7 +80,7 @@ struct Session {
   bool open;        // set by the first open that read the SAM ID; nothing clears it
   int sam_number;   // the fourth group of the SAM ID, names the mode-6 files
 };
-inline constinit Session session{};
+extern Session session;
 
 // The open of InitComm, also used by QDX_Ant to reopen.
 int open_port(int port);
@@ -101,7 +103,7 @@ struct Records {
   unsigned int appended_address_length;
   unsigned char management_info[drv::kManagementInfoBytes];
 };
-inline constinit Records records{};
+extern Records records;
 
 // Reads the base message into `records` on the session's port; true on the driver's success.
 bool read_base_message();

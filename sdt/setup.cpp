@@ -5,6 +5,9 @@
 #include "sdt/state.h"
 
 namespace sdt {
+
+constinit State state{};
+
 namespace {
 
 void nothing() {}

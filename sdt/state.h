@@ -63,8 +63,9 @@ struct State {
   FieldStore store;
 };
 
-// The edition's state, constant-initialised: whole before the library's code runs.
-inline constinit State state{};
+// The edition's state (setup.cpp), constant-initialised: whole before the library's code runs,
+// and zero bytes, so it takes no room in the library's file.
+extern State state;
 
 // A failing driver status as this edition reports it: status 1 becomes -10, every other one is
 // handed on unchanged.

@@ -17,6 +17,9 @@ void tear_down();
 RIDEL_LIBRARY_MAIN(vantrel::set_up, vantrel::tear_down)
 
 namespace vantrel {
+
+constinit Reader reader{};
+
 namespace {
 
 template <class Fn>

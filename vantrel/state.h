@@ -47,8 +47,9 @@ struct Reader {
   FieldStore store;
 };
 
-// The reader object, constant-initialised: whole before the load notification runs.
-inline constinit Reader reader{};
+// The reader object (setup.cpp), constant-initialised: whole before the load notification runs,
+// and zero bytes, so that its 100 KB take no room in the library's file.
+extern Reader reader;
 
 // Makes the driver library in use the one that serves `port`, before InitComm opens it: keeps
 // the loaded one by the port-number rule, or frees it and loads the other family's library.
