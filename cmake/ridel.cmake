@@ -8,6 +8,23 @@ function(ridel_output_folder target folder)
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()
 
+# A header-only library of the host (nlohmann/json, Boost) for every build. CMake finds the host's
+# copy, also for the MinGW builds, which search their own root otherwise; since those must not see
+# the rest of the host's include folder, a folder of the build tree holds just a link to the
+# library's own folder. Sets <out_var> to that folder, for target_include_directories.
+#   ridel_host_headers(<out_var> <cache variable> <header, e.g. nlohmann/json.hpp> <package>)
+function(ridel_host_headers out_var cache_var header package)
+  find_path(${cache_var} ${header} NO_CMAKE_FIND_ROOT_PATH DOC "Folder holding ${header}")
+  if(NOT ${cache_var})
+    message(FATAL_ERROR "${header} not found: install ${package}, or set ${cache_var}")
+  endif()
+  string(REGEX REPLACE "/.*" "" top ${header})
+  set(folder ${CMAKE_CURRENT_BINARY_DIR}/${top}-include)
+  file(MAKE_DIRECTORY ${folder})
+  file(CREATE_LINK ${${cache_var}}/${top} ${folder}/${top} SYMBOLIC)
+  set(${out_var} ${folder} PARENT_SCOPE)
+endfunction()
+
 # Code that goes into the libraries: no exceptions and no guarded statics, so that nothing of the
 # C++ runtime is needed (the libraries are linked without it, see ridel_library).
 function(ridel_lean_code target)
