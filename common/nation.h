@@ -5,7 +5,6 @@
 #include <optional>
 #include <string_view>
 
-
 namespace nation {
 
 // QDX edition: codes 1-56, 97 and 98 as GBK bytes; every other code gives "".

@@ -56,6 +56,16 @@ inline constexpr char kPathSeparator = '/';
 // empty when it has none. A view into `path`.
 std::string_view folder_of(std::string_view path);
 
+// The folder of the process's executable as a library keeps it, in a buffer of `Room` bytes:
+// empty when the executable's path is unknown or has no folder, and when the folder does not fit
+// (cut short, it would name a wrong, shorter folder).
+template <std::size_t Room>
+FixedText<Room> executable_folder_in() {
+  const Path executable = executable_path();
+  const FixedText<Room> folder(folder_of(executable));
+  return folder.cut() ? FixedText<Room>() : folder;
+}
+
 // ---- Text ---------------------------------------------------------------------------------------
 
 // Converts `units` UCS-2 little-endian code units at `src` (any alignment) to the ANSI code page

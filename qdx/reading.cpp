@@ -32,7 +32,7 @@ using ResultPath = plat::FixedText<kPathBuffer + 32>;
 // no output folder.
 ResultPath result_path(std::string_view name, std::string_view suffix = {}) {
   ResultPath path;
-  if (setup.output_folder[0] == '\0') return path;
+  if (setup.output_folder.empty()) return path;
   path.append(setup.output_folder).append(name).append(suffix);
   return path;
 }

@@ -1,6 +1,4 @@
 // Load and unload: where the result files go, and the driver and decoder bound by name.
-#include <cstring>
-
 #include "platform/library_main.h"
 #include "platform/platform.h"
 #include "qdx/state.h"
@@ -53,16 +51,8 @@ void bind_driver_and_decoder() {
 
 }  // namespace
 
-std::string_view output_folder_of(std::string_view executable_path) {
-  const std::string_view folder = plat::folder_of(executable_path);
-  return folder.size() < kPathBuffer ? folder : std::string_view();
-}
-
 void attach() {
-  const plat::Path executable = plat::executable_path();
-  const std::string_view folder = output_folder_of(executable);
-  if (!folder.empty())
-    std::memcpy(setup.output_folder, folder.data(), folder.size());  // shorter than the buffer
+  setup.output_folder = plat::executable_folder_in<kPathBuffer>();
   bind_driver_and_decoder();
 }
 

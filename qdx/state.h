@@ -49,7 +49,7 @@ struct EntryPoints {
 struct Setup {
   // The folder of the process's executable, ending in a separator, zero-terminated. Empty when it
   // is unknown or does not lie within the path buffer: then no result file can be written.
-  char output_folder[kPathBuffer];
+  plat::FixedText<kPathBuffer> output_folder;
   EntryPoints entry;
   plat::Module driver_library;   // null when it did not load
   plat::Module decoder_library;
@@ -60,11 +60,6 @@ extern Setup setup;
 void attach();
 void detach();
 
-// The output folder for an executable's path: its folder part, or empty when the path is empty
-// or has no folder, and when the folder does not lie within the first 260 characters. (A path cut
-// inside its file name still names the right folder; one cut inside its folder would name a
-// wrong, shorter one.)
-std::string_view output_folder_of(std::string_view executable_path);
 
 // Result file names in the output folder.
 inline constexpr const char kTextFile[] = "wz.txt";

@@ -4,14 +4,8 @@
 
 namespace sdt {
 
-std::string_view output_folder_of(std::string_view executable_path) {
-  const std::string_view folder = plat::folder_of(executable_path);
-  return folder.size() < kExecutablePathBytes ? folder : std::string_view();
-}
-
 ResultPath output_folder() {
-  const plat::Path executable = plat::executable_path();
-  return ResultPath(output_folder_of(executable));
+  return ResultPath(plat::executable_folder_in<kExecutablePathBytes>());
 }
 
 bool write_file(const ResultPath& path, const void* data, std::size_t size) {

@@ -8,13 +8,9 @@
 
 namespace sdt {
 
-// The output folder for an executable's path: its folder, ending in a separator. Empty when the
-// path has no folder, or when the folder would not fit into kExecutablePathBytes: cutting the
-// path there would send the files into a wrong folder.
-std::string_view output_folder_of(std::string_view executable_path);
-
 // The folder of the host application's executable, worked out afresh for each read; empty when
-// there is none to write into.
+// it is unknown or does not fit into kExecutablePathBytes (cutting the path there would send the
+// files into a wrong folder).
 ResultPath output_folder();
 
 // Creates the file for exclusive access, replacing one of that name, and writes the bytes.

@@ -16,7 +16,7 @@ constexpr char kBitmapExtension[] = ".bmp";
 
 // Only a path that fits and lies in a known output folder names a result file.
 bool usable(const ResultPath& path) {
-  return reader.output_folder[0] != '\0' && !path.cut() && path.size() < kPathRoom;
+  return !reader.output_folder.empty() && !path.cut() && path.size() < kPathRoom;
 }
 
 // Logs a file that cannot be made or opened, with the system's reason.

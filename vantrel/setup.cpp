@@ -1,6 +1,5 @@
 // Set-up and tear-down of the reader object, binding of the driver and decoder, and the exchange
 // of the USB and serial driver libraries.
-#include <algorithm>
 #include <cstdlib>
 
 #include "platform/library_main.h"
@@ -99,13 +98,8 @@ void set_up() {
   r.port = kNoPort;
   r.flag = 0;
   r.resources = find_resources();
-  const plat::Path executable = plat::executable_path();
-  const std::string_view folder = plat::folder_of(executable);
   // A folder too long to keep stays unknown: no result file is made then.
-  if (folder.size() < sizeof r.output_folder) {
-    std::copy(folder.begin(), folder.end(), r.output_folder);
-    r.output_folder[folder.size()] = '\0';
-  }
+  r.output_folder = plat::executable_folder_in<kFolderRoom>();
   r.store.clear();
   bind_at_set_up(r);
 }

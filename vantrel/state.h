@@ -39,7 +39,7 @@ struct Reader {
   bool serial_driver = false;            // which of the two `driver` is
   plat::Module decoder = nullptr;        // the loaded WltRS.dll
   plat::Module resources = nullptr;      // source of every string-table text
-  char output_folder[kFolderRoom] = {};  // ends with a path separator; empty when unknown
+  plat::FixedText<kFolderRoom> output_folder;  // ends with a path separator; empty when unknown
   int port = 0;                          // the port the last InitComm opened
   int flag = 0;                          // the trailing argument of every driver call that has one
   DriverEntries entries;

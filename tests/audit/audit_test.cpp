@@ -199,7 +199,7 @@ ImportList allowed_imports(const std::string& dll) {
            join({paths_and_text, loading, files,
                  {"GetModuleHandleA", "GetModuleHandleExA", "ReadFile", "GetFileSizeEx",
                   "SetFilePointerEx", "GetLastError", "GetLocalTime"}})},
-          {"msvcrt.dll", {"memchr", "memmove", "strlen"}},
+          {"msvcrt.dll", {"memchr", "strlen"}},
           {"user32.dll", {"LoadStringA", "MessageBoxA"}}};
 }
 
