@@ -86,12 +86,14 @@ function(ridel_library target)
   endif()
   get_filename_component(def ${ARG_DEF} ABSOLUTE)
   ridel_target_def(${def} def)
-  # dist/<target>/<folder>/: the library, its import libraries, its .def and its public header.
+  # dist/<target>/<folder>/: the library, its import libraries, its .def and its public headers.
   install(TARGETS ${target} RUNTIME DESTINATION ${ARG_FOLDER} LIBRARY DESTINATION ${ARG_FOLDER}
           ARCHIVE DESTINATION ${ARG_FOLDER})
   install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)
-    install(FILES ${ARG_HEADER} DESTINATION ${ARG_FOLDER})
+    # The edition's header includes the project's version header: both go beside the library.
+    install(FILES ${ARG_HEADER} ${PROJECT_SOURCE_DIR}/include/ridel_version.h
+            DESTINATION ${ARG_FOLDER})
   endif()
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
