@@ -17,11 +17,7 @@ Path posix_library_name(const char* windows_name) {
 }
 
 std::string_view folder_of(std::string_view path) {
-#if defined(_WIN32)
-  const std::size_t cut = path.find_last_of("\\:");
-#else
-  const std::size_t cut = path.find_last_of('/');
-#endif
+  const std::size_t cut = find_last_in_path(path, kFolderSeparators);
   return cut == std::string_view::npos ? std::string_view() : std::string_view(path.data(), cut + 1);
 }
 

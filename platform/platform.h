@@ -1,5 +1,5 @@
-// The only interface to the operating system. win32.cpp implements it with Win32, posix.cpp with
-// POSIX; nothing else includes <windows.h> or <dlfcn.h>. Nothing here allocates: texts come back
+// The only interface to the operating system. win32/ implements it with Win32 (one file per group
+// of functions), posix.cpp with POSIX; nothing else includes <windows.h> or <dlfcn.h>. Nothing here allocates: texts come back
 // in fixed-size buffers (fixed_text.h). Programs that use the libraries find owned-string
 // conveniences in host.h.
 #pragma once
@@ -52,8 +52,38 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
-// The folder part of a path up to and including its last separator (also ':' on Windows);
-// empty when it has none. A view into `path`.
+// The position of the last byte of `path` that is one of the ASCII characters `chars`, npos when
+// there is none. `is_lead_byte` tells which bytes begin a double-byte character: the byte after
+// such a byte belongs to it and is never taken for one of `chars` (in GBK that second byte can be
+// 0x5C, the code of '\'). The path is walked from its start, since only there is it known
+// where a character begins.
+template <class IsLeadByte>
+constexpr std::size_t find_last_in_path(std::string_view path, std::string_view chars,
+                                        IsLeadByte is_lead_byte) {
+  std::size_t found = std::string_view::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (is_lead_byte(static_cast<unsigned char>(path[i])))
+      ++i;  // the whole double-byte character
+    else if (chars.find(path[i]) != std::string_view::npos)
+      found = i;
+  }
+  return found;
+}
+
+// The same for a path of this platform. Windows: the path is ANSI text, walked by characters of
+// the system's ANSI code page. POSIX: paths are UTF-8, whose multi-byte characters hold no ASCII
+// byte, so every byte is read as it stands.
+std::size_t find_last_in_path(std::string_view path, std::string_view chars);
+
+// The separators of a path's folders: '\' and a drive's ':' on Windows, '/' elsewhere.
+#if defined(_WIN32)
+inline constexpr std::string_view kFolderSeparators = "\\:";
+#else
+inline constexpr std::string_view kFolderSeparators = "/";
+#endif
+
+// The folder part of a path up to and including its last separator (kFolderSeparators); empty
+// when it has none. A view into `path`.
 std::string_view folder_of(std::string_view path);
 
 // The folder of the process's executable as a library keeps it, in a buffer of `Room` bytes:

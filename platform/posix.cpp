@@ -112,6 +112,10 @@ Path executable_path() {
   return Path(std::string_view(buf, static_cast<std::size_t>(n)));
 }
 
+std::size_t find_last_in_path(std::string_view path, std::string_view chars) {
+  return find_last_in_path(path, chars, [](unsigned char) { return false; });
+}
+
 void release_resources() {
   g_ucs2_to_gbk.close();
   g_utf8_to_gbk.close();

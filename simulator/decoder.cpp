@@ -23,15 +23,16 @@ constexpr int kPixelsPerMetre = 3780;                   // 96 dots per inch
 constexpr std::size_t kMaxPhotoBytes = 64 * 1024;
 
 // The bitmap's name: the photo's path with the extension of its file-name part (from its last
-// ".") replaced by ".bmp", or ".bmp" appended when the file name has no ".".
+// ".") replaced by ".bmp", or ".bmp" appended when the file name has no ".". The path is walked
+// by characters, as the editions walk theirs.
 std::string bitmap_path(const std::string& photo) {
 #if defined(_WIN32)
-  const std::size_t name = photo.find_last_of("\\/:");
+  const std::size_t name = plat::find_last_in_path(photo, "\\/:");
 #else
-  const std::size_t name = photo.find_last_of('/');
+  const std::size_t name = plat::find_last_in_path(photo, "/");
 #endif
   const std::size_t from = name == std::string::npos ? 0 : name + 1;
-  const std::size_t dot = photo.rfind('.');
+  const std::size_t dot = plat::find_last_in_path(photo, ".");
   const std::size_t stem_end = dot != std::string::npos && dot >= from ? dot : photo.size();
   return photo.substr(0, stem_end) + ".bmp";
 }

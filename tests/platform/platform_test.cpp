@@ -49,6 +49,42 @@ TEST(Paths, ExecutableAndFolder) {
 #endif
 }
 
+// Paths in GBK, the ANSI code page of the Wine runs: 淺 is 9C 5C, its second byte the code of '\'.
+struct GbkPath {
+  const char* path;
+  const char* folder;  // what folder_of gives
+};
+const GbkPath kGbkPaths[] = {
+    {"C:\\app\\\x9C\x5C.exe", "C:\\app\\"},                               // 淺.exe
+    {"C:\\\x9C\x5C\\host.exe", "C:\\\x9C\x5C\\"},                        // 淺\host.exe
+    {"C:\\\x9C\x5C\x9C\x5C\\\x9C\x5C.exe", "C:\\\x9C\x5C\x9C\x5C\\"},  // 淺淺\淺.exe
+    {"C:\\a\\\xBA\xBA\\b\x9C", "C:\\a\\\xBA\xBA\\"},  // 汉, and a lead byte alone at the end
+    {"\x9C\x5C", ""},                                     // no separator at all
+};
+
+// GBK's lead bytes, as the Windows code page 936 has them.
+constexpr bool gbk_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+TEST(Paths, SecondBytesOfDoubleByteCharactersAreNeverSeparators) {
+  for (const GbkPath& p : kGbkPaths) {
+    const std::string_view path = p.path;
+    const std::size_t cut = plat::find_last_in_path(path, "\\:", gbk_lead_byte);
+    EXPECT_EQ(cut == std::string_view::npos ? "" : path.substr(0, cut + 1), p.folder) << path;
+#if defined(_WIN32)
+    // The Windows runs use code page 936 as the system's ANSI code page.
+    EXPECT_EQ(plat::folder_of(path), p.folder) << path;
+#endif
+  }
+  // Single-byte text is read byte by byte: the last of the characters asked for.
+  EXPECT_EQ(plat::find_last_in_path("a.b\\c.d", ".", gbk_lead_byte), 5u);
+  EXPECT_EQ(plat::find_last_in_path("abc", "\\", gbk_lead_byte), std::string_view::npos);
+#if !defined(_WIN32)
+  // UTF-8 paths hold no ASCII byte inside a character: split at their last '/' as ever.
+  EXPECT_EQ(plat::folder_of("/a/\u6DFA/\u6DFA"), "/a/\u6DFA/");
+  EXPECT_EQ(plat::find_last_in_path("/a\\b/c\\d", "\\"), 6u);
+#endif
+}
+
 TEST(Conversion, Ucs2ToGbk) {
   struct Case {
     std::u16string in;
