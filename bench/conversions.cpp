@@ -19,15 +19,14 @@ struct SampleCard {
     testbed::Simulator& sim = simulator();
     sim.reset();
     const int port = drv::kFirstUsbPort;
-    driver<drv::OpenPortFn>("SDT_OpenPort")(port);
+    const drv::EntryPoints d = simulated_driver(drv::Prefix::Sdt);
+    d.OpenPort(port);
     unsigned char photo[drv::kPhotoBytes];
     unsigned identity_length = 0, photo_length = 0, message_length = 0;
-    if (driver<drv::ReadBaseMsgFn>("SDT_ReadBaseMsg")(port, identity, &identity_length, photo,
-                                                         &photo_length, 0) != drv::kOk ||
-        driver<drv::ReadNewAppMsgFn>("SDT_ReadNewAppMsg")(port, message, &message_length,
-                                                             0) != drv::kOk)
+    if (d.ReadBaseMsg(port, identity, &identity_length, photo, &photo_length, 0) != drv::kOk ||
+        d.ReadNewAppMsg(port, message, &message_length, 0) != drv::kOk)
       give_up("the simulator does not hand out its sample card");
-    driver<drv::ClosePortFn>("SDT_ClosePort")(port);
+    d.ClosePort(port);
   }
   rec::Bytes record() const { return {identity, sizeof identity}; }
   rec::Bytes appended() const { return {message, sizeof message}; }

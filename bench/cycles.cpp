@@ -29,26 +29,6 @@ Cycle* prepared(std::unique_ptr<Cycle>& cycle, const char* name) {
   return cycle.get();
 }
 
-// The simulated driver's entry points under one prefix ("QDX_" or "SDT_") and the decoder, as the
-// baselines call them.
-struct Driver {
-  explicit Driver(const char* prefix) : prefix(prefix) {}
-  template <class Fn>
-  Fn entry(const char* name) const {
-    return driver<Fn>((std::string(prefix) + name).c_str());
-  }
-  const char* prefix;
-  drv::OpenPortFn open = entry<drv::OpenPortFn>("OpenPort");
-  drv::ClosePortFn close_port = entry<drv::ClosePortFn>("ClosePort");
-  drv::GetSAMStatusFn sam_status = entry<drv::GetSAMStatusFn>("GetSAMStatus");
-  drv::StartFindIDCardFn find = entry<drv::StartFindIDCardFn>("StartFindIDCard");
-  drv::SelectIDCardFn select = entry<drv::SelectIDCardFn>("SelectIDCard");
-  drv::ReadBaseMsgFn read_base = entry<drv::ReadBaseMsgFn>("ReadBaseMsg");
-  drv::ReadNewAppMsgFn read_address = entry<drv::ReadNewAppMsgFn>("ReadNewAppMsg");
-  drv::ReadMngInfoFn read_info = entry<drv::ReadMngInfoFn>("ReadMngInfo");
-  drv::GetBmpFn get_bmp = decoder();
-};
-
 // ---- QDX edition --------------------------------------------------------------------------------
 
 // InitComm, Authenticate, Read_Content in modes 4 (text lines, photo, bitmap), 3 (appended
@@ -79,21 +59,21 @@ class Qdx : public EditionCycle {
   }
 
   void baseline() override {
-    d_.open(kPort);
-    d_.sam_status(kPort, 0);
-    d_.find(kPort, found_, 0);
-    d_.select(kPort, selected_, 0);
+    d_.OpenPort(kPort);
+    d_.GetSAMStatus(kPort, 0);
+    d_.StartFindIDCard(kPort, found_, 0);
+    d_.SelectIDCard(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
-    d_.read_base(kPort, identity_, &text_length, photo_, &photo_length, 0);
+    d_.ReadBaseMsg(kPort, identity_, &text_length, photo_, &photo_length, 0);
     write_file(text_file_, text_.data(), text_.size());
     write_file(photo_file_, photo_, photo_length);
-    d_.get_bmp(photo_path_.data(), drv::kSelectorSerial);
+    d_.GetBmp(photo_path_.data(), drv::kSelectorSerial);
     unsigned address_length = 0;
-    d_.read_address(kPort, address_, &address_length, 0);
+    d_.ReadNewAppMsg(kPort, address_, &address_length, 0);
     write_file(address_file_, address_, address_length);
-    d_.read_info(kPort, info_, 0);
+    d_.ReadMngInfo(kPort, info_, 0);
     write_file(info_file_, info_, sizeof info_);
-    d_.close_port(kPort);
+    d_.ClosePort(kPort);
   }
 
  private:
@@ -103,7 +83,7 @@ class Qdx : public EditionCycle {
   decltype(&Authenticate) authenticate_ = nullptr;
   decltype(&Read_Content) read_ = nullptr;
 
-  const Driver d_{"QDX_"};
+  const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Qdx);
 
   std::string text_file_ = testbed::output_folder() + "wz.txt";
   std::string photo_file_ = testbed::output_folder() + "zp.wlt";
@@ -160,22 +140,22 @@ class Sdt : public EditionCycle {
   }
 
   void baseline() override {
-    d_.open(kPort);
-    d_.sam_status(kPort, kSdtFlag);
-    d_.find(kPort, message_, kSdtFlag);
-    d_.select(kPort, message_, kSdtFlag);
+    d_.OpenPort(kPort);
+    d_.GetSAMStatus(kPort, kSdtFlag);
+    d_.StartFindIDCard(kPort, message_, kSdtFlag);
+    d_.SelectIDCard(kPort, message_, kSdtFlag);
     unsigned text_length = 0, photo_length = 0;
-    d_.read_base(kPort, text_, &text_length, photo_, &photo_length, kSdtFlag);
+    d_.ReadBaseMsg(kPort, text_, &text_length, photo_, &photo_length, kSdtFlag);
     write_file(fields_file_, fields_.data(), fields_.size());
     write_file(record_file_, text_, text_length);
     write_file(photo_file_, photo_, photo_length);
     write_file(copy_file_, photo_, photo_length);
-    d_.get_bmp(photo_path_.data(), drv::kSelectorUsb);
+    d_.GetBmp(photo_path_.data(), drv::kSelectorUsb);
     unsigned message_length = 0;
-    d_.read_address(kPort, message_, &message_length, kSdtFlag);
+    d_.ReadNewAppMsg(kPort, message_, &message_length, kSdtFlag);
     write_file(address_file_, address_text_.data(), address_text_.size());
     write_file(message_file_, message_, message_length);
-    d_.close_port(kPort);
+    d_.ClosePort(kPort);
   }
 
  private:
@@ -187,7 +167,7 @@ class Sdt : public EditionCycle {
   decltype(&GetName) getters_[kSdtGetterCount] = {};
   char value_[RIDEL_SDT_VALUE_BUFFER];
 
-  const Driver d_{"SDT_"};
+  const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 
   std::string fields_file_ = testbed::output_folder() + "wx.txt";
   std::string record_file_ = testbed::output_folder() + "wz.txt";
@@ -246,24 +226,24 @@ class Vantrel : public EditionCycle {
   }
 
   void baseline() override {
-    d_.open(kPort);
-    d_.sam_status(kPort, 0);
-    d_.sam_status(kPort, 0);
-    d_.find(kPort, found_, 0);
-    d_.select(kPort, selected_, 0);
+    d_.OpenPort(kPort);
+    d_.GetSAMStatus(kPort, 0);
+    d_.GetSAMStatus(kPort, 0);
+    d_.StartFindIDCard(kPort, found_, 0);
+    d_.SelectIDCard(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
-    d_.read_base(kPort, identity_, &text_length, photo_, &photo_length, 0);
+    d_.ReadBaseMsg(kPort, identity_, &text_length, photo_, &photo_length, 0);
     write_file(record_file_, identity_, text_length);
     write_file(photo_file_, photo_, photo_length);
     write_file(copy_file_, photo_, photo_length);
     unsigned address_length = 0;
-    d_.read_address(kPort, address_, &address_length, 0);
-    d_.close_port(kPort);
-    d_.get_bmp(copy_path_.data(), drv::kSelectorUsb);
-    d_.open(kPort);
-    d_.read_info(kPort, info_, 0);
+    d_.ReadNewAppMsg(kPort, address_, &address_length, 0);
+    d_.ClosePort(kPort);
+    d_.GetBmp(copy_path_.data(), drv::kSelectorUsb);
+    d_.OpenPort(kPort);
+    d_.ReadMngInfo(kPort, info_, 0);
     write_file(info_file_, info_, sizeof info_);
-    d_.close_port(kPort);
+    d_.ClosePort(kPort);
   }
 
  private:
@@ -278,7 +258,7 @@ class Vantrel : public EditionCycle {
   char value_[128];
   std::vector<char> bitmap_ = std::vector<char>(kBitmapBytes);
 
-  const Driver d_{"SDT_"};
+  const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 
   std::string record_file_ = testbed::output_folder() + "WZ.txt";
   std::string photo_file_ = testbed::output_folder() + "XP.wlt";
@@ -311,13 +291,13 @@ class PortScan : public EditionCycle {
   void cycle() override { open_comm_(kPort); }
   void baseline() override {
     for (int port = drv::kFirstUsbPort; port <= drv::kLastUsbPort; ++port)
-      if (d_.open(port) == drv::kOk && d_.sam_status(port, kSdtFlag) == drv::kOk) return;
+      if (d_.OpenPort(port) == drv::kOk && d_.GetSAMStatus(port, kSdtFlag) == drv::kOk) return;
   }
 
  private:
   const testbed::Library* lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
-  const Driver d_{"SDT_"};
+  const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 };
 
 }  // namespace

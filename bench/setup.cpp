@@ -67,6 +67,14 @@ testbed::Simulator& simulator() {
   return sim;
 }
 
+drv::EntryPoints simulated_driver(drv::Prefix prefix) {
+  drv::EntryPoints e;
+  drv::bind_driver(e, prefix,
+                   [](const char* name) { return simulator().entry(SIM_LIB_SDTAPI, name); });
+  drv::bind_decoder(e, [](const char* name) { return simulator().entry(SIM_LIB_WLTRS, name); });
+  return e;
+}
+
 // The simulator comes first: an edition that binds the driver by name when it is loaded finds
 // the simulator's modules already there. Never unloaded: the pairs use it until the end.
 const testbed::Library* edition(const testbed::LibraryFile& library) {

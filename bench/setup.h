@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/binding.h"
 #include "driver/sdtapi.h"
 #include "tests/support/testbed.h"
 
@@ -22,14 +23,9 @@ using testbed::Bytes;
 // calls pay nothing for it); what the test bed cannot do gives up.
 testbed::Simulator& simulator();
 
-// An entry point of the USB driver (sdtapi) or of the decoder, as the baselines call them.
-template <class Fn>
-Fn driver(const char* name) {
-  return simulator().entry<Fn>(SIM_LIB_SDTAPI, name);
-}
-inline drv::GetBmpFn decoder() {
-  return simulator().entry<drv::GetBmpFn>(SIM_LIB_WLTRS, drv::kGetBmpName);
-}
+// The USB driver's (sdtapi) entry points under one prefix and the decoder's, as the baselines
+// call them directly.
+drv::EntryPoints simulated_driver(drv::Prefix prefix);
 
 // An edition, loaded by path after the simulator and kept until the program ends; null when it
 // was not built.

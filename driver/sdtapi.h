@@ -1,11 +1,13 @@
 // The contract with the outside reader driver (sdtapi.dll / stdapi.dll) and photo decoder
-// (WltRS.dll): entry-point types, status codes and port-number rules. Every editions' calls go
-// through these types; the simulator implements them.
+// (WltRS.dll): entry-point types, status codes and port-number rules. Every edition's calls go
+// through these types; the simulator implements them. The entry points themselves are listed in
+// entry_points.h.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 
+#include "driver/entry_points.h"
 #include "platform/abi.h"
 
 namespace drv {
@@ -42,31 +44,17 @@ inline constexpr int kPhotoBytes = 1024;
 inline constexpr int kAppendedAddressBytes = 280;
 inline constexpr int kManagementInfoBytes = 28;
 
-// ---- Library and entry-point names --------------------------------------------------------------
+// ---- Library names ------------------------------------------------------------------------------
 inline constexpr const char kUsbDriverFile[] = "sdtapi.dll";
 inline constexpr const char kSerialDriverFile[] = "stdapi.dll";
 inline constexpr const char kDecoderFile[] = "WltRS.dll";
-inline constexpr const char kGetBmpName[] = "GetBmp";
 
-// ---- Entry-point types (both prefixes share them) -----------------------------------------------
-using OpenPortFn = int(WINAPI*)(int port);
-using ClosePortFn = int(WINAPI*)(int port);
-using SetMaxRFByteFn = int(WINAPI*)(int port, unsigned char value, int flag);
-using GetCOMBaudFn = int(WINAPI*)(int port, unsigned int* baud);
-using SetCOMBaudFn = int(WINAPI*)(int port, unsigned int current, unsigned int wanted);
-using ResetSAMFn = int(WINAPI*)(int port, int flag);
-using GetSAMStatusFn = int(WINAPI*)(int port, int flag);
-using GetSAMIDFn = int(WINAPI*)(int port, unsigned char* id, int flag);
-using GetSAMIDToStrFn = int(WINAPI*)(int port, char* text, int flag);
-using StartFindIDCardFn = int(WINAPI*)(int port, unsigned char* buffer, int flag);
-using SelectIDCardFn = int(WINAPI*)(int port, unsigned char* buffer, int flag);
-using ReadBaseMsgFn = int(WINAPI*)(int port, unsigned char* text, unsigned int* text_length,
-                                   unsigned char* photo, unsigned int* photo_length, int flag);
-using ReadMngInfoFn = int(WINAPI*)(int port, unsigned char* info, int flag);
-using ReadNewAppMsgFn = int(WINAPI*)(int port, unsigned char* message, unsigned int* length,
-                                     int flag);
-using AntFn = int(WINAPI*)(int port, int value);
-using GetBmpFn = int(WINAPI*)(char* wlt_path, int selector);
+// ---- Entry-point types, one per entry point of the list (both prefixes share them) -------------
+// OpenPortFn, ClosePortFn, ..., ANTFn, GetBmpFn.
+#define DRV_ENTRY_POINT_TYPE(Name, NAME, prefixes, parameters, arguments) \
+  using Name##Fn = int(WINAPI*) parameters;
+RIDEL_DRIVER_ENTRY_POINTS(DRV_ENTRY_POINT_TYPE)
+#undef DRV_ENTRY_POINT_TYPE
 
 // ---- Calling the driver and reading its answers ------------------------------------------------
 

@@ -18,47 +18,16 @@
 #include "common/record.h"
 #include "common/sex.h"
 #include "platform/fixed_text.h"
+#include "qdx/result_files.h"
 #include "qdx/state.h"
 
 namespace qdx {
 namespace {
 
-// ---- Result files -------------------------------------------------------------------------------
-
-// A result file's path: the output folder (at most 260 characters) and a file name.
-using ResultPath = plat::FixedText<kPathBuffer + 32>;
-
-// The full path of a result file, `name` then `suffix` in the output folder; empty when there is
-// no output folder.
-ResultPath result_path(std::string_view name, std::string_view suffix = {}) {
-  ResultPath path;
-  if (setup.output_folder.empty()) return path;
-  path.append(setup.output_folder).append(name).append(suffix);
-  return path;
-}
-
-// Creates or empties a file for writing bytes as they are; null when it cannot.
-std::FILE* create(const ResultPath& path) {
-  return path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
-}
-
-// Writes `size` bytes as one block; nothing to write counts as written.
-bool write_block(std::FILE* file, const void* data, std::size_t size) {
-  return size == 0 || std::fwrite(data, size, 1, file) == 1;
-}
-
-bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size) {
-  std::FILE* file = create(path);
-  if (!file) return false;
-  const bool written = write_block(file, data, size);
-  std::fclose(file);
-  return written;
-}
-
 // Has the decoder turn a photo file into a bitmap beside it. The interface selector is 1 for
 // every port.
 bool decode(ResultPath photo_path) {
-  return call(setup.entry.get_bmp, photo_path.data(), drv::kSelectorSerial) == drv::kDecodeOk;
+  return call(setup.entry.GetBmp, photo_path.data(), drv::kSelectorSerial) == drv::kDecodeOk;
 }
 
 // ---- The text lines of modes 4 and 6 ------------------------------------------------------------
@@ -141,17 +110,19 @@ int base_message_files(int mode) {
     case 4:
       return write_text_and_photo(result_path(kTextFile), result_path(kPhotoFile), identity,
                                   photo);
-    default: {  // 6: the files are named after the SAM number that the first open read
+    case 6: {  // the files are named after the SAM number that the first open read
       const plat::FixedText<16> sam = plat::FixedText<16>().append_decimal(session.sam_number);
-      return write_text_and_photo(result_path(sam, ".txt"), result_path(sam, ".wlt"), identity,
-                                  photo);
+      return write_text_and_photo(result_path(sam, kSamTextSuffix),
+                                  result_path(sam, kSamPhotoSuffix), identity, photo);
     }
+    default:
+      return 0;
   }
 }
 
 // Mode 3. A card without an appended address leaves the file empty.
 int appended_address_file() {
-  const int status = call(setup.entry.read_new_app_msg, session.port, records.appended_address,
+  const int status = call(setup.entry.ReadNewAppMsg, session.port, records.appended_address,
                           &records.appended_address_length, kFlag);
   if (status != drv::kOk && status != drv::kNoAppendedAddress) return 0;
   std::FILE* file = create(result_path(kAppendedAddressFile));
@@ -166,7 +137,7 @@ int appended_address_file() {
 
 // Mode 5.
 int management_info_file() {
-  if (call(setup.entry.read_mng_info, session.port, records.management_info, kFlag) != drv::kOk)
+  if (call(setup.entry.ReadMngInfo, session.port, records.management_info, kFlag) != drv::kOk)
     return 0;
   return write_raw(result_path(kManagementInfoFile), records.management_info,
                    sizeof records.management_info);

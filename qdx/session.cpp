@@ -19,16 +19,16 @@ int authenticate() {
   // The driver writes into these; nothing reads them.
   unsigned char found[4];
   unsigned char selected[8];
-  if (call(setup.entry.start_find_id_card, session.port, found, kFlag) != drv::kCardFound)
+  if (call(setup.entry.StartFindIDCard, session.port, found, kFlag) != drv::kCardFound)
     return 0;
-  return call(setup.entry.select_id_card, session.port, selected, kFlag) == drv::kOk;
+  return call(setup.entry.SelectIDCard, session.port, selected, kFlag) == drv::kOk;
 }
 
 // Closes the port around the driver's ANT call and opens it again; both results are ignored.
 int ant(int value) {
-  if (!session.open || !ant_serves(session.port) || !setup.entry.ant) return 0;
+  if (!session.open || !ant_serves(session.port) || !setup.entry.ANT) return 0;
   close_port();
-  const int answer = setup.entry.ant(session.port, value) & 0xFF;
+  const int answer = setup.entry.ANT(session.port, value) & 0xFF;
   open_port(session.port);
   return answer;
 }
@@ -69,13 +69,13 @@ int sam_number_of(const char (&sam_id)[kSamIdBytes]) {
 // A later open on any port re-checks the reader and takes the port, but the SAM ID is read once:
 // the session flag and the SAM number stay from the first open that got that far.
 int open_port(int port) {
-  const EntryPoints& e = setup.entry;
-  if (call(e.open_port, port) != drv::kOk) return 0;
-  if (call(e.get_sam_status, port, kFlag) != drv::kOk) return 0;
+  const drv::EntryPoints& e = setup.entry;
+  if (call(e.OpenPort, port) != drv::kOk) return 0;
+  if (call(e.GetSAMStatus, port, kFlag) != drv::kOk) return 0;
   session.port = port;
   if (session.open) return 1;
   char sam_id[kSamIdBytes] = {};
-  if (call(e.get_sam_id_to_str, session.port, sam_id, kFlag) != drv::kOk) return 0;
+  if (call(e.GetSAMIDToStr, session.port, sam_id, kFlag) != drv::kOk) return 0;
   session.sam_number = sam_number_of(sam_id);
   session.open = true;
   return 1;
@@ -85,11 +85,11 @@ int open_port(int port) {
 // and the driver answers them.
 int close_port() {
   if (!session.open) return 0;
-  return call(setup.entry.close_port, session.port) == drv::kOk;
+  return call(setup.entry.ClosePort, session.port) == drv::kOk;
 }
 
 bool read_base_message() {
-  return call(setup.entry.read_base_msg, session.port, records.identity,
+  return call(setup.entry.ReadBaseMsg, session.port, records.identity,
               &records.identity_length, records.photo, &records.photo_length,
               kFlag) == drv::kOk;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "driver/binding.h"
 #include "driver/sdtapi.h"
 #include "platform/abi.h"
 #include "platform/platform.h"
@@ -23,34 +24,15 @@ namespace qdx {
 
 // The executable's path is taken into a buffer of this size: at most 260 characters of it, so the
 // output folder is known only when it lies within them.
-inline constexpr std::size_t kPathBuffer = 261;
-
-// The driver's and decoder's entry points, in binding order; empty where a library or name was
-// not found. SetMaxRFByte, GetCOMBaud, SetCOMBaud, ResetSAM and GetSAMID are bound but not called.
-struct EntryPoints {
-  drv::OpenPortFn open_port;
-  drv::ClosePortFn close_port;
-  drv::SetMaxRFByteFn set_max_rf_byte;
-  drv::GetCOMBaudFn get_com_baud;
-  drv::SetCOMBaudFn set_com_baud;
-  drv::ResetSAMFn reset_sam;
-  drv::GetSAMStatusFn get_sam_status;
-  drv::GetSAMIDFn get_sam_id;
-  drv::GetSAMIDToStrFn get_sam_id_to_str;
-  drv::StartFindIDCardFn start_find_id_card;
-  drv::SelectIDCardFn select_id_card;
-  drv::ReadBaseMsgFn read_base_msg;
-  drv::ReadMngInfoFn read_mng_info;
-  drv::ReadNewAppMsgFn read_new_app_msg;
-  drv::AntFn ant;
-  drv::GetBmpFn get_bmp;
-};
+inline constexpr std::size_t kOutputFolderRoom = 261;
 
 struct Setup {
   // The folder of the process's executable, ending in a separator, zero-terminated. Empty when it
   // is unknown or does not lie within the path buffer: then no result file can be written.
-  plat::FixedText<kPathBuffer> output_folder;
-  EntryPoints entry;
+  plat::FixedText<kOutputFolderRoom> output_folder;
+  // The driver's QDX_ entry points and the decoder's, empty where a library or name was not
+  // found. SetMaxRFByte, GetCOMBaud, SetCOMBaud, ResetSAM and GetSAMID are bound but not called.
+  drv::EntryPoints entry;
   plat::Module driver_library;   // null when it did not load
   plat::Module decoder_library;
 };
@@ -59,14 +41,6 @@ extern Setup setup;
 // Runs when the library is loaded into a process, and when it is unloaded.
 void attach();
 void detach();
-
-
-// Result file names in the output folder.
-inline constexpr const char kTextFile[] = "wz.txt";
-inline constexpr const char kPhotoFile[] = "zp.wlt";
-inline constexpr const char kSecondPhotoFile[] = "xp.wlt";
-inline constexpr const char kAppendedAddressFile[] = "NEWADDR.txt";
-inline constexpr const char kManagementInfoFile[] = "IINSNDN.bin";
 
 // ---- The port session (session.cpp) -------------------------------------------------------------
 

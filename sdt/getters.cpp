@@ -5,6 +5,7 @@
 
 #include "sdt/state.h"
 
+namespace sdt {
 namespace {
 
 int hand_out(std::string_view value, char* text) {
@@ -14,36 +15,25 @@ int hand_out(std::string_view value, char* text) {
   return static_cast<int>(value.size());
 }
 
-const sdt::FieldStore& store() { return sdt::state.store; }
+const Card& card() { return state.store.card; }
 
 }  // namespace
+}  // namespace sdt
 
-extern "C" RIDEL_EXPORT int WINAPI GetAddr(char* text) {
-  return hand_out(store().card.address, text);
+extern "C" {
+
+int WINAPI GetAddr(char* text) { return sdt::hand_out(sdt::card().address, text); }
+int WINAPI GetBegin(char* text) { return sdt::hand_out(sdt::card().valid_from, text); }
+int WINAPI GetName(char* text) { return sdt::hand_out(sdt::card().name, text); }
+int WINAPI GetSex(char* text) { return sdt::hand_out(sdt::card().sex, text); }
+int WINAPI GetFolk(char* text) { return sdt::hand_out(sdt::card().nation, text); }
+int WINAPI GetIDNum(char* text) { return sdt::hand_out(sdt::card().id_number, text); }
+int WINAPI GetDep(char* text) { return sdt::hand_out(sdt::card().authority, text); }
+int WINAPI GetBirth(char* text) { return sdt::hand_out(sdt::card().birth, text); }
+int WINAPI GetEnd(char* text) { return sdt::hand_out(sdt::card().valid_to, text); }
+int WINAPI GetNewAddr(char* text) {
+  return sdt::hand_out(sdt::state.store.appended_address, text);
 }
-extern "C" RIDEL_EXPORT int WINAPI GetBegin(char* text) {
-  return hand_out(store().card.valid_from, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetName(char* text) { return hand_out(store().card.name, text); }
-extern "C" RIDEL_EXPORT int WINAPI GetSex(char* text) { return hand_out(store().card.sex, text); }
-extern "C" RIDEL_EXPORT int WINAPI GetFolk(char* text) {
-  return hand_out(store().card.nation, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetIDNum(char* text) {
-  return hand_out(store().card.id_number, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetDep(char* text) {
-  return hand_out(store().card.authority, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetBirth(char* text) {
-  return hand_out(store().card.birth, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetEnd(char* text) {
-  return hand_out(store().card.valid_to, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetNewAddr(char* text) {
-  return hand_out(store().appended_address, text);
-}
-extern "C" RIDEL_EXPORT int WINAPI GetPicPath(char* text) {
-  return hand_out(store().photo_path, text);
-}
+int WINAPI GetPicPath(char* text) { return sdt::hand_out(sdt::state.store.photo_path, text); }
+
+}  // extern "C"

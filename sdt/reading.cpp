@@ -7,22 +7,13 @@
 #include "common/record.h"
 #include "common/sex.h"
 #include "driver/sdt_imports.h"
+#include "sdt/result_files.h"
 #include "sdt/state.h"
-#include "sdt/files.h"
 
 namespace sdt {
 namespace {
 
 using drv::bounded;
-
-// The result files, in the output folder.
-constexpr char kFieldsFile[] = "wx.txt";       // the field store as text lines
-constexpr char kRecordFile[] = "wz.txt";       // the Identity record as the driver returned it
-constexpr char kPhotoFile[] = "zp.wlt";        // the Photo record, handed to the decoder
-constexpr char kPhotoCopyFile[] = "pic.wlt";   // a second copy of it
-constexpr char kBitmapFile[] = "zp.bmp";       // written by the decoder beside zp.wlt
-constexpr char kMessageFile[] = "NewAdd.txt";  // the appended-address message as returned
-constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended address as text
 
 // What a base-message read writes beyond wx.txt and wz.txt.
 enum class Photo { None, Raw, Decoded };
@@ -165,16 +156,21 @@ int read(int read_type) {
   }
 }
 
+// Finds a card and, once one is found, selects it.
+int select_card() {
+  State& s = state;
+  const int found = SDT_StartFindIDCard(s.port, s.message, kDriverFlag);
+  if (found == drv::kFindNothing) return RIDEL_SDT_NONE;
+  if (found != drv::kCardFound) return failure_of(found);
+  return result_of(SDT_SelectIDCard(s.port, s.message, kDriverFlag));
+}
+
 }  // namespace
 }  // namespace sdt
 
-// Finds a card and, once one is found, selects it.
-extern "C" RIDEL_EXPORT int WINAPI SelectCard() {
-  sdt::State& s = sdt::state;
-  const int found = SDT_StartFindIDCard(s.port, s.message, sdt::kDriverFlag);
-  if (found == drv::kFindNothing) return RIDEL_SDT_NONE;
-  if (found != drv::kCardFound) return sdt::failure_of(found);
-  return sdt::result_of(SDT_SelectIDCard(s.port, s.message, sdt::kDriverFlag));
-}
+extern "C" {
 
-extern "C" RIDEL_EXPORT int WINAPI ReadBaseInfo(int read_type) { return sdt::read(read_type); }
+int WINAPI SelectCard() { return sdt::select_card(); }
+int WINAPI ReadBaseInfo(int read_type) { return sdt::read(read_type); }
+
+}  // extern "C"

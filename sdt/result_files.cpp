@@ -1,11 +1,11 @@
-#include "sdt/files.h"
+#include "sdt/result_files.h"
 
 #include "platform/platform.h"
 
 namespace sdt {
 
 ResultPath output_folder() {
-  return ResultPath(plat::executable_folder_in<kExecutablePathBytes>());
+  return ResultPath(plat::executable_folder_in<kOutputFolderRoom>());
 }
 
 bool write_file(const ResultPath& path, const void* data, std::size_t size) {

@@ -1,4 +1,4 @@
-// Where and how the result files are written.
+// The result files: their names, where they go and how they are written.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,17 @@
 
 namespace sdt {
 
+// The result files, in the output folder.
+inline constexpr char kFieldsFile[] = "wx.txt";       // the field store as text lines
+inline constexpr char kRecordFile[] = "wz.txt";       // the Identity record as returned
+inline constexpr char kPhotoFile[] = "zp.wlt";        // the Photo record, handed to the decoder
+inline constexpr char kPhotoCopyFile[] = "pic.wlt";   // a second copy of it
+inline constexpr char kBitmapFile[] = "zp.bmp";       // written by the decoder beside zp.wlt
+inline constexpr char kMessageFile[] = "NewAdd.txt";  // the appended-address message as returned
+inline constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended address as text
+
 // The folder of the host application's executable, worked out afresh for each read; empty when
-// it is unknown or does not fit into kExecutablePathBytes (cutting the path there would send the
+// it is unknown or does not fit into kOutputFolderRoom (cutting the path there would send the
 // files into a wrong folder).
 ResultPath output_folder();
 

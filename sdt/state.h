@@ -21,8 +21,9 @@ inline constexpr int kTextBufferBytes = 1024;
 inline constexpr int kPhotoBufferBytes = 2048;
 inline constexpr int kMessageBufferBytes = 2048;
 
-// The executable's path is taken as if fetched into this many bytes, terminator included.
-inline constexpr std::size_t kExecutablePathBytes = 128;
+// The executable's path is taken as if fetched into this many bytes, terminator included: the
+// output folder is known only when it lies within them.
+inline constexpr std::size_t kOutputFolderRoom = 128;
 
 // A value for display: a field's text, never wider than the field (rec::FieldText), or a word or
 // dashed date that is shorter still.
@@ -42,7 +43,7 @@ struct Card {
 };
 
 // A result file's path: the output folder and a file name.
-using ResultPath = plat::FixedText<kExecutablePathBytes + 16>;
+using ResultPath = plat::FixedText<kOutputFolderRoom + 16>;
 
 // What the getters hand out. Each value keeps its content until a later read overwrites it.
 struct FieldStore {

@@ -1,6 +1,6 @@
-// The simulated reader driver: every entry point under both prefixes, QDX_ and SDT_ (ANT under
-// QDX_ only). Built twice: as sdtapi, which serves USB ports, and as stdapi, which serves serial
-// ports.
+// The simulated reader driver: every entry point of the driver's list under both prefixes, QDX_
+// and SDT_ (ANT under QDX_ only). Built twice: as sdtapi, which serves USB ports, and as stdapi,
+// which serves serial ports.
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -55,7 +55,11 @@ std::size_t copy_record(const sim::State& s, int record, void* out) {
   return n;
 }
 
-int open_port(SimPrefix prefix, int port) {
+// The entry points' work, one function per entry point of the list, named after it; the
+// exports below pass their prefix on.
+namespace entry {
+
+int OpenPort(SimPrefix prefix, int port) {
   return run(prefix, SIM_OPEN_PORT, port, 0, [&](sim::State& s) {
     if (port != s.reader.port || !serves(port)) return drv::kStatusOne;
     s.open_ports.insert(port);
@@ -63,20 +67,20 @@ int open_port(SimPrefix prefix, int port) {
   });
 }
 
-int close_port(SimPrefix prefix, int port) {
+int ClosePort(SimPrefix prefix, int port) {
   return run(prefix, SIM_CLOSE_PORT, port, 0, [&](sim::State& s) {
     return s.open_ports.erase(port) ? drv::kOk : drv::kStatusOne;
   });
 }
 
-int set_max_rf_byte(SimPrefix prefix, int port, unsigned char, int flag) {
+int SetMaxRFByte(SimPrefix prefix, int port, unsigned char, int flag) {
   return run(prefix, SIM_SET_MAX_RF_BYTE, port, flag, [&](sim::State& s) {
     return s.is_open(port) ? drv::kOk : drv::kStatusOne;
   });
 }
 
 // GetCOMBaud has no trailing integer: journalled with value 0.
-int get_com_baud(SimPrefix prefix, int port, unsigned int* baud) {
+int GetCOMBaud(SimPrefix prefix, int port, unsigned int* baud) {
   return run(prefix, SIM_GET_COM_BAUD, port, 0, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (baud) *baud = kBaud;
@@ -85,27 +89,27 @@ int get_com_baud(SimPrefix prefix, int port, unsigned int* baud) {
 }
 
 // SetCOMBaud's trailing integer is the wanted rate.
-int set_com_baud(SimPrefix prefix, int port, unsigned int, unsigned int wanted) {
+int SetCOMBaud(SimPrefix prefix, int port, unsigned int, unsigned int wanted) {
   return run(prefix, SIM_SET_COM_BAUD, port, static_cast<int>(wanted), [&](sim::State& s) {
     return s.is_open(port) ? drv::kOk : drv::kStatusOne;
   });
 }
 
-int reset_sam(SimPrefix prefix, int port, int flag) {
+int ResetSAM(SimPrefix prefix, int port, int flag) {
   return run(prefix, SIM_RESET_SAM, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     return s.reader.faults.sam_not_answering ? kSamNotAnswering : drv::kOk;
   });
 }
 
-int get_sam_status(SimPrefix prefix, int port, int flag) {
+int GetSAMStatus(SimPrefix prefix, int port, int flag) {
   return run(prefix, SIM_GET_SAM_STATUS, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     return s.reader.faults.sam_not_answering ? kSamNotAnswering : drv::kOk;
   });
 }
 
-int get_sam_id(SimPrefix prefix, int port, unsigned char* id, int flag) {
+int GetSAMID(SimPrefix prefix, int port, unsigned char* id, int flag) {
   return run(prefix, SIM_GET_SAM_ID, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!id) return kNullPointer;
@@ -115,7 +119,7 @@ int get_sam_id(SimPrefix prefix, int port, unsigned char* id, int flag) {
   });
 }
 
-int get_sam_id_to_str(SimPrefix prefix, int port, char* text, int flag) {
+int GetSAMIDToStr(SimPrefix prefix, int port, char* text, int flag) {
   return run(prefix, SIM_GET_SAM_ID_TO_STR, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!text) return kNullPointer;
@@ -125,7 +129,7 @@ int get_sam_id_to_str(SimPrefix prefix, int port, char* text, int flag) {
   });
 }
 
-int start_find_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
+int StartFindIDCard(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
   return run(prefix, SIM_START_FIND_ID_CARD, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!buffer) return kNullPointer;
@@ -135,7 +139,7 @@ int start_find_id_card(SimPrefix prefix, int port, unsigned char* buffer, int fl
   });
 }
 
-int select_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
+int SelectIDCard(SimPrefix prefix, int port, unsigned char* buffer, int flag) {
   return run(prefix, SIM_SELECT_ID_CARD, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!buffer) return kNullPointer;
@@ -145,7 +149,7 @@ int select_id_card(SimPrefix prefix, int port, unsigned char* buffer, int flag) 
   });
 }
 
-int read_base_msg(SimPrefix prefix, int port, unsigned char* text, unsigned int* text_length,
+int ReadBaseMsg(SimPrefix prefix, int port, unsigned char* text, unsigned int* text_length,
                   unsigned char* photo, unsigned int* photo_length, int flag) {
   return run(prefix, SIM_READ_BASE_MSG, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
@@ -160,7 +164,7 @@ int read_base_msg(SimPrefix prefix, int port, unsigned char* text, unsigned int*
   });
 }
 
-int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
+int ReadMngInfo(SimPrefix prefix, int port, unsigned char* info, int flag) {
   return run(prefix, SIM_READ_MNG_INFO, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!info) return kNullPointer;
@@ -170,9 +174,8 @@ int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
   });
 }
 
-// Unused in a partial driver (below), like ant().
-[[maybe_unused]] int read_new_app_msg(SimPrefix prefix, int port, unsigned char* message,
-                                      unsigned int* length, int flag) {
+int ReadNewAppMsg(SimPrefix prefix, int port, unsigned char* message, unsigned int* length,
+                  int flag) {
   return run(prefix, SIM_READ_NEW_APP_MSG, port, flag, [&](sim::State& s) {
     if (!s.is_open(port)) return drv::kStatusOne;
     if (!message || !length) return kNullPointer;
@@ -185,58 +188,41 @@ int read_mng_info(SimPrefix prefix, int port, unsigned char* info, int flag) {
   });
 }
 
-[[maybe_unused]] int ant(SimPrefix prefix, int port, int value) {
+// ANT exists under the QDX prefix only.
+int ANT(SimPrefix prefix, int port, int value) {
   return run(prefix, SIM_ANT, port, value, [&](sim::State& s) {
     return s.is_open(port) ? drv::kOk : drv::kStatusOne;
   });
 }
 
+}  // namespace entry
 }  // namespace
 
-// Defines QDX_<Name> and SDT_<Name>, both forwarding to `impl` with their prefix, and checks that
-// their type is the contract's drv::<Name>Fn.
-#define SIM_BOTH_PREFIXES(Name, impl, params, ...)                            \
-  extern "C" SIM_EXPORT int WINAPI QDX_##Name params {                        \
-    return impl(SIM_PREFIX_QDX, __VA_ARGS__);                                 \
-  }                                                                           \
-  extern "C" SIM_EXPORT int WINAPI SDT_##Name params {                        \
-    return impl(SIM_PREFIX_SDT, __VA_ARGS__);                                 \
-  }                                                                           \
-  static_assert(std::is_same_v<decltype(&QDX_##Name), drv::Name##Fn>, #Name); \
-  static_assert(std::is_same_v<decltype(&SDT_##Name), drv::Name##Fn>, #Name)
-
-SIM_BOTH_PREFIXES(OpenPort, open_port, (int port), port);
-SIM_BOTH_PREFIXES(ClosePort, close_port, (int port), port);
-SIM_BOTH_PREFIXES(SetMaxRFByte, set_max_rf_byte, (int port, unsigned char value, int flag), port,
-                  value, flag);
-SIM_BOTH_PREFIXES(GetCOMBaud, get_com_baud, (int port, unsigned int* baud), port, baud);
-SIM_BOTH_PREFIXES(SetCOMBaud, set_com_baud, (int port, unsigned int current, unsigned int wanted),
-                  port, current, wanted);
-SIM_BOTH_PREFIXES(ResetSAM, reset_sam, (int port, int flag), port, flag);
-SIM_BOTH_PREFIXES(GetSAMStatus, get_sam_status, (int port, int flag), port, flag);
-SIM_BOTH_PREFIXES(GetSAMID, get_sam_id, (int port, unsigned char* id, int flag), port, id, flag);
-SIM_BOTH_PREFIXES(GetSAMIDToStr, get_sam_id_to_str, (int port, char* text, int flag), port, text,
-                  flag);
-SIM_BOTH_PREFIXES(StartFindIDCard, start_find_id_card, (int port, unsigned char* buffer, int flag),
-                  port, buffer, flag);
-SIM_BOTH_PREFIXES(SelectIDCard, select_id_card, (int port, unsigned char* buffer, int flag), port,
-                  buffer, flag);
-SIM_BOTH_PREFIXES(ReadBaseMsg, read_base_msg,
-                  (int port, unsigned char* text, unsigned int* text_length, unsigned char* photo,
-                   unsigned int* photo_length, int flag),
-                  port, text, text_length, photo, photo_length, flag);
-SIM_BOTH_PREFIXES(ReadMngInfo, read_mng_info, (int port, unsigned char* info, int flag), port,
-                  info, flag);
-// A driver built with SIM_PARTIAL_DRIVER lacks ReadNewAppMsg under both prefixes and QDX_ANT:
-// it stands for a driver that misses entry points, for the cases of the libraries that bind them.
-#if !defined(SIM_PARTIAL_DRIVER)
-SIM_BOTH_PREFIXES(ReadNewAppMsg, read_new_app_msg,
-                  (int port, unsigned char* message, unsigned int* length, int flag), port,
-                  message, length, flag);
-
-// ANT exists under the QDX prefix only.
-extern "C" SIM_EXPORT int WINAPI QDX_ANT(int port, int value) {
-  return ant(SIM_PREFIX_QDX, port, value);
-}
-static_assert(std::is_same_v<decltype(&QDX_ANT), drv::AntFn>);
+// A partial driver (SIM_PARTIAL_DRIVER) stands for a driver that misses entry points, for the cases
+// of the libraries that bind them: it exports ReadNewAppMsg under both prefixes and QDX_ANT under
+// other names, which nothing looks up.
+#if defined(SIM_PARTIAL_DRIVER)
+#define QDX_ReadNewAppMsg Missing_QDX_ReadNewAppMsg
+#define SDT_ReadNewAppMsg Missing_SDT_ReadNewAppMsg
+#define QDX_ANT Missing_QDX_ANT
 #endif
+
+// Every driver entry point of the list under each of its prefixes: <PREFIX>_<Name> forwards to
+// entry::<Name> with its prefix, and its type must be the contract's drv::<Name>Fn.
+#define SIM_EXPAND(...) __VA_ARGS__
+#define SIM_WITH_PREFIX(prefix, ...) (prefix, __VA_ARGS__)
+#define SIM_EXPORT_UNDER(PREFIX, Name, parameters, arguments)                           \
+  extern "C" SIM_EXPORT int WINAPI PREFIX##_##Name parameters {                         \
+    return entry::Name SIM_WITH_PREFIX(SIM_PREFIX_##PREFIX, SIM_EXPAND arguments);      \
+  }                                                                                     \
+  static_assert(std::is_same_v<decltype(&PREFIX##_##Name), drv::Name##Fn>, #Name);
+#define SIM_EXPORTS_QDX_SDT(Name, parameters, arguments) \
+  SIM_EXPORT_UNDER(QDX, Name, parameters, arguments)     \
+  SIM_EXPORT_UNDER(SDT, Name, parameters, arguments)
+#define SIM_EXPORTS_QDX(Name, parameters, arguments) \
+  SIM_EXPORT_UNDER(QDX, Name, parameters, arguments)
+#define SIM_EXPORTS_DECODER(Name, parameters, arguments)  // the decoder's own (decoder.cpp)
+#define SIM_EXPORTS(Name, NAME, prefixes, parameters, arguments) \
+  SIM_EXPORTS_##prefixes(Name, parameters, arguments)
+
+RIDEL_DRIVER_ENTRY_POINTS(SIM_EXPORTS)

@@ -61,10 +61,10 @@ void put_ucs2(Bytes& record, int offset, int units, std::u16string_view text) {
 
 const char* entry_name(int entry) {
   static const char* const kNames[SIM_ENTRY_COUNT] = {
-      "OpenPort",        "ClosePort",    "SetMaxRFByte", "GetCOMBaud",    "SetCOMBaud",
-      "ResetSAM",        "GetSAMStatus", "GetSAMID",     "GetSAMIDToStr", "StartFindIDCard",
-      "SelectIDCard",    "ReadBaseMsg",  "ReadMngInfo",  "ReadNewAppMsg", "ANT",
-      "GetBmp"};
+#define SIM_ENTRY_NAME(Name, NAME, prefixes, parameters, arguments) #Name,
+      RIDEL_DRIVER_ENTRY_POINTS(SIM_ENTRY_NAME)
+#undef SIM_ENTRY_NAME
+  };
   return entry >= 0 && entry < SIM_ENTRY_COUNT ? kNames[entry] : nullptr;
 }
 

@@ -5,30 +5,19 @@
 #ifndef RIDEL_SIMULATOR_H
 #define RIDEL_SIMULATOR_H
 
+#include "driver/entry_points.h"
 #include "platform/abi.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* The entry points of the driver and decoder, in the order of the QDX edition's binding table. */
+/* The entry points of the driver and decoder, numbered in the order of their list: SIM_OPEN_PORT,
+ * SIM_CLOSE_PORT, ..., SIM_ANT, SIM_GET_BMP. */
 enum SimEntry {
-  SIM_OPEN_PORT,
-  SIM_CLOSE_PORT,
-  SIM_SET_MAX_RF_BYTE,
-  SIM_GET_COM_BAUD,
-  SIM_SET_COM_BAUD,
-  SIM_RESET_SAM,
-  SIM_GET_SAM_STATUS,
-  SIM_GET_SAM_ID,
-  SIM_GET_SAM_ID_TO_STR,
-  SIM_START_FIND_ID_CARD,
-  SIM_SELECT_ID_CARD,
-  SIM_READ_BASE_MSG,
-  SIM_READ_MNG_INFO,
-  SIM_READ_NEW_APP_MSG,
-  SIM_ANT,
-  SIM_GET_BMP,
+#define SIM_ENTRY_NUMBER(Name, NAME, prefixes, parameters, arguments) SIM_##NAME,
+  RIDEL_DRIVER_ENTRY_POINTS(SIM_ENTRY_NUMBER)
+#undef SIM_ENTRY_NUMBER
   SIM_ENTRY_COUNT
 };
 

@@ -5,10 +5,9 @@
 #include <string_view>
 
 #include "common/nation.h"
-#include "include/vantrel.h"
 #include "vantrel/error_log.h"
-#include "vantrel/state.h"
 #include "vantrel/result_files.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
@@ -114,54 +113,43 @@ int set_appended_address(const unsigned char* data, int length) {
 }  // namespace
 }  // namespace vantrel
 
-using namespace vantrel;
-using rec::Field;
-
 extern "C" {
 
-RIDEL_EXPORT int WINAPI GetPeopleName(char* buffer, int size) {
-  return text_getter(Field::Name, buffer, size);
+int WINAPI GetPeopleName(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::Name, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPeopleSex(char* buffer, int size) {
-  return get_sex(buffer, size);
+int WINAPI GetPeopleSex(char* buffer, int size) { return vantrel::get_sex(buffer, size); }
+int WINAPI GetPeopleNation(char* buffer, int size) { return vantrel::get_nation(buffer, size); }
+int WINAPI GetPeopleBirthday(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::Birth, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPeopleNation(char* buffer, int size) {
-  return get_nation(buffer, size);
+int WINAPI GetPeopleAddress(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::Address, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPeopleBirthday(char* buffer, int size) {
-  return text_getter(Field::Birth, buffer, size);
+int WINAPI GetPeopleIDCode(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::IdNumber, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPeopleAddress(char* buffer, int size) {
-  return text_getter(Field::Address, buffer, size);
+int WINAPI GetDepartment(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::Authority, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetPeopleIDCode(char* buffer, int size) {
-  return text_getter(Field::IdNumber, buffer, size);
+int WINAPI GetStartDate(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::ValidFrom, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetDepartment(char* buffer, int size) {
-  return text_getter(Field::Authority, buffer, size);
+int WINAPI GetEndDate(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::ValidTo, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetStartDate(char* buffer, int size) {
-  return text_getter(Field::ValidFrom, buffer, size);
+int WINAPI GetReserve(char* buffer, int size) {
+  return vantrel::text_getter(rec::Field::Reserved, buffer, size);
 }
-RIDEL_EXPORT int WINAPI GetEndDate(char* buffer, int size) {
-  return text_getter(Field::ValidTo, buffer, size);
-}
-RIDEL_EXPORT int WINAPI GetReserve(char* buffer, int size) {
-  return text_getter(Field::Reserved, buffer, size);
-}
-RIDEL_EXPORT int WINAPI GetPhotoBMP(char* buffer, int size) { return get_photo(buffer, size); }
-RIDEL_EXPORT int WINAPI GetAppAddress(int index, char* buffer, int size) {
-  return get_appended_address(index, buffer, size);
+int WINAPI GetPhotoBMP(char* buffer, int size) { return vantrel::get_photo(buffer, size); }
+int WINAPI GetAppAddress(int index, char* buffer, int size) {
+  return vantrel::get_appended_address(index, buffer, size);
 }
 
-RIDEL_EXPORT int WINAPI SetBaseData(const char* path) {
-  return set_base_data(path);
-}
-RIDEL_EXPORT int WINAPI SetPhotoData(const char* path) {
-  return set_photo_data(path);
-}
-RIDEL_EXPORT int WINAPI SetAppAddress(const unsigned char* data, int length) {
-  return set_appended_address(data, length);
+int WINAPI SetBaseData(const char* path) { return vantrel::set_base_data(path); }
+int WINAPI SetPhotoData(const char* path) { return vantrel::set_photo_data(path); }
+int WINAPI SetAppAddress(const unsigned char* data, int length) {
+  return vantrel::set_appended_address(data, length);
 }
 
 }  // extern "C"

@@ -1,102 +1,10 @@
-// Reading the card: the result files, the photo decoding step and Read_Content's modes.
-#include <algorithm>
-
-#include "include/vantrel.h"
+// Reading the card: Read_Content's modes.
 #include "vantrel/error_log.h"
-#include "vantrel/state.h"
 #include "vantrel/result_files.h"
+#include "vantrel/state.h"
 #include "vantrel/strings.h"
 
 namespace vantrel {
-namespace {
-
-// A result-file path has fewer characters than this.
-constexpr std::size_t kPathRoom = 512;
-constexpr char kBitmapExtension[] = ".bmp";
-
-// Only a path that fits and lies in a known output folder names a result file.
-bool usable(const ResultPath& path) {
-  return !reader.output_folder.empty() && !path.cut() && path.size() < kPathRoom;
-}
-
-// Logs a file that cannot be made or opened, with the system's reason.
-void log_file_failure(std::string_view path) {
-  log_error(kMsgCreateFile, static_cast<int>(plat::last_error()), path);
-}
-
-// A path that is not usable is refused before anything is touched.
-void log_refused(std::string_view path) { log_error(kMsgCreateFile, 0, path); }
-
-// The output folder, the photo file's name without its folder and extension, and ".bmp".
-ResultPath bitmap_path(std::string_view photo) {
-  std::string_view stem = photo;
-  const std::size_t slash = stem.find_last_of(plat::kPathSeparator);
-  if (slash != std::string_view::npos) stem.remove_prefix(slash + 1);
-  const std::size_t dot = stem.find_last_of('.');
-  if (dot != std::string_view::npos) stem.remove_suffix(stem.size() - dot);
-  return ResultPath(reader.output_folder).append(stem).append(kBitmapExtension);
-}
-
-}  // namespace
-
-ResultPath result_path(unsigned name) {
-  char file[kFileNameRoom];
-  return ResultPath(reader.output_folder).append(load_text(name, file));
-}
-
-int write_file(const ResultPath& path, const void* bytes, std::size_t count) {
-  if (!usable(path)) {
-    log_refused(path);
-    return 0;
-  }
-  plat::File file = plat::create_file(path.c_str(), plat::Share::Read);
-  if (!file.is_open()) {
-    log_file_failure(path);
-    return 0;
-  }
-  file.write(bytes, count);
-  return 1;
-}
-
-std::size_t read_file(const ResultPath& path, void* buffer, std::size_t size) {
-  if (!usable(path)) {
-    log_refused(path);
-    return 0;
-  }
-  plat::File file = plat::open_file(path.c_str(), false, plat::Share::Read);
-  if (!file.is_open()) {
-    log_file_failure(path);
-    return 0;
-  }
-  return file.read(buffer, size);
-}
-
-int decode_photo(std::string_view photo, unsigned char* buffer, std::size_t size,
-                 std::size_t* count, bool delete_bitmap) {
-  Reader& r = reader;
-  // The decoder gets a copy that it may write into; the caller's text stays as it is.
-  plat::Path path(photo);
-  if (path.cut()) {
-    log_refused(photo);
-    return 0;
-  }
-  const int selector = drv::decoder_selector(r.port);
-  // The decoder uses the reader itself, so the port is closed around the call.
-  const bool port_open = r.port != kNoPort;
-  if (port_open) call(r.entries.close_port, r.port);
-  const int result = call(r.get_bmp, path.data(), selector);
-  if (port_open) call(r.entries.open_port, r.port);
-  if (result != drv::kDecodeOk) {
-    log_error(kMsgGetBmp, result, "");
-    return result;
-  }
-  if (!buffer) return 1;
-  const ResultPath bitmap = bitmap_path(photo);
-  *count = read_file(bitmap, buffer, size);
-  if (delete_bitmap && usable(bitmap)) plat::delete_file(bitmap.c_str());
-  return 1;
-}
-
 namespace {
 
 // What ReadBaseMsg delivers, its lengths bounded by the buffers.
@@ -109,7 +17,7 @@ struct BaseMessage {
 
 bool read_base_message(BaseMessage& m, const char* context) {
   Reader& r = reader;
-  const int status = call(r.entries.read_base_msg, r.port, m.record, &m.record_count, m.photo,
+  const int status = call(r.entries.ReadBaseMsg, r.port, m.record, &m.record_count, m.photo,
                           &m.photo_count, r.flag);
   if (status != drv::kOk) {
     log_error(kMsgReadBaseMsg, status, context);
@@ -133,7 +41,7 @@ struct AppendedAddress {
 // Success also when the card has no appended address.
 bool read_appended_address(AppendedAddress& a, const char* context) {
   Reader& r = reader;
-  const int status = call(r.entries.read_new_app_msg, r.port, a.message, &a.count, r.flag);
+  const int status = call(r.entries.ReadNewAppMsg, r.port, a.message, &a.count, r.flag);
   if (status != drv::kOk && status != drv::kNoAppendedAddress) {
     log_error(kMsgReadNewAppMsg, status, context);
     return false;
@@ -180,7 +88,7 @@ int read_address() {
 int read_management_info() {
   Reader& r = reader;
   unsigned char info[drv::kManagementInfoBytes] = {};
-  const int status = call(r.entries.read_mng_info, r.port, info, r.flag);
+  const int status = call(r.entries.ReadMngInfo, r.port, info, r.flag);
   if (status != drv::kOk) {
     log_error(kMsgReadMngInfo, status, "ReadContent5");
     return 0;
@@ -207,4 +115,8 @@ int read_content(int mode) {
 }  // namespace
 }  // namespace vantrel
 
-extern "C" RIDEL_EXPORT int WINAPI Read_Content(int mode) { return vantrel::read_content(mode); }
+extern "C" {
+
+int WINAPI Read_Content(int mode) { return vantrel::read_content(mode); }
+
+}  // extern "C"

@@ -13,10 +13,14 @@ namespace vantrel {
 
 // A result file's path, with room for the output folder and a file name from the string table,
 // or the base name of a photo file. Paths of 512 characters or more are refused before use.
-using ResultPath = plat::FixedText<kFolderRoom + kFileNameRoom>;
+using ResultPath = plat::FixedText<kOutputFolderRoom + kFileNameRoom>;
 
 // The path of result file `name` (a string id): the output folder followed by that file name.
 ResultPath result_path(unsigned name);
+
+// The path of the bitmap that the decoder makes of a photo file: the output folder, the photo
+// file's name without its folder and extension, and ".bmp".
+ResultPath bitmap_path(std::string_view photo);
 
 // Creates or replaces the file and writes the bytes: 1, or 0 with log entry 1010. A path that
 // does not fit in 512 characters is refused the same way.

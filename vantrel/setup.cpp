@@ -21,29 +21,6 @@ constinit Reader reader{};
 
 namespace {
 
-template <class Fn>
-void bind(plat::Module library, const char* name, Fn& entry) {
-  entry = reinterpret_cast<Fn>(plat::entry_point(library, name));
-}
-
-void bind_driver(Reader& r) {
-  DriverEntries& e = r.entries;
-  bind(r.driver, "SDT_GetCOMBaud", e.get_com_baud);
-  bind(r.driver, "SDT_SetCOMBaud", e.set_com_baud);
-  bind(r.driver, "SDT_OpenPort", e.open_port);
-  bind(r.driver, "SDT_ClosePort", e.close_port);
-  bind(r.driver, "SDT_GetSAMStatus", e.get_sam_status);
-  bind(r.driver, "SDT_ResetSAM", e.reset_sam);
-  bind(r.driver, "SDT_SetMaxRFByte", e.set_max_rf_byte);
-  bind(r.driver, "SDT_GetSAMID", e.get_sam_id);
-  bind(r.driver, "SDT_GetSAMIDToStr", e.get_sam_id_to_str);
-  bind(r.driver, "SDT_StartFindIDCard", e.start_find_id_card);
-  bind(r.driver, "SDT_SelectIDCard", e.select_id_card);
-  bind(r.driver, "SDT_ReadBaseMsg", e.read_base_msg);
-  bind(r.driver, "SDT_ReadMngInfo", e.read_mng_info);
-  bind(r.driver, "SDT_ReadNewAppMsg", e.read_new_app_msg);
-}
-
 plat::Module load_named(unsigned name) {
   char file[kFileNameRoom];
   load_text(name, file);
@@ -73,8 +50,8 @@ void bind_at_set_up(Reader& r) {
     log_error(kMsgLoadDecoder, static_cast<int>(plat::last_error()), "LoadLibrary");
     return;
   }
-  bind_driver(r);
-  bind(r.decoder, drv::kGetBmpName, r.get_bmp);
+  drv::bind_driver(r.entries, drv::Prefix::Sdt, r.driver);
+  drv::bind_decoder(r.entries, r.decoder);
 }
 
 // Whether the loaded driver library stays for `port` while `current` is the current port number.
@@ -99,7 +76,7 @@ void set_up() {
   r.flag = 0;
   r.resources = find_resources();
   // A folder too long to keep stays unknown: no result file is made then.
-  r.output_folder = plat::executable_folder_in<kFolderRoom>();
+  r.output_folder = plat::executable_folder_in<kOutputFolderRoom>();
   r.store.clear();
   bind_at_set_up(r);
 }
@@ -110,7 +87,6 @@ void tear_down() {
   plat::free_library(r.decoder);
   r.driver = r.decoder = nullptr;
   r.entries = {};
-  r.get_bmp = nullptr;
 }
 
 bool switch_driver(int port) {
@@ -119,12 +95,12 @@ bool switch_driver(int port) {
   // Nothing may be called through the freed library: its entries go with it.
   plat::free_library(r.driver);
   r.driver = nullptr;
-  r.entries = {};
+  drv::unbind_driver(r.entries);
   const bool serial = !drv::is_usb_port(port);
   r.driver = load_named(serial ? kSerialDriverFile : kUsbDriverFile);
   if (!r.driver) return false;
   r.serial_driver = serial;
-  bind_driver(r);
+  drv::bind_driver(r.entries, drv::Prefix::Sdt, r.driver);
   return true;
 }
 

@@ -216,7 +216,7 @@ TEST_F(SimulatorTest, CallsOnPortsNotOpenFailAndWriteNothing) {
     EXPECT_EQ(d.read_base(port, a.data(), &la, b.data(), &lb, 0), drv::kStatusOne);
     EXPECT_EQ(d.read_mng(port, a.data(), 0), drv::kStatusOne);
     EXPECT_EQ(d.read_app(port, a.data(), &la, 0), drv::kStatusOne);
-    EXPECT_EQ(fn<drv::AntFn>(SIM_LIB_SDTAPI, "QDX_ANT")(port, 5), drv::kStatusOne);
+    EXPECT_EQ(fn<drv::ANTFn>(SIM_LIB_SDTAPI, "QDX_ANT")(port, 5), drv::kStatusOne);
     EXPECT_EQ(written(a) + written(b), 0u);
     EXPECT_EQ(la + lb, 14u);
   }
@@ -349,7 +349,7 @@ TEST_F(SimulatorTest, NoAppendedAddressGives0x91) {
 TEST_F(SimulatorTest, JournalRecordsEveryCallWithItsArguments) {
   const Driver qdx = driver(SIM_LIB_SDTAPI, "QDX_");
   const Driver sdt = driver(SIM_LIB_STDAPI, "SDT_");
-  auto ant = fn<drv::AntFn>(SIM_LIB_SDTAPI, "QDX_ANT");
+  auto ant = fn<drv::ANTFn>(SIM_LIB_SDTAPI, "QDX_ANT");
   qdx.open(kUsb);
   qdx.sam_status(kUsb, 0);
   ant(kUsb, 77);

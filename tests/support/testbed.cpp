@@ -147,10 +147,10 @@ namespace {
 
 const char* const kLibraryNames[SIM_LIB_COUNT] = {"sdtapi", "stdapi", "WltRS"};
 const char* const kEntryNames[SIM_ENTRY_COUNT] = {
-    "OpenPort",      "ClosePort",       "SetMaxRFByte", "GetCOMBaud",  "SetCOMBaud",
-    "ResetSAM",      "GetSAMStatus",    "GetSAMID",     "GetSAMIDToStr", "StartFindIDCard",
-    "SelectIDCard",  "ReadBaseMsg",     "ReadMngInfo",  "ReadNewAppMsg", "ANT",
-    "GetBmp"};
+#define TESTBED_ENTRY_NAME(Name, NAME, prefixes, parameters, arguments) #Name,
+    RIDEL_DRIVER_ENTRY_POINTS(TESTBED_ENTRY_NAME)
+#undef TESTBED_ENTRY_NAME
+};
 
 std::vector<SimCall>& merged_journal() {
   static std::vector<SimCall> journal;

@@ -1,0 +1,39 @@
+// The result files: their names, their paths in the output folder, and how they are written.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+#include "platform/fixed_text.h"
+#include "qdx/state.h"
+
+namespace qdx {
+
+// Result file names in the output folder. Mode 6 names its two files after the SAM number.
+inline constexpr const char kTextFile[] = "wz.txt";
+inline constexpr const char kPhotoFile[] = "zp.wlt";
+inline constexpr const char kSecondPhotoFile[] = "xp.wlt";
+inline constexpr const char kAppendedAddressFile[] = "NEWADDR.txt";
+inline constexpr const char kManagementInfoFile[] = "IINSNDN.bin";
+inline constexpr const char kSamTextSuffix[] = ".txt";
+inline constexpr const char kSamPhotoSuffix[] = ".wlt";
+
+// A result file's path: the output folder (at most 260 characters) and a file name.
+using ResultPath = plat::FixedText<kOutputFolderRoom + 32>;
+
+// The full path of a result file, `name` then `suffix` in the output folder; empty when there is
+// no output folder.
+ResultPath result_path(std::string_view name, std::string_view suffix = {});
+
+// Creates or empties a file for writing bytes as they are; null when it cannot.
+std::FILE* create(const ResultPath& path);
+
+// Writes `size` bytes as one block; nothing to write counts as written.
+bool write_block(std::FILE* file, const void* data, std::size_t size);
+
+// Creates the file and writes the bytes as one block: false when it cannot be created or the
+// block was not written (what reached the file stays).
+bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size);
+
+}  // namespace qdx
