@@ -16,7 +16,7 @@ static_assert([] {
 FieldText ansi_text(Bytes record, Span span, unsigned flags) {
   // Copy the field out, bounded by the record's real size; the rest of the copy stays zero.
   unsigned char units[2 * 64] = {};
-  static_assert(sizeof units >= 2 * 36, "wide enough for the widest field");
+  static_assert(sizeof units >= kWidestSpan, "wide enough for the widest span");
   const int width = std::min<int>(span.bytes, sizeof units);
   if (span.offset >= 0 && static_cast<std::size_t>(span.offset) < record.size) {
     const std::size_t available = record.size - static_cast<std::size_t>(span.offset);

@@ -1,7 +1,7 @@
 /* ridel.dll, SDT edition: finds the card reader on a USB port (1001 to 1016, then the port the
  * application names), selects the identity card on it, reads the card and hands the holder's
  * fields out one by one. Reads also write result files into the folder of the application's
- * executable:
+ * executable (not the library's, nor the working folder), replacing files of the same names:
  *
  *   read type 1  wx.txt (the ten fields as text lines, CR LF), wz.txt (raw text record),
  *                zp.wlt and pic.wlt (raw photo), zp.bmp (decoded photo)
@@ -11,11 +11,25 @@
  *   read type 4  nothing: only checks that the management information can be read
  *   read type 5  as read type 1 without decoding the photo (no zp.bmp)
  *
- * Text is in the system's ANSI code page (GBK on Chinese Windows). Call from one thread at a
- * time: OpenComm, SelectCard, ReadBaseInfo, the getters, ..., CloseComm. Results other than
- * those below are the reader driver's own status codes, handed on unchanged. */
+ * When the executable's folder is longer than 127 characters, no result file is written and the
+ * reads that need one return -8 (the fields are read all the same).
+ *
+ * Text: the card's fields are converted to the system's ANSI code page (GBK, code page 936, on
+ * Chinese Windows; always GBK on Linux), without their trailing blanks. On a Windows with another
+ * ANSI code page every character that code page lacks becomes '?', while the words the library
+ * adds itself (the sex, the nation names) are GBK bytes whatever the code page.
+ *
+ * Call from one thread at a time: OpenComm, SelectCard, ReadBaseInfo, the getters, ..., CloseComm.
+ * Results other than those below are the reader driver's own status codes, handed on unchanged. */
 #ifndef RIDEL_SDT_H
 #define RIDEL_SDT_H
+
+#include "ridel_version.h"
+
+/* The version of this library, the project's: "MAJOR.MINOR.PATCH" and a number for comparisons
+ * in the preprocessor (MAJOR * 10000 + MINOR * 100 + PATCH). */
+#define RIDEL_SDT_VERSION RIDEL_VERSION_STRING
+#define RIDEL_SDT_VERSION_NUMBER RIDEL_VERSION_NUMBER
 
 #ifndef WINAPI
 #if defined(_WIN32)
@@ -49,6 +63,8 @@
 
 /* A getter buffer of this many bytes holds every value, its zero byte included. */
 #define RIDEL_SDT_VALUE_BUFFER 134
+/* GetSamID writes the SAM's identity, this many bytes, into its buffer. */
+#define RIDEL_SDT_SAM_ID_BYTES 16
 
 #ifdef __cplusplus
 extern "C" {
@@ -70,12 +86,14 @@ RIDEL_SDT_API int WINAPI SelectCard(void);
  * photo could not be decoded; -10 or the driver's status: the driver failed. */
 RIDEL_SDT_API int WINAPI ReadBaseInfo(int read_type);
 
-/* 1: the SAM's identity, in the driver's own form and size, is in `id`; 0: failed, or `id` is
- * null. */
+/* 1: the SAM's identity, RIDEL_SDT_SAM_ID_BYTES raw bytes as the driver gives them, is in `id`;
+ * 0: failed, or `id` is null. */
 RIDEL_SDT_API int WINAPI GetSamID(unsigned char* id);
 
 /* The getters copy one value of the last card read, zero-terminated, into `text` and return
- * its length in bytes (0 for an empty value or a null `text`); they never fail. */
+ * its length in bytes (0 for an empty value or a null `text`); they never fail. `text` must hold
+ * the longest value given below and its zero byte: RIDEL_SDT_VALUE_BUFFER bytes always do. The
+ * values stay until a later read replaces them, also after CloseComm. */
 
 /* Address, at most 70 bytes. */
 RIDEL_SDT_API int WINAPI GetAddr(char* text);

@@ -98,19 +98,20 @@ int base_message_files(int mode) {
   const std::size_t identity = bounded(records.identity_length, sizeof records.identity);
   const std::size_t photo = bounded(records.photo_length, sizeof records.photo);
   switch (mode) {
-    case 1: {
+    case RIDEL_QDX_CONTENT_RAW_WITH_BITMAP: {
       const ResultPath photo_path = result_path(kPhotoFile);
       return write_raw(result_path(kTextFile), records.identity, identity) &&
              write_raw(result_path(kSecondPhotoFile), records.photo, photo) &&
              write_raw(photo_path, records.photo, photo) && decode(photo_path);
     }
-    case 2:
+    case RIDEL_QDX_CONTENT_RAW:
       return write_raw(result_path(kTextFile), records.identity, identity) &&
              write_raw(result_path(kSecondPhotoFile), records.photo, photo);
-    case 4:
+    case RIDEL_QDX_CONTENT_TEXT:
       return write_text_and_photo(result_path(kTextFile), result_path(kPhotoFile), identity,
                                   photo);
-    case 6: {  // the files are named after the SAM number that the first open read
+    case RIDEL_QDX_CONTENT_SAM_FILES: {
+      // The files are named after the SAM number that the first open read.
       const plat::FixedText<16> sam = plat::FixedText<16>().append_decimal(session.sam_number);
       return write_text_and_photo(result_path(sam, kSamTextSuffix),
                                   result_path(sam, kSamPhotoSuffix), identity, photo);
@@ -146,14 +147,14 @@ int management_info_file() {
 int read_content(int mode) {
   if (!session.open) return 0;
   switch (mode) {
-    case 1:
-    case 2:
-    case 4:
-    case 6:
+    case RIDEL_QDX_CONTENT_RAW_WITH_BITMAP:
+    case RIDEL_QDX_CONTENT_RAW:
+    case RIDEL_QDX_CONTENT_TEXT:
+    case RIDEL_QDX_CONTENT_SAM_FILES:
       return base_message_files(mode);
-    case 3:
+    case RIDEL_QDX_CONTENT_APPENDED_ADDRESS:
       return appended_address_file();
-    case 5:
+    case RIDEL_QDX_CONTENT_MANAGEMENT_INFO:
       return management_info_file();
     default:
       return 0;

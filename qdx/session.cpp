@@ -10,6 +10,9 @@ namespace {
 
 // 33 characters, the last a line feed, then zero bytes up to the 40th.
 constexpr char kVersion[40] = "Ridel.dll[QDX V1.1.0.8 2007-3-2]\n";
+static_assert(sizeof kVersion == RIDEL_QDX_VERSION_TEXT_BYTES);
+static_assert(drv::kIdentityBytes == RIDEL_QDX_TEXT_RECORD_BYTES &&
+              drv::kPhotoBytes == RIDEL_QDX_PHOTO_RECORD_BYTES);
 
 // The driver's ANT call serves the serial ports 1 to 999 only.
 constexpr bool ant_serves(int port) { return port > 0 && port < 1000; }

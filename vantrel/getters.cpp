@@ -14,8 +14,21 @@ namespace vantrel {
 namespace {
 
 // Sex names are read into 5 bytes, nation names into 9: room for the longest name and a zero.
-constexpr int kSexNameRoom = 5;
-constexpr int kNationNameRoom = 9;
+constexpr int kSexNameRoom = VANTREL_SEX_NAME_BYTES + 1;
+constexpr int kNationNameRoom = VANTREL_NATION_NAME_BYTES + 1;
+
+// The header's largest values are the slots' widths.
+constexpr bool slot_is(rec::Field field, int bytes) { return rec::span(field).bytes == bytes; }
+static_assert(slot_is(rec::Field::Name, VANTREL_NAME_BYTES) &&
+              slot_is(rec::Field::Birth, VANTREL_DATE_BYTES) &&
+              slot_is(rec::Field::Address, VANTREL_ADDRESS_BYTES) &&
+              slot_is(rec::Field::IdNumber, VANTREL_ID_CODE_BYTES) &&
+              slot_is(rec::Field::Authority, VANTREL_DEPARTMENT_BYTES) &&
+              slot_is(rec::Field::ValidFrom, VANTREL_DATE_BYTES) &&
+              slot_is(rec::Field::ValidTo, VANTREL_DATE_BYTES) &&
+              slot_is(rec::Field::Reserved, VANTREL_RESERVE_BYTES) &&
+              rec::kAppendedAddress.bytes == VANTREL_APP_ADDRESS_BYTES &&
+              FieldStore::kBitmapBytes == VANTREL_PHOTO_BMP_BYTES);
 constexpr char kNoSexName[] = "\xCE\xDE";  // 无, for a sex code without a name
 // GetAppAddress takes the indexes 1 to this.
 constexpr unsigned kAppendedAddressIndexes = 4;

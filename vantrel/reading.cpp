@@ -101,10 +101,10 @@ int read_content(int mode) {
   if (r.port == kNoPort) return 0;
   int result = 0;
   switch (mode) {
-    case 1: result = read_all(); break;
-    case 2: result = read_base(); break;
-    case 3: result = read_address(); break;
-    case 5: result = read_management_info(); break;
+    case VANTREL_CONTENT_ALL: result = read_all(); break;
+    case VANTREL_CONTENT_RAW: result = read_base(); break;
+    case VANTREL_CONTENT_APPENDED_ADDRESS: result = read_address(); break;
+    case VANTREL_CONTENT_MANAGEMENT_INFO: result = read_management_info(); break;
     default: break;  // no such mode: nothing is read
   }
   // A failed read leaves no stale card behind.
