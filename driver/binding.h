@@ -19,36 +19,51 @@ struct EntryPoints {
 #undef DRV_ENTRY_POINT_MEMBER
 };
 
+namespace binding {
+
+// The list's third column: which library offers an entry point, under which prefixes.
+enum class Offer { QDX_SDT, QDX, DECODER };
+
+struct Names {
+  const char* qdx;    // QDX_<Name>
+  const char* sdt;    // SDT_<Name>
+  const char* plain;  // <Name>, the decoder's
+};
+
+// Binds one entry point when it belongs to the library being bound (the decoder or the driver),
+// under the name it has there; null when the driver does not offer it under `prefix`.
+template <class Fn, class Lookup>
+void bind_one(Fn& slot, Offer offer, Names names, bool decoder, Prefix prefix, Lookup& lookup) {
+  if ((offer == Offer::DECODER) != decoder) return;
+  const char* name = decoder                   ? names.plain
+                     : prefix == Prefix::Qdx   ? names.qdx
+                     : offer == Offer::QDX_SDT ? names.sdt
+                                               : nullptr;
+  slot = name ? reinterpret_cast<Fn>(lookup(name)) : nullptr;
+}
+
+template <class Lookup>
+void bind(EntryPoints& e, bool decoder, Prefix prefix, Lookup& lookup) {
+#define DRV_BIND(Name, NAME, prefixes, parameters, arguments) \
+  bind_one(e.Name, Offer::prefixes, {"QDX_" #Name, "SDT_" #Name, #Name}, decoder, prefix, lookup);
+  RIDEL_DRIVER_ENTRY_POINTS(DRV_BIND)
+#undef DRV_BIND
+}
+
+}  // namespace binding
+
 // Looks up every driver entry point that the list offers under `prefix` through `lookup` (a name
 // to an address, nullptr when missing), in the list's order; those not offered under `prefix`
 // become null. The decoder's entry stays as it is.
 template <class Lookup>
 void bind_driver(EntryPoints& e, Prefix prefix, Lookup lookup) {
-  const bool qdx = prefix == Prefix::Qdx;
-#define DRV_BIND_QDX_SDT(Name) \
-  e.Name = reinterpret_cast<Name##Fn>(lookup(qdx ? "QDX_" #Name : "SDT_" #Name));
-#define DRV_BIND_QDX(Name) e.Name = qdx ? reinterpret_cast<Name##Fn>(lookup("QDX_" #Name)) : nullptr;
-#define DRV_BIND_DECODER(Name)
-#define DRV_BIND(Name, NAME, prefixes, parameters, arguments) DRV_BIND_##prefixes(Name)
-  RIDEL_DRIVER_ENTRY_POINTS(DRV_BIND)
-#undef DRV_BIND
-#undef DRV_BIND_DECODER
-#undef DRV_BIND_QDX
-#undef DRV_BIND_QDX_SDT
+  binding::bind(e, false, prefix, lookup);
 }
 
 // Looks up the decoder's entry points through `lookup`; the driver's stay as they are.
 template <class Lookup>
 void bind_decoder(EntryPoints& e, Lookup lookup) {
-#define DRV_BIND_QDX_SDT(Name)
-#define DRV_BIND_QDX(Name)
-#define DRV_BIND_DECODER(Name) e.Name = reinterpret_cast<Name##Fn>(lookup(#Name));
-#define DRV_BIND(Name, NAME, prefixes, parameters, arguments) DRV_BIND_##prefixes(Name)
-  RIDEL_DRIVER_ENTRY_POINTS(DRV_BIND)
-#undef DRV_BIND
-#undef DRV_BIND_DECODER
-#undef DRV_BIND_QDX
-#undef DRV_BIND_QDX_SDT
+  binding::bind(e, true, Prefix::Qdx, lookup);
 }
 
 // The same, looking the names up in a loaded library (nullptr: none is found).

@@ -170,8 +170,10 @@ using ImportList = std::map<std::string, std::set<std::string>>;  // lower-case 
 // until it is added here on purpose. Each of them exists in Windows XP SP3's KERNEL32, USER32 and
 // msvcrt (the 32-bit libraries must load there), and none belongs to the thread or lock families.
 ImportList allowed_imports(const std::string& dll) {
-  // Every edition: the executable's path, and the record's text in the ANSI code page.
-  const std::set<std::string> paths_and_text = {"GetModuleFileNameA", "WideCharToMultiByte"};
+  // Every edition: the executable's path, walked by characters of the ANSI code page, and the
+  // record's text in that code page.
+  const std::set<std::string> paths_and_text = {"GetModuleFileNameA", "IsDBCSLeadByte",
+                                                "WideCharToMultiByte"};
   // Loading the driver and decoder by name.
   const std::set<std::string> loading = {"LoadLibraryA", "GetProcAddress", "FreeLibrary"};
   // Creating and writing result files through handles.

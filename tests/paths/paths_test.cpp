@@ -116,8 +116,7 @@ TEST_P(TrailByte, ResultFilesGoIntoTheHostsFolderUnderTheirOwnNames) {
 #endif
   const std::string report = testbed::output_folder() + "trail_report.txt";
   plat::delete_file(report.c_str());
-  std::string command = "\"" + program + "\" " + e.name;
-  std::vector<std::string> args = {testbed::simulator_path(SIM_LIB_SDTAPI),
+  std::vector<std::string> args = {e.name, testbed::simulator_path(SIM_LIB_SDTAPI),
                                    testbed::simulator_path(SIM_LIB_WLTRS),
                                    testbed::library_path(e.library), report};
   std::vector<std::string> files = e.files;
@@ -126,11 +125,7 @@ TEST_P(TrailByte, ResultFilesGoIntoTheHostsFolderUnderTheirOwnNames) {
     args.push_back(folder + photo);
     files.push_back(photo);  // SetPhotoData deletes the bitmap it decoded
   }
-  for (const std::string& arg : args) command += " \"" + arg + "\"";
-#if defined(_WIN32)
-  command = "\"" + command + "\"";  // the command processor drops the outer quotes
-#endif
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  ASSERT_EQ(testbed::run_program(program, args), 0);
 
   const testbed::Bytes bytes = testbed::read_file(report);
   plat::delete_file(report.c_str());

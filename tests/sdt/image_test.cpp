@@ -84,15 +84,10 @@ class Folder : public SdtTest {
                   fs::copy_options::overwrite_existing);
     const std::string report = out("folder_report.txt");
     plat::delete_file(report.c_str());
-    std::string command = "\"" + folder_ + host + "\"";
-    for (const std::string& arg : {testbed::simulator_path(SIM_LIB_SDTAPI),
-                                   testbed::simulator_path(SIM_LIB_WLTRS),
-                                   library_path(), report})
-      command += " \"" + arg + "\"";
-#if defined(_WIN32)
-    command = "\"" + command + "\"";  // the command processor drops the outer quotes
-#endif
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(testbed::run_program(folder_ + host, {testbed::simulator_path(SIM_LIB_SDTAPI),
+                                                    testbed::simulator_path(SIM_LIB_WLTRS),
+                                                    library_path(), report}),
+              0);
     const testbed::Bytes line = testbed::read_file(report);
     plat::delete_file(report.c_str());
     return std::string(line.begin(), line.end());

@@ -141,6 +141,17 @@ IdentityRecord& IdentityRecord::set_raw(rec::Field field, std::u16string_view un
   return *this;
 }
 
+// ---- Programs -----------------------------------------------------------------------------------
+
+int run_program(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = "\"" + program + "\"";
+  for (const std::string& arg : args) command += " \"" + arg + "\"";
+#if defined(_WIN32)
+  command = "\"" + command + "\"";  // the command processor drops the outer quotes
+#endif
+  return std::system(command.c_str());
+}
+
 // ---- The simulated reader -----------------------------------------------------------------------
 
 namespace {

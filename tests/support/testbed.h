@@ -96,6 +96,12 @@ class IdentityRecord {
   Bytes bytes_;
 };
 
+// ---- Programs -----------------------------------------------------------------------------------
+
+// Runs `program` with `args`, each quoted, through the system's command processor and waits for
+// it: its exit status, 0 when it succeeded.
+int run_program(const std::string& program, const std::vector<std::string>& args);
+
 // ---- The simulated reader -----------------------------------------------------------------------
 
 // The three simulator libraries, each loaded by full path from the build (an edition loaded after
