@@ -2,6 +2,7 @@
 // name with a double-byte character whose second byte is 0x5C, the code of '\': under Wine with
 // code page 936 淺 is the GBK bytes 9C 5C. Natively the same names are UTF-8 and nothing changes.
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,10 @@ struct Case {
   const Edition* edition;
   Placement placement;
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.edition->name << ", " << c.placement.name;
+}
 
 std::vector<Case> cases() {
   std::vector<Case> all;
