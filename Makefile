@@ -54,7 +54,6 @@ dist: $(addprefix dist-,$(DIST_PRESETS))
 # The release: CPack's archives of each preset in dist/release/ (ridel-<version>-<target>.zip,
 # .tar.gz, and a .deb), with SHA256SUMS beside them. Each archive holds the tree of dist/<target>/.
 RELEASE := dist/release
-.PHONY: package-linux-release package-windows-x86 package-windows-x64
 
 # CPack's archives of one preset, in build/<preset>/package/.
 package-%: build-%

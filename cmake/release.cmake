@@ -45,15 +45,15 @@ foreach(edition IN LISTS editions)
             DESTINATION lib/pkgconfig)
   endif()
 endforeach()
-configure_file(cmake/ridel-config.cmake.in package/ridel-config.cmake.in @ONLY)
-file(GENERATE OUTPUT package/ridel-config.cmake
-     INPUT ${CMAKE_CURRENT_BINARY_DIR}/package/ridel-config.cmake.in)
+configure_file(cmake/ridel-config.cmake.in cmake-package/ridel-config.cmake.in @ONLY)
+file(GENERATE OUTPUT cmake-package/ridel-config.cmake
+     INPUT ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake.in)
 include(CMakePackageConfigHelpers)
 # A 32-bit release serves 32-bit builds only, and the other way round.
-write_basic_package_version_file(package/ridel-config-version.cmake
+write_basic_package_version_file(cmake-package/ridel-config-version.cmake
                                  COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/ridel-config.cmake
-              ${CMAKE_CURRENT_BINARY_DIR}/package/ridel-config-version.cmake
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config-version.cmake
         DESTINATION lib/cmake/ridel)
 
 # The archives: ridel-<version>-<target>.zip for Windows, .tar.gz and a .deb (installed into
