@@ -58,7 +58,7 @@ function(ridel_target_def def out_var)
 endfunction()
 
 # A VERSIONINFO resource for a Windows library or program: the product, the project's version,
-# a description. Nothing elsewhere.
+# a description. Does nothing on other platforms.
 #   ridel_version_resource(<target> <description>)
 function(ridel_version_resource target description)
   if(NOT WIN32)
