@@ -11,7 +11,7 @@ WINE := WINEPREFIX=$(CURDIR)/build/windows-x86/wineprefix scripts/wine-run.sh
 FUZZ_SECONDS ?= 60
 TEST_FUZZ_SECONDS ?= 5
 
-.PHONY: all deps build test dist demo examples fuzz bench clean
+.PHONY: all deps build test dist release demo examples fuzz bench clean
 
 all: build
 
@@ -39,6 +39,8 @@ test: deps
 	done
 	@$(MAKE) --no-print-directory examples
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+	@$(MAKE) --no-print-directory release
+	tests/release/run.sh $(RELEASE)
 
 # dist/<target>/: one preset installed in the artifact layout (linux-release gives linux-x86_64).
 dist-%: build-%
@@ -48,6 +50,24 @@ dist-%: build-%
 	echo "dist/$$target:"; (cd dist/$$target && find . -type f | sort | sed 's|^\./|  |')
 
 dist: $(addprefix dist-,$(DIST_PRESETS))
+
+# The release: CPack's archives of each preset in dist/release/ (ridel-<version>-<target>.zip,
+# .tar.gz, and a .deb), with SHA256SUMS beside them. Each archive holds the tree of dist/<target>/.
+RELEASE := dist/release
+
+# CPack's archives of one preset, in build/<preset>/package/.
+package-%: build-%
+	@rm -rf build/$*/package
+	@cpack --preset $* >/dev/null
+
+release: deps $(addprefix package-,$(DIST_PRESETS))
+	@rm -rf $(RELEASE) && mkdir -p $(RELEASE)
+	@for p in $(DIST_PRESETS); do \
+	  find build/$$p/package -maxdepth 1 -type f \
+	    \( -name '*.zip' -o -name '*.tar.gz' -o -name '*.deb' \) -exec cp {} $(RELEASE) \; ; \
+	done
+	@cd $(RELEASE) && sha256sum ridel* > SHA256SUMS
+	@echo "$(RELEASE):"; cd $(RELEASE) && ls -l ridel* SHA256SUMS | awk '{print "  " $$5 "  " $$9}'
 
 # The examples, each run against dist/linux-x86_64/ and the simulated reader and checked for the
 # sample card's fields by tests/examples/check_card.py (the C example is built and checked by

@@ -57,15 +57,55 @@ function(ridel_target_def def out_var)
   set(${out_var} ${copy} PARENT_SCOPE)
 endfunction()
 
+# A VERSIONINFO resource for a Windows library or program: the product, the project's version,
+# a description. Does nothing on other platforms.
+#   ridel_version_resource(<target> <description>)
+function(ridel_version_resource target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(RIDEL_FILE_TYPE VFT_APP)
+    set(RIDEL_FILE_NAME "${name}.exe")
+  else()
+    set(RIDEL_FILE_TYPE VFT_DLL)
+    set(RIDEL_FILE_NAME "${name}.dll")
+  endif()
+  set(RIDEL_DESCRIPTION "${description}")
+  set(RIDEL_INTERNAL_NAME "${target}")
+  set(version_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${version_rc} @ONLY)
+  target_sources(${target} PRIVATE ${version_rc})
+endfunction()
+
+if(WIN32)
+  # Makes the MSVC import libraries: the short import format, which MSVC's linker and lld-link
+  # take with their default flags (/SAFESEH on x86), unlike the object files of binutils' dlltool.
+  find_program(RIDEL_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 PATHS /usr/lib/llvm-14/bin
+               DOC "llvm-dlltool, for the MSVC import libraries" REQUIRED)
+endif()
+
 # Builds the shared library of an edition whose exports a .def file names; DESCRIPTION names the
 # edition in the Windows version information.
 # Windows: the .def file fixes names and ordinals; the MinGW import library (lib<name>.dll.a) and
 # the MSVC one (<name>.lib) are made from the same .def. POSIX: a version script generated from the
-# .def exports exactly those names.
+# .def exports exactly those names; the library carries the project's version (lib<name>.so.1 ->
+# lib<name>.so.1.0.0, and lib<name>.so for dlopen and the linker). Two editions that share a file
+# name (ridel) have SONAMEs of their own (libridel-qdx.so.1, libridel-sdt.so.1), so that a program
+# linked against one never takes the other.
+# The release (cmake/release.cmake) makes the CMake package and pkg-config files of every edition.
 function(ridel_library target)
   cmake_parse_arguments(ARG "" "DEF;OUTPUT_NAME;FOLDER;HEADER;DESCRIPTION" "SOURCES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
+  set_property(GLOBAL APPEND PROPERTY RIDEL_EDITIONS ${target})
+  set_target_properties(${target} PROPERTIES RIDEL_FOLDER ${ARG_FOLDER}
+                        RIDEL_LINK_NAME ${ARG_OUTPUT_NAME} RIDEL_DESCRIPTION "${ARG_DESCRIPTION}")
   ridel_output_folder(${target} ${ARG_FOLDER})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   ridel_lean_code(${target})
@@ -87,8 +127,6 @@ function(ridel_library target)
   get_filename_component(def ${ARG_DEF} ABSOLUTE)
   ridel_target_def(${def} def)
   # dist/<target>/<folder>/: the library, its import libraries, its .def and its public headers.
-  install(TARGETS ${target} RUNTIME DESTINATION ${ARG_FOLDER} LIBRARY DESTINATION ${ARG_FOLDER}
-          ARCHIVE DESTINATION ${ARG_FOLDER})
   install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)
     # The edition's header includes the project's version header: both go beside the library.
@@ -96,27 +134,46 @@ function(ridel_library target)
             DESTINATION ${ARG_FOLDER})
   endif()
   if(WIN32)
+    install(TARGETS ${target} RUNTIME DESTINATION ${ARG_FOLDER} ARCHIVE DESTINATION ${ARG_FOLDER})
     set_target_properties(${target} PROPERTIES PREFIX "")
     target_sources(${target} PRIVATE ${def})
-    # A VERSIONINFO resource: product, the edition's description, version.
-    set(RIDEL_DESCRIPTION "${ARG_DESCRIPTION}")
-    set(RIDEL_FILE_NAME "${ARG_OUTPUT_NAME}.dll")
-    set(RIDEL_INTERNAL_NAME "${target}")
-    set(version_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
-    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${version_rc} @ONLY)
-    target_sources(${target} PRIVATE ${version_rc})
+    ridel_version_resource(${target} "${ARG_DESCRIPTION}")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
       target_link_options(${target} PRIVATE -Wl,--kill-at)
+      set(machine i386)
+    else()
+      set(machine i386:x86-64)
     endif()
     # Both import libraries come from the .def, so that a caller's decorated stdcall names
-    # (_OpenComm@4) find the undecorated exports; the linker's own would list them undecorated.
+    # (_OpenComm@4) find the undecorated exports (kill-at); the linker's own would list them
+    # undecorated. The MinGW one names its members after the library, not after the build path.
     set(msvc_lib ${CMAKE_BINARY_DIR}/${ARG_FOLDER}/${ARG_OUTPUT_NAME}.lib)
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_DLLTOOL} --kill-at -d ${def} -l $<TARGET_LINKER_FILE:${target}>
-      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_LINKER_FILE:${target}> ${msvc_lib}
+      COMMAND ${CMAKE_DLLTOOL} --kill-at --temp-prefix ${ARG_OUTPUT_NAME} -d ${def}
+              -l $<TARGET_LINKER_FILE:${target}>
+      COMMAND ${RIDEL_LLVM_DLLTOOL} -m ${machine} --kill-at -d ${def} -l ${msvc_lib}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
       BYPRODUCTS ${msvc_lib} VERBATIM)
     install(FILES ${msvc_lib} DESTINATION ${ARG_FOLDER})
   else()
+    set(name ${ARG_OUTPUT_NAME})
+    if(NOT name STREQUAL target)
+      set(name ${ARG_OUTPUT_NAME}-${target})
+    endif()
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name}
+                          VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    if(name STREQUAL ARG_OUTPUT_NAME)
+      install(TARGETS ${target} LIBRARY DESTINATION ${ARG_FOLDER})
+    else()
+      # lib<output name>.so, the file the applications, idcard and the tests load, and the name
+      # -l<output name> finds, points at the versioned library.
+      set(link ${CMAKE_BINARY_DIR}/${ARG_FOLDER}/lib${ARG_OUTPUT_NAME}.so)
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_SONAME_FILE_NAME:${target}> ${link}
+        BYPRODUCTS ${link} VERBATIM)
+      install(TARGETS ${target} LIBRARY DESTINATION ${ARG_FOLDER} NAMELINK_SKIP)
+      install(FILES ${link} DESTINATION ${ARG_FOLDER})
+    endif()
     file(STRINGS ${def} lines)
     set(names "")
     set(in_exports FALSE)

@@ -14,7 +14,9 @@ packages=(
   googletest                                          # GoogleTest's sources, built per preset
   nlohmann-json3-dev                                  # the simulator's card profiles
   libbenchmark-dev valgrind                           # make bench: times and instruction counts
-  clang libclang-rt-14-dev llvm                       # make fuzz: libFuzzer, llvm-symbolizer
+  clang libclang-rt-14-dev llvm                       # make fuzz: libFuzzer, llvm-symbolizer;
+                                                      # llvm-dlltool: the MSVC import libraries
+  lld pkgconf                                         # the release's tests: lld-link, pkg-config
   locales                                             # zh_CN.GBK for code page 936 under Wine
   python3 python3-venv                                # the Python example and its checker
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil       # the C# example

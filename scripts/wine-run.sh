@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine the way the tests need it: quiet, with a private prefix inside
-# the build folder of the program, and with code page 936 as the ANSI code page. A 64-bit program
-# goes straight to Wine's 64-bit loader, so that it runs also where 32-bit programs cannot.
+# the build folder of the program (build/wineprefix for a program outside the build), and with
+# code page 936 as the ANSI code page. A 64-bit program goes straight to Wine's 64-bit loader, so
+# that it runs also where 32-bit programs cannot.
 #
 #   scripts/wine-run.sh PROGRAM.exe [ARGS...]
 #   scripts/wine-run.sh --can-run-32-bit    exit status 0 when this machine runs 32-bit programs
@@ -26,10 +27,12 @@ if ! "$loader" --version >/dev/null 2>&1; then
 fi
 
 dir=$(cd "$(dirname "$program")" && pwd)
-# The build folder is the nearest parent holding CMakeCache.txt.
+# The build folder is the nearest parent holding CMakeCache.txt. A program outside any build
+# folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source tree:
+# a prefix (over a gigabyte) never lands beside the program.
 root=$dir
 while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=$(dirname "$root"); done
-[ "$root" = / ] && root=$dir
+[ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
 export WINEPREFIX="${WINEPREFIX:-$root/wineprefix}"
 export WINEDEBUG=-all
 export LC_ALL=zh_CN.GBK

@@ -1,7 +1,8 @@
 // Audit of the Windows libraries in dist/: architecture, export names and ordinals as each .def
 // file fixes them, exactly the imports each edition's code calls (nothing of the thread family,
 // nothing Windows XP lacks in the 32-bit builds), header versions, sizes and vantrel's string
-// table. Runs natively after `make dist` (make test builds dist/ before it runs the suites).
+// table, and the project's version in every Windows binary. Runs natively after `make dist` (make
+// test builds dist/ before it runs the suites).
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <regex>
 #include <set>
 
+#include "include/ridel_version.h"
 #include "tests/support/testbed_gtest.h"
 #include "tests/support/pe.h"
 
@@ -272,6 +274,44 @@ TEST_F(Audit, EditionsCarryVersionInformation) {
       const auto& types = image.resource_types;
       EXPECT_NE(std::find(types.begin(), types.end(), testbed::pe::kResourceVersion), types.end())
           << t.folder << "/" << e.dll;
+    }
+  }
+}
+
+// The fixed part of a version resource (VS_FIXEDFILEINFO): file and product version, each as
+// {major, minor, patch, build}; empty when the file has none.
+std::vector<unsigned> fixed_version(const testbed::Bytes& file) {
+  static const unsigned char kSignature[] = {0xBD, 0x04, 0xEF, 0xFE};  // 0xFEEF04BD
+  const auto at =
+      std::search(file.begin(), file.end(), std::begin(kSignature), std::end(kSignature));
+  const std::size_t offset = static_cast<std::size_t>(at - file.begin());
+  if (at == file.end() || file.size() - offset < 24) return {};
+  auto dword = [&](std::size_t o) {
+    return static_cast<unsigned>(file[o] | file[o + 1] << 8 | file[o + 2] << 16 |
+                                 file[o + 3] << 24);
+  };
+  std::vector<unsigned> out;
+  for (std::size_t o = offset + 8; o < offset + 24; o += 4) {
+    out.push_back(dword(o) >> 16);
+    out.push_back(dword(o) & 0xFFFF);
+  }
+  return out;
+}
+
+// Every Windows binary shipped carries the project's one version as file and product version.
+TEST_F(Audit, EveryBinaryCarriesTheProjectsVersion) {
+  const std::vector<unsigned> version = {RIDEL_VERSION_MAJOR, RIDEL_VERSION_MINOR,
+                                         RIDEL_VERSION_PATCH, 0};
+  std::vector<unsigned> both = version;
+  both.insert(both.end(), version.begin(), version.end());
+  for (const Target& t : kTargets) {
+    for (const char* file : {"qdx/ridel.dll", "sdt/ridel.dll", "vantrel/vantrel.dll",
+                             "simulator/sdtapi.dll", "simulator/stdapi.dll",
+                             "simulator/WltRS.dll", "tools/idcard.exe"}) {
+      SCOPED_TRACE(std::string(t.folder) + "/" + file);
+      const testbed::Bytes bytes = testbed::read_file(dist(t.folder, file));
+      ASSERT_FALSE(bytes.empty());
+      EXPECT_EQ(fixed_version(bytes), both);
     }
   }
 }

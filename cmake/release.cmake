@@ -1,0 +1,78 @@
+# The release: the documents beside the libraries, the CMake package and the pkg-config files of
+# the editions, and the archives made from the installed tree by CPack (`make release`).
+# dist/<target>/ holds the same tree as the archive of its target.
+
+# The target's name in dist/ and in the archives' names: windows-x86, windows-x64, linux-x86_64.
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(RIDEL_TARGET_NAME windows-x86)
+  else()
+    set(RIDEL_TARGET_NAME windows-x64)
+  endif()
+else()
+  set(RIDEL_TARGET_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+
+install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+# The README points to it.
+install(FILES simulator/PROFILE.md DESTINATION simulator)
+
+# One line per edition for the CMake package, and on Linux a pkg-config file per edition.
+# An edition linked against the reader's driver (the SDT edition, on Linux against the simulated
+# reader's shared objects) needs the driver's folder when a program is linked against it.
+get_property(editions GLOBAL PROPERTY RIDEL_EDITIONS)
+set(RIDEL_PACKAGE_EDITIONS "")
+foreach(edition IN LISTS editions)
+  get_target_property(folder ${edition} RIDEL_FOLDER)
+  get_target_property(RIDEL_LINK_NAME ${edition} RIDEL_LINK_NAME)
+  get_target_property(RIDEL_DESCRIPTION ${edition} RIDEL_DESCRIPTION)
+  get_target_property(links ${edition} LINK_LIBRARIES)
+  set(linked_to_driver FALSE)
+  if(sim_sdtapi IN_LIST links)
+    set(linked_to_driver TRUE)
+  endif()
+  string(APPEND RIDEL_PACKAGE_EDITIONS "_ridel_edition(${edition} ${folder} "
+         "\"$<TARGET_FILE_NAME:${edition}>\" ${linked_to_driver})\n")
+  if(NOT WIN32)
+    set(RIDEL_PC_NAME ridel-${edition})
+    set(RIDEL_PC_FOLDER ${folder})
+    set(RIDEL_PC_DRIVER "")
+    if(linked_to_driver)
+      set(RIDEL_PC_DRIVER " -Wl,-rpath-link,\${driverdir}")
+    endif()
+    configure_file(cmake/ridel.pc.in pkgconfig/ridel-${edition}.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/ridel-${edition}.pc
+            DESTINATION lib/pkgconfig)
+  endif()
+endforeach()
+configure_file(cmake/ridel-config.cmake.in cmake-package/ridel-config.cmake.in @ONLY)
+file(GENERATE OUTPUT cmake-package/ridel-config.cmake
+     INPUT ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake.in)
+include(CMakePackageConfigHelpers)
+# A 32-bit release serves 32-bit builds only, and the other way round.
+write_basic_package_version_file(cmake-package/ridel-config-version.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config-version.cmake
+        DESTINATION lib/cmake/ridel)
+
+# The archives: ridel-<version>-<target>.zip for Windows, .tar.gz and a .deb (installed into
+# /opt/ridel, cmake/cpack-options.cmake) for Linux. `make release` adds SHA256SUMS.
+set(CPACK_PACKAGE_NAME ridel)
+set(CPACK_PACKAGE_VENDOR ridel)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Interface libraries for identity card readers, a simulated reader and the host program idcard")
+set(CPACK_PACKAGE_FILE_NAME ridel-${PROJECT_VERSION}-${RIDEL_TARGET_NAME})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-options.cmake)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ridel developers <ridel@example.org>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+  # The newest C library and C++ runtime versions that the shipped files need (README).
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
+endif()
+include(CPack)

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Checks the release in a folder as `make release` leaves it, each archive unpacked outside the
+# source tree and used as an integrator uses it:
+#   - SHA256SUMS matches; each archive holds what an integrator needs; the .deb holds the tree
+#     of the Linux archive;
+#   - the Linux editions carry SONAMEs of their own with the major version, and the SDT edition
+#     needs the driver's libraries by their own names;
+#   - a program built through the CMake package (natively, and with MinGW for Windows) and, on
+#     Linux, through pkg-config reads the sample card through each edition, under Wine for Windows;
+#   - the same program built for the MSVC ABI by clang and linked by lld-link with its default
+#     flags (/safeseh on x86) against each edition's .lib imports the undecorated names and reads
+#     the card.
+# 32-bit Windows programs are built and linked; they run only where this machine runs them.
+#   tests/release/run.sh RELEASE_FOLDER
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+release=$(cd "$1" && pwd)
+version=$(sed -n 's/^#define RIDEL_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
+          "$root/include/ridel_version.h" | paste -sd.)
+major=${version%%.*}
+expected="id 44010619880808107X"
+export WINEPREFIX=${WINEPREFIX:-$root/build/windows-x64/wineprefix}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "release test: FAILED: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "release test: ok: $*"; }
+can_run_32=0
+"$root/scripts/wine-run.sh" --can-run-32-bit && can_run_32=1
+
+# Runs a program that reads the card; `what` names it in the result.
+check_read() {
+  local what=$1; shift
+  local out
+  out=$("$@" 2>&1) || true
+  if [ "$out" = "$expected" ]; then pass "$what"; else fail "$what: printed '$out'"; fi
+}
+
+if (cd "$release" && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS"; else fail "SHA256SUMS"; fi
+
+# ---- Contents --------------------------------------------------------------------------------
+common="README.md LICENSE CHANGELOG.md lib/cmake/ridel/ridel-config.cmake
+  lib/cmake/ridel/ridel-config-version.cmake simulator/PROFILE.md
+  qdx/ridel_qdx.h qdx/ridel.def qdx/ridel_version.h sdt/ridel_sdt.h sdt/ridel.def sdt/ridel_version.h
+  vantrel/vantrel.h vantrel/vantrel.def vantrel/ridel_version.h"
+windows="qdx/ridel.dll qdx/libridel.dll.a qdx/ridel.lib sdt/ridel.dll sdt/libridel.dll.a sdt/ridel.lib
+  vantrel/vantrel.dll vantrel/libvantrel.dll.a vantrel/vantrel.lib
+  simulator/sdtapi.dll simulator/stdapi.dll simulator/WltRS.dll tools/idcard.exe"
+linux="qdx/libridel.so qdx/libridel-qdx.so.$major sdt/libridel.so sdt/libridel-sdt.so.$major
+  vantrel/libvantrel.so vantrel/libvantrel.so.$major
+  simulator/libsdtapi.so simulator/libstdapi.so simulator/libwltrs.so tools/idcard
+  lib/pkgconfig/ridel-qdx.pc lib/pkgconfig/ridel-sdt.pc lib/pkgconfig/ridel-vantrel.pc"
+declare -A top
+for target in windows-x86 windows-x64 linux-x86_64; do
+  name=ridel-$version-$target
+  case $target in
+    windows-*) archive=$name.zip; files="$common $windows" ;;
+    *) archive=$name.tar.gz; files="$common $linux" ;;
+  esac
+  mkdir -p "$work/$target"
+  if ! (cd "$work/$target" && cmake -E tar xf "$release/$archive"); then
+    fail "$archive cannot be unpacked"; continue
+  fi
+  top[$target]=$work/$target/$name
+  missing=""
+  for f in $files; do [ -e "${top[$target]}/$f" ] || missing="$missing $f"; done
+  if [ -z "$missing" ]; then pass "$archive holds what an integrator needs"
+  else fail "$archive lacks$missing"; fi
+done
+linux_top=${top[linux-x86_64]}
+
+deb=$release/ridel_${version}_amd64.deb
+mkdir -p "$work/deb"
+if dpkg-deb -x "$deb" "$work/deb" &&
+   diff <(cd "$work/deb/opt/ridel" && find . ! -type d | sort) \
+        <(cd "$linux_top" && find . ! -type d | sort); then
+  pass "the .deb installs the Linux archive's tree into /opt/ridel"
+else
+  fail "the .deb's tree in /opt/ridel differs from the Linux archive's"
+fi
+
+# ---- Linux: SONAMEs, the CMake package, pkg-config -----------------------------------------
+dynamic() { readelf -d "$1" | sed -n "s/.*($2).*\[\(.*\)\]/\1/p" | sort | paste -sd' '; }
+for entry in qdx/libridel.so:libridel-qdx.so.$major sdt/libridel.so:libridel-sdt.so.$major \
+             vantrel/libvantrel.so:libvantrel.so.$major; do
+  soname=$(dynamic "$linux_top/${entry%%:*}" SONAME)
+  if [ "$soname" = "${entry#*:}" ]; then pass "${entry%%:*}: SONAME $soname"
+  else fail "${entry%%:*}: SONAME '$soname', not ${entry#*:}"; fi
+done
+needed=" $(dynamic "$linux_top/sdt/libridel.so" NEEDED) "
+if [[ $needed == *" libsdtapi.so "* && $needed == *" libwltrs.so "* ]]; then
+  pass "the SDT edition needs the driver's libsdtapi.so and libwltrs.so"
+else
+  fail "the SDT edition needs:$needed"
+fi
+
+mkdir -p "$work/consumer"
+cp "$root/tests/release/consumer/CMakeLists.txt" "$root/tests/release/read_id.c" "$work/consumer/"
+
+# Configures and builds the consumer against one unpacked archive: build_consumer FOLDER ARGS...
+build_consumer() {
+  local build=$1; shift
+  cmake -S "$work/consumer" -B "$build" -DRIDEL_VERSION="$version" "$@" >"$build.log" 2>&1 &&
+    cmake --build "$build" >>"$build.log" 2>&1
+}
+if build_consumer "$work/linux" -DCMAKE_PREFIX_PATH="$linux_top"; then
+  for e in qdx sdt vantrel; do
+    check_read "linux-x86_64, CMake package: ridel::$e" \
+      env LD_LIBRARY_PATH="$linux_top/simulator" "$work/linux/$e/read_$e"
+  done
+else
+  fail "linux-x86_64: the consumer does not build:"; cat "$work/linux.log" >&2
+fi
+
+export PKG_CONFIG_PATH=$linux_top/lib/pkgconfig
+for e in qdx sdt vantrel; do
+  upper=$(echo $e | tr a-z A-Z)
+  program=$work/pkg-config/$e/read_$e
+  mkdir -p "$(dirname "$program")"
+  modversion=$(pkg-config --modversion ridel-$e)
+  [ "$modversion" = "$version" ] || fail "pkg-config: ridel-$e is version $modversion"
+  # shellcheck disable=SC2046
+  if ! cc -Wall -Werror -DEDITION_$upper -o "$program" "$work/consumer/read_id.c" \
+       $(pkg-config --cflags --libs ridel-$e); then
+    fail "pkg-config: ridel-$e does not link"; continue
+  fi
+  # Linked with -lridel (-lvantrel), the program needs its edition by the edition's own SONAME.
+  want=libridel-$e.so.$major
+  [ $e = vantrel ] && want=libvantrel.so.$major
+  case " $(dynamic "$program" NEEDED) " in
+    *" $want "*) ;;
+    *) fail "pkg-config: read_$e needs $(dynamic "$program" NEEDED), not $want" ;;
+  esac
+  folder=$(pkg-config --variable=libdir ridel-$e)
+  check_read "linux-x86_64, pkg-config: ridel-$e (needs $want)" \
+    env LD_LIBRARY_PATH="$folder:$linux_top/simulator" "$program"
+done
+unset PKG_CONFIG_PATH
+
+# ---- Windows: MinGW through the CMake package, the MSVC ABI through the .lib files ----------
+# Runs a Windows program under Wine, a 32-bit one only where this machine can.
+run_windows() {
+  local what=$1 arch=$2 program=$3
+  if [ "$arch" = x86 ] && [ $can_run_32 = 0 ]; then
+    echo "release test: NOT RUN: $what (this machine cannot run 32-bit programs; built and linked)"
+    return
+  fi
+  check_read "$what" "$root/scripts/wine-run.sh" "$program"
+}
+
+for arch in x86 x64; do
+  target=windows-$arch
+  wtop=${top[$target]:-}
+  [ -n "$wtop" ] || continue
+  if [ $arch = x86 ]; then
+    toolchain=mingw-i686; triple=i686-pc-windows-msvc; machine=i386
+  else
+    toolchain=mingw-x86_64; triple=x86_64-pc-windows-msvc; machine=i386:x86-64
+  fi
+  if build_consumer "$work/$target" -DCMAKE_PREFIX_PATH="$wtop" \
+       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"; then
+    for e in qdx sdt vantrel; do
+      run_windows "$target, MinGW, CMake package: ridel::$e" $arch "$work/$target/$e/read_$e.exe"
+    done
+  else
+    fail "$target: the MinGW consumer does not build:"; cat "$work/$target.log" >&2
+  fi
+
+  # The client needs no C runtime: its own entry point, KERNEL32 through an import library made
+  # here. 64-bit names carry no stdcall decoration.
+  msvc=$work/$target-msvc
+  mkdir -p "$msvc"
+  if [ $arch = x86 ]; then cp "$root/tests/release/kernel32.def" "$msvc/"
+  else sed 's/@[0-9]*$//' "$root/tests/release/kernel32.def" > "$msvc/kernel32.def"; fi
+  llvm-dlltool -m $machine -d "$msvc/kernel32.def" -l "$msvc/kernel32.lib" -k
+  for entry in qdx:ridel sdt:ridel vantrel:vantrel; do
+    e=${entry%%:*} name=${entry#*:}
+    upper=$(echo $e | tr a-z A-Z)
+    mkdir -p "$msvc/$e"
+    program=$msvc/$e/read_$e.exe
+    if ! clang --target=$triple -O1 -ffreestanding -Wall -Werror -DNO_CRT -DEDITION_$upper \
+           -I "$wtop/$e" -c "$work/consumer/read_id.c" -o "$msvc/$e/read_id.obj" ||
+       ! lld-link /nologo /nodefaultlib /entry:start /subsystem:console /out:"$program" \
+           "$msvc/$e/read_id.obj" "$wtop/$e/$name.lib" "$msvc/kernel32.lib"; then
+      fail "$target, MSVC ABI: $e does not link against $name.lib with lld-link's defaults"
+      continue
+    fi
+    imports=$(llvm-readobj --coff-imports "$program" | sed -n 's/^ *Symbol: \([^ ]*\).*/\1/p')
+    if [ -n "$imports" ] && ! grep -q @ <<<"$imports"; then
+      pass "$target, MSVC ABI: $e links against $name.lib, imports undecorated names"
+    else
+      fail "$target, MSVC ABI: $e imports: $imports"
+    fi
+    cp "$wtop/$e/$name.dll" "$msvc/$e/ridel.dll"
+    cp "$wtop"/simulator/*.dll "$msvc/$e/"
+    run_windows "$target, MSVC ABI: $e" $arch "$program"
+  done
+done
+
+if [ $failures -gt 0 ]; then
+  echo "release test: $failures FAILED" >&2
+  exit 1
+fi
+echo "release test: all passed"
