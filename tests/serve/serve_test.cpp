@@ -1,7 +1,7 @@
 // idcard serve in-process against the simulated reader: the card schema of every edition, the
 // failure statuses, the event stream's rules, one caller at a time under load, and requests that
 // are refused without reading anything.
-#include "tools/serve.h"
+#include "tools/service/service.h"
 
 // <utility> before Asio, whose coroutine header uses std::exchange without including it.
 #include <utility>
