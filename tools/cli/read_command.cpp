@@ -58,8 +58,13 @@ void print_failure(const ReadError& error, const Library& l) {
     std::fprintf(stderr, "  %s\n", plat::ansi_to_utf8(line).c_str());
 }
 
+void remove_result_files(const EditionInfo& e) {
+  for (const char* name : e.result_files) plat::delete_file((program_folder() + name).c_str());
+}
+
 }  // namespace
 
+// The result files hold the card: listed, they go again, as those of an earlier read went first.
 int read_command(const Options& o) {
   Library library;
   std::string error;
@@ -67,19 +72,14 @@ int read_command(const Options& o) {
     std::fprintf(stderr, "idcard: %s\n", error.c_str());
     return 2;
   }
-  // The result files of an earlier read go first, so that those listed are this read's own.
-  for (const char* name : o.reader.info().result_files)
-    plat::delete_file((program_folder() + name).c_str());
+  remove_result_files(o.reader.info());
   const ReadResult r = read_card(library, o.reader);
   if (!r.ok) print_failure(r.error, library);
   unload(&library);
-  if (!r.ok) return 1;
-  if (o.json) {
-    print_json(o, library, r.card);
-  } else {
-    print_lines(o, library, r.card);
-  }
-  return 0;
+  if (r.ok && o.json) print_json(o, library, r.card);
+  if (r.ok && !o.json) print_lines(o, library, r.card);
+  remove_result_files(o.reader.info());
+  return r.ok ? 0 : 1;
 }
 
 }  // namespace idcard
