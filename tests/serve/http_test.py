@@ -25,10 +25,10 @@ SECRETS = [ID_NUMBER, "陈志远", "云杉东路"]
 class Service:
     """idcard serve on a free loopback port, its standard error kept for the log checks."""
 
-    def __init__(self, command, extra=()):
+    def __init__(self, command, extra=(), env=None):
         # AddressSanitizer keeps freed memory in quarantine (256 MiB by default), which would hide
         # whether the service's own memory stays flat under load.
-        env = dict(os.environ)
+        env = dict(env or os.environ)
         env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "quarantine_size_mb=4"]))
         self.proc = subprocess.Popen(
             command + ["serve", "--listen", "127.0.0.1:0", "--allow-origin", ALLOWED,
