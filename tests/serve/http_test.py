@@ -397,20 +397,49 @@ def command_line_checks(c, command, emulated):
     refusals = [(["--listen", "0.0.0.0:0"], "not a loopback address"),
                 (["--allow-origin", "*"], "bad --allow-origin"),
                 (["--allow-origin", "http://*.example"], "bad --allow-origin"),
-                (["--listen", "127.0.0.1"], "bad --listen")]
+                (["--listen", "127.0.0.1"], "bad --listen"),
+                (["--allow-host", "*.example"], "bad --allow-host"),
+                (["--allow-host", "desk:8089"], "bad --allow-host")]
     # Under Wine each start costs seconds: the parsing of the options is the same code there.
     for args, text in refusals[:1] if emulated else refusals:
         r = subprocess.run(command + ["serve", *args], capture_output=True, timeout=120)
         err = r.stderr.decode("utf-8", "replace")
         c.expect(r.returncode == 2 and text in err, f"serve {args}: exit {r.returncode}, {err!r}")
-    # Another address, with the explicit flag: served, with a warning.
-    p = subprocess.Popen(command + ["serve", "--listen", "0.0.0.0:0", "--allow-non-loopback"],
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = p.stdout.readline().decode()
-    p.kill()
-    err = p.stderr.read().decode("utf-8", "replace")
-    p.wait()
-    c.expect("WARNING" in err and "listening on" in out, f"non-loopback warning: {out!r} {err!r}")
+    # Another address, with the explicit flag: served, with a warning, to the Host names given.
+    for listen, connect in (("0.0.0.0:0", "127.0.0.1"), ("[::]:0", "::1")):
+        p = subprocess.Popen(command + ["serve", "--listen", listen, "--allow-non-loopback",
+                                        "--allow-host", "Desk.Example", "--allow-origin",
+                                        "HTTPS://DESK.EXAMPLE.ORG:443", "--quiet"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out = p.stdout.readline().decode()
+        try:
+            if "listening on" not in out:
+                c.expect(listen.startswith("["), f"{listen}: not listening: {out!r}")
+                print(f"skipped: no IPv6 wildcard listen here ({out!r})")
+                continue
+            port = int(out.split("/ (")[0].rsplit(":", 1)[1])
+            for host, origin, want in [(f"desk.example:{port}", None, 200),
+                                       (f"DESK.EXAMPLE:{port}", None, 200),
+                                       (f"127.0.0.1:{port}", None, 200),
+                                       (f"other.example:{port}", None, 403),
+                                       (f"0.0.0.0:{port}", None, 403), (f"[::]:{port}", None, 403),
+                                       (f"desk.example:{port}", "https://desk.example.org", 200),
+                                       (f"desk.example:{port}", f"http://desk.example:{port}", 200),
+                                       (f"desk.example:{port}", "https://desk.example.org:443", 403)]:
+                headers = {"Host": host, "Connection": "close"}
+                if origin:
+                    headers["Origin"] = origin
+                raw = "GET /api/v1/reader HTTP/1.1\r\n" + "".join(f"{k}: {v}\r\n" for k, v in headers.items())
+                with socket.create_connection((connect, port), timeout=20) as s:
+                    s.sendall((raw + "\r\n").encode())
+                    resp = http.client.HTTPResponse(s)
+                    resp.begin()
+                    c.expect(resp.status == want, f"{listen}: Host {host}, Origin {origin}: {resp.status}, expected {want}")
+        finally:
+            p.kill()
+            err = p.stderr.read().decode("utf-8", "replace")
+            p.wait()
+        c.expect("WARNING" in err, f"{listen}: non-loopback warning: {err!r}")
 
 
 def main():
