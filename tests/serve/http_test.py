@@ -9,6 +9,7 @@ import argparse
 import http.client
 import json
 import os
+import signal
 import socket
 import statistics
 import subprocess
@@ -53,8 +54,15 @@ class Service:
             self.log.append(line.decode("utf-8", "replace"))
 
     def stop(self):
-        self.proc.kill()
-        self.proc.wait()
+        """Asks the service to stop, as Ctrl+C does (under Wine too), so that it leaves nothing
+        behind; kills it when it does not stop within a minute."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
 
 
 def request(port, raw, timeout=20, method="GET"):
@@ -436,7 +444,7 @@ def command_line_checks(c, command, emulated):
                     resp.begin()
                     c.expect(resp.status == want, f"{listen}: Host {host}, Origin {origin}: {resp.status}, expected {want}")
         finally:
-            p.kill()
+            p.send_signal(signal.SIGINT)
             err = p.stderr.read().decode("utf-8", "replace")
             p.wait()
         c.expect("WARNING" in err, f"{listen}: non-loopback warning: {err!r}")
@@ -482,6 +490,7 @@ def main():
         c.expect(status == 200, f"serving after the load: {status}")
     finally:
         service.stop()
+    c.expect(service.proc.returncode == 0, f"stopped by Ctrl+C / SIGINT: exit {service.proc.returncode}")
     log = "".join(service.log)
     c.expect("GET /api/v1/card 200" in log, "requests are logged")
     for secret in SECRETS:
