@@ -77,7 +77,8 @@ std::optional<std::string> parse_host_name(const std::string& text) {
   boost::system::error_code ec;
   const net::ip::address address = net::ip::make_address(host, ec);
   if (!ec && address.is_unspecified()) return std::nullopt;  // a wildcard names no host
-  if (!ec) return address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+  if (!ec && !address.is_v6()) return address.to_string();
+  if (!ec) return std::string(1, '[').append(address.to_string()).append(1, ']');
   if (!dns_name(host)) return std::nullopt;
   return host;
 }
@@ -99,7 +100,9 @@ std::optional<std::string> parse_origin(const std::string& text) {
   if (!name || (name->front() == '[') != (host.front() == '[')) return std::nullopt;
   const int default_port = scheme == "http" ? 80 : 443;
   const bool show_port = port != -2 && port != default_port;
-  return scheme + "://" + *name + (show_port ? ":" + std::to_string(port) : "");
+  std::string canonical = scheme + "://" + *name;
+  if (show_port) canonical.append(1, ':').append(std::to_string(port));
+  return canonical;
 }
 
 const std::vector<std::string>& loopback_hosts() {
