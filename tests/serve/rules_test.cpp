@@ -8,7 +8,7 @@
 
 #include "tools/card/conversions.h"
 #include "tools/card/schema.h"
-#include "tools/editions/private_folder.h"
+#include "tools/editions/edition_log.h"
 #include "tools/service/addresses.h"
 #include "tools/service/events.h"
 

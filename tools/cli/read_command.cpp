@@ -5,7 +5,7 @@
 
 #include "platform/host.h"
 #include "tools/card/schema.h"
-#include "tools/editions/private_folder.h"
+#include "tools/editions/edition_log.h"
 #include "tools/editions/sequence.h"
 
 namespace idcard {

@@ -5,7 +5,7 @@
 #include <future>
 
 #include "tools/card/schema.h"
-#include "tools/editions/private_folder.h"
+#include "tools/editions/edition_log.h"
 #include "tools/editions/sequence.h"
 #include "tools/service/listener.h"
 #include "tools/service/session.h"
