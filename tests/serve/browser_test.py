@@ -145,7 +145,10 @@ def main():
     failures, state = [], {}
     page = Service([args.program])
     site = OtherSite()
-    api = Service([args.program], ["--allow-origin", f"http://127.0.0.1:{site.port}"])
+    # Another edition than the page's service: each service removes its edition's result files
+    # beside the program after every read, so two of one edition beside one program would take
+    # each other's files away.
+    api = Service([args.program], ["--allow-origin", f"http://127.0.0.1:{site.port}", "--edition", "vantrel"])
     with tempfile.TemporaryDirectory() as profile:
         browser = Browser(profile)
         try:

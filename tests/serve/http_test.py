@@ -9,6 +9,7 @@ import argparse
 import http.client
 import json
 import os
+import signal
 import socket
 import statistics
 import subprocess
@@ -25,10 +26,10 @@ SECRETS = [ID_NUMBER, "陈志远", "云杉东路"]
 class Service:
     """idcard serve on a free loopback port, its standard error kept for the log checks."""
 
-    def __init__(self, command, extra=()):
+    def __init__(self, command, extra=(), env=None):
         # AddressSanitizer keeps freed memory in quarantine (256 MiB by default), which would hide
         # whether the service's own memory stays flat under load.
-        env = dict(os.environ)
+        env = dict(env or os.environ)
         env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "quarantine_size_mb=4"]))
         self.proc = subprocess.Popen(
             command + ["serve", "--listen", "127.0.0.1:0", "--allow-origin", ALLOWED,
@@ -53,16 +54,23 @@ class Service:
             self.log.append(line.decode("utf-8", "replace"))
 
     def stop(self):
-        self.proc.kill()
-        self.proc.wait()
+        """Asks the service to stop, as Ctrl+C does (under Wine too), so that it leaves nothing
+        behind; kills it when it does not stop within a minute."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
 
 
-def request(port, raw, timeout=20):
+def request(port, raw, timeout=20, method="GET"):
     """Sends raw request bytes; (status, headers, body) of the response, or None when the service
     closed the connection without one."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(raw)
-        resp = http.client.HTTPResponse(s)
+        resp = http.client.HTTPResponse(s, method=method)
         try:
             resp.begin()
         except (http.client.RemoteDisconnected, ConnectionResetError):
@@ -76,7 +84,46 @@ def get(port, path, headers=None, host=None, method="GET"):
     lines = [f"{method} {path} HTTP/1.1", f"Host: {host or f'127.0.0.1:{port}'}"]
     lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
     lines += ["Connection: close", "", ""]
-    return request(port, "\r\n".join(lines).encode())
+    return request(port, "\r\n".join(lines).encode(), method=method)
+
+
+def responses(port, raw, count, timeout=20):
+    """Sends raw bytes at once (pipelined requests) and reads `count` responses from the one
+    connection, each as (status, headers, body); fewer when the service closes it earlier."""
+    out = []
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(raw)
+        stream = s.makefile("rb")
+        for method in ([m.split(b" ")[0].decode() for m in raw.split(b"\r\n") if m.startswith((b"GET ", b"HEAD "))]
+                       + ["GET"] * count)[:count]:
+            resp = http.client.HTTPResponse(FakeSocket(stream), method=method)
+            try:
+                resp.begin()
+            except (http.client.HTTPException, OSError):
+                break
+            out.append((resp.status, {k.lower(): v for k, v in resp.getheaders()}, resp.read()))
+    return out
+
+
+class FakeSocket:
+    """Hands one buffered stream to http.client response after response, none of which may close
+    it."""
+
+    class Stream:
+        def __init__(self, stream):
+            self.stream = stream
+
+        def __getattr__(self, name):
+            return getattr(self.stream, name)
+
+        def close(self):
+            pass
+
+    def __init__(self, stream):
+        self.stream = FakeSocket.Stream(stream)
+
+    def makefile(self, *args, **kwargs):
+        return self.stream
 
 
 class Checks:
@@ -166,8 +213,94 @@ def method_checks(c, port):
         for path in ("/api/v1/card", "/"):
             r = get(port, path, method=method)
             c.expect(r is not None and r[0] in (400, 405), f"{method} {path}: {r and r[0]}")
-    status, h, body = get(port, "/api/v1/card", method="HEAD")
-    c.expect(status == 405, f"HEAD on the API reads nothing: {status}")
+    # HEAD on every GET route: the same head, no body (the GET behind it on the same connection
+    # comes whole).
+    for path in ("/api/v1/card", "/api/v1/reader", "/api/v1/events", "/", "/app.js"):
+        host = f"Host: 127.0.0.1:{port}"
+        raw = f"HEAD {path} HTTP/1.1\r\n{host}\r\n\r\nGET /api/v1/reader HTTP/1.1\r\n{host}\r\n\r\n"
+        got = responses(port, raw.encode(), 2)
+        c.expect(len(got) >= 1 and got[0][0] == 200 and got[0][2] == b"", f"HEAD {path}: {got[:1]}")
+        if path != "/api/v1/events":  # a stream's head ends the connection, as its GET would
+            c.expect(len(got) == 2 and got[1][0] == 200 and b'"ready"' in got[1][2],
+                     f"HEAD {path} then GET: {[(g[0], g[2][:80]) for g in got]}")
+
+
+def pipelining_checks(c, port):
+    """Requests sent in one segment are all answered, in order; a body on a GET (sized or
+    chunked) does not swallow the request after it."""
+    host = f"Host: 127.0.0.1:{port}"
+    cases = [
+        ("two GETs", f"GET /api/v1/reader HTTP/1.1\r\n{host}\r\n\r\n"
+                     f"GET /api/v1/card HTTP/1.1\r\n{host}\r\n\r\n", [b'"ready"', ID_NUMBER.encode()]),
+        ("three, the last closing", f"GET /app.css HTTP/1.1\r\n{host}\r\n\r\n"
+                                    f"GET /api/v1/card HTTP/1.1\r\n{host}\r\n\r\n"
+                                    f"GET /api/v1/reader HTTP/1.1\r\n{host}\r\nConnection: close\r\n\r\n",
+         [b"", ID_NUMBER.encode(), b'"ready"']),
+        ("GET with a body", f"GET /api/v1/reader HTTP/1.1\r\n{host}\r\nContent-Length: 5\r\n\r\nhello"
+                            f"GET /api/v1/card HTTP/1.1\r\n{host}\r\n\r\n", [b'"ready"', ID_NUMBER.encode()]),
+        ("GET with a chunked body", f"GET /api/v1/reader HTTP/1.1\r\n{host}\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                    f"5\r\nhello\r\n0\r\n\r\nGET /api/v1/card HTTP/1.1\r\n{host}\r\n\r\n",
+         [b'"ready"', ID_NUMBER.encode()]),
+    ]
+    for name, raw, wants in cases:
+        started = time.monotonic()
+        got = responses(port, raw.encode(), len(wants), timeout=8)
+        ok = len(got) == len(wants) and all(g[0] == 200 and w in g[2] for g, w in zip(got, wants))
+        c.expect(ok and time.monotonic() - started < 5,
+                 f"pipelined, {name}: {[(g[0], g[2][:60]) for g in got]} in {time.monotonic() - started:.1f} s")
+
+
+def cross_site_checks(c, port):
+    """A request that a browser marks as coming from another site, without an allowed Origin (an
+    image or a link of that site), is refused; same-origin pages, typed addresses, allowed origins
+    and clients that are no browser are served."""
+    for headers, want in [({"Sec-Fetch-Site": "cross-site"}, 403), ({"Sec-Fetch-Site": "same-site"}, 403),
+                          ({"Sec-Fetch-Site": "something-new"}, 403), ({"Sec-Fetch-Site": "same-origin"}, 200),
+                          ({"Sec-Fetch-Site": "none"}, 200), ({}, 200),
+                          ({"Sec-Fetch-Site": "cross-site", "Origin": ALLOWED}, 200),
+                          ({"Sec-Fetch-Site": "cross-site", "Origin": "http://attacker.example"}, 403)]:
+        for path in ("/api/v1/card", "/api/v1/events", "/api/v1/reader", "/"):
+            status = get(port, path, headers)[0]
+            c.expect(status == want, f"{headers} on {path}: {status}, expected {want}")
+    r = request(port, f"GET /api/v1/card HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nSec-Fetch-Site: same-origin\r\n"
+                      f"Sec-Fetch-Site: cross-site\r\nConnection: close\r\n\r\n".encode())
+    c.expect(r is not None and r[0] == 400, f"two Sec-Fetch-Site headers: {r and r[0]}")
+
+
+def stream_crowd_check(c, port, rounds=3, crowd=100, limit=16):
+    """A crowd opening the event stream at once: exactly `limit` are admitted, every round."""
+    for round_ in range(rounds):
+        barrier = threading.Barrier(crowd)
+        socks, statuses, lock = [], [], threading.Lock()
+
+        def client():
+            s = socket.create_connection(("127.0.0.1", port), timeout=30)
+            barrier.wait()
+            s.sendall(f"GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+            head = b""
+            while b"\r\n" not in head:
+                chunk = s.recv(1024)
+                if not chunk:
+                    break
+                head += chunk
+            with lock:
+                socks.append(s)
+                statuses.append(head.split(b" ")[1].decode() if head.count(b" ") else "closed")
+
+        threads = [threading.Thread(target=client) for _ in range(crowd)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        admitted = statuses.count("200")
+        c.expect(admitted == limit and statuses.count("503") == crowd - limit,
+                 f"crowd round {round_ + 1}: {admitted} streams admitted, {statuses.count('503')} busy")
+        for s in socks:
+            s.close()
+        # The places come free once the service saw the streams end.
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and get(port, "/api/v1/events")[0] != 200:
+            time.sleep(0.2)
 
 
 def malformed_checks(c, port):
@@ -272,20 +405,49 @@ def command_line_checks(c, command, emulated):
     refusals = [(["--listen", "0.0.0.0:0"], "not a loopback address"),
                 (["--allow-origin", "*"], "bad --allow-origin"),
                 (["--allow-origin", "http://*.example"], "bad --allow-origin"),
-                (["--listen", "127.0.0.1"], "bad --listen")]
+                (["--listen", "127.0.0.1"], "bad --listen"),
+                (["--allow-host", "*.example"], "bad --allow-host"),
+                (["--allow-host", "desk:8089"], "bad --allow-host")]
     # Under Wine each start costs seconds: the parsing of the options is the same code there.
     for args, text in refusals[:1] if emulated else refusals:
         r = subprocess.run(command + ["serve", *args], capture_output=True, timeout=120)
         err = r.stderr.decode("utf-8", "replace")
         c.expect(r.returncode == 2 and text in err, f"serve {args}: exit {r.returncode}, {err!r}")
-    # Another address, with the explicit flag: served, with a warning.
-    p = subprocess.Popen(command + ["serve", "--listen", "0.0.0.0:0", "--allow-non-loopback"],
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = p.stdout.readline().decode()
-    p.kill()
-    err = p.stderr.read().decode("utf-8", "replace")
-    p.wait()
-    c.expect("WARNING" in err and "listening on" in out, f"non-loopback warning: {out!r} {err!r}")
+    # Another address, with the explicit flag: served, with a warning, to the Host names given.
+    for listen, connect in (("0.0.0.0:0", "127.0.0.1"), ("[::]:0", "::1")):
+        p = subprocess.Popen(command + ["serve", "--listen", listen, "--allow-non-loopback",
+                                        "--allow-host", "Desk.Example", "--allow-origin",
+                                        "HTTPS://DESK.EXAMPLE.ORG:443", "--quiet"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out = p.stdout.readline().decode()
+        try:
+            if "listening on" not in out:
+                c.expect(listen.startswith("["), f"{listen}: not listening: {out!r}")
+                print(f"skipped: no IPv6 wildcard listen here ({out!r})")
+                continue
+            port = int(out.split("/ (")[0].rsplit(":", 1)[1])
+            for host, origin, want in [(f"desk.example:{port}", None, 200),
+                                       (f"DESK.EXAMPLE:{port}", None, 200),
+                                       (f"127.0.0.1:{port}", None, 200),
+                                       (f"other.example:{port}", None, 403),
+                                       (f"0.0.0.0:{port}", None, 403), (f"[::]:{port}", None, 403),
+                                       (f"desk.example:{port}", "https://desk.example.org", 200),
+                                       (f"desk.example:{port}", f"http://desk.example:{port}", 200),
+                                       (f"desk.example:{port}", "https://desk.example.org:443", 403)]:
+                headers = {"Host": host, "Connection": "close"}
+                if origin:
+                    headers["Origin"] = origin
+                raw = "GET /api/v1/reader HTTP/1.1\r\n" + "".join(f"{k}: {v}\r\n" for k, v in headers.items())
+                with socket.create_connection((connect, port), timeout=20) as s:
+                    s.sendall((raw + "\r\n").encode())
+                    resp = http.client.HTTPResponse(s)
+                    resp.begin()
+                    c.expect(resp.status == want, f"{listen}: Host {host}, Origin {origin}: {resp.status}, expected {want}")
+        finally:
+            p.send_signal(signal.SIGINT)
+            err = p.stderr.read().decode("utf-8", "replace")
+            p.wait()
+        c.expect("WARNING" in err, f"{listen}: non-loopback warning: {err!r}")
 
 
 def main():
@@ -303,6 +465,9 @@ def main():
         host_checks(c, service.port)
         origin_checks(c, service.port)
         method_checks(c, service.port)
+        pipelining_checks(c, service.port)
+        cross_site_checks(c, service.port)
+        stream_crowd_check(c, service.port)
         malformed_checks(c, service.port)
         slow_request_check(c, slow)
 
@@ -325,6 +490,7 @@ def main():
         c.expect(status == 200, f"serving after the load: {status}")
     finally:
         service.stop()
+    c.expect(service.proc.returncode == 0, f"stopped by Ctrl+C / SIGINT: exit {service.proc.returncode}")
     log = "".join(service.log)
     c.expect("GET /api/v1/card 200" in log, "requests are logged")
     for secret in SECRETS:

@@ -2,8 +2,15 @@
 // stream's reporting rule and the card schema's conversions.
 #include <gtest/gtest.h>
 
-#include "tools/card_json.h"
-#include "tools/serve.h"
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tools/card/conversions.h"
+#include "tools/card/schema.h"
+#include "tools/editions/edition_log.h"
+#include "tools/service/addresses.h"
+#include "tools/service/events.h"
 
 namespace {
 
@@ -33,16 +40,49 @@ TEST(ServeRules, ListenAddresses) {
   }
 }
 
-TEST(ServeRules, AllowedOriginsAreExactOrigins) {
-  EXPECT_EQ(idcard::parse_origin("http://localhost:3000"), "http://localhost:3000");
-  EXPECT_EQ(idcard::parse_origin("HTTPS://Clinic.Example"), "https://clinic.example");
-  EXPECT_EQ(idcard::parse_origin("http://[::1]:8080"), "http://[::1]:8080");
+// Allowed origins are kept in the form browsers send: scheme and host lower case, the scheme's
+// default port left out.
+TEST(ServeRules, AllowedOriginsAreExactOriginsAsBrowsersSendThem) {
+  const std::pair<const char*, const char*> canonical[] = {
+      {"http://localhost:3000", "http://localhost:3000"},
+      {"HTTPS://DESK.EXAMPLE.ORG", "https://desk.example.org"},
+      {"https://desk.example.org:443", "https://desk.example.org"},
+      {"http://desk.example.org:80", "http://desk.example.org"},
+      {"http://desk.example.org:0080", "http://desk.example.org"},
+      {"http://desk.example.org:443", "http://desk.example.org:443"},
+      {"https://desk.example.org:80", "https://desk.example.org:80"},
+      {"http://[::1]:8080", "http://[::1]:8080"},
+      {"http://[0:0:0:0:0:0:0:1]", "http://[::1]"},
+      {"http://192.168.1.5:8080", "http://192.168.1.5:8080"},
+  };
+  for (const auto& [given, sent] : canonical) EXPECT_EQ(idcard::parse_origin(given), sent) << given;
   for (const char* bad :
        {"*", "http://*", "http://*.example", "null", "localhost:3000", "ftp://example",
         "http://example/", "http://example/path", "http://user@example", "http://exa mple",
-        "http://example:0", "http://example:99999", "http://", "https://:80"}) {
+        "http://example:0", "http://example:99999", "http://", "https://:80", "http://::1",
+        "http://.example", "http://0.0.0.0"}) {
     EXPECT_FALSE(idcard::parse_origin(bad)) << bad;
   }
+}
+
+TEST(ServeRules, AllowedHostsAreNamesAsHostHeadersCarryThem) {
+  const std::pair<const char*, const char*> canonical[] = {
+      {"Desk.Example.Org", "desk.example.org"}, {"desk-pc", "desk-pc"},
+      {"192.168.1.5", "192.168.1.5"},           {"FE80::1", "[fe80::1]"},
+      {"[fe80::0:1]", "[fe80::1]"},
+  };
+  for (const auto& [given, header] : canonical)
+    EXPECT_EQ(idcard::parse_host_name(given), header) << given;
+  for (const char* bad : {"", "desk:8089", "*.example", "0.0.0.0", "::", "[::]", "desk pc",
+                          "http://desk", "[fe80::1"}) {
+    EXPECT_FALSE(idcard::parse_host_name(bad)) << bad;
+  }
+  const std::vector<std::string> hosts = {"desk.example.org", "[fe80::1]"};
+  EXPECT_TRUE(idcard::host_allowed("DESK.example.org:8089", 8089, hosts));
+  EXPECT_TRUE(idcard::host_allowed("[fe80::1]:8089", 8089, hosts));
+  EXPECT_FALSE(idcard::host_allowed("desk.example.org:8090", 8089, hosts));
+  EXPECT_FALSE(idcard::host_allowed("0.0.0.0:8089", 8089, hosts));
+  EXPECT_FALSE(idcard::host_allowed("[::]:8089", 8089, hosts));
 }
 
 TEST(ServeRules, HostMustNameThisServiceOnLoopback) {
@@ -65,10 +105,10 @@ TEST(ServeRules, HostMustNameThisServiceOnLoopback) {
       {"[::1]8089", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(idcard::host_allowed(c.header, 8089, ""), c.allowed) << c.header;
-  EXPECT_TRUE(idcard::host_allowed("127.0.0.1", 80, "")) << "no port is port 80";
-  EXPECT_TRUE(idcard::host_allowed("192.168.1.5:8089", 8089, "192.168.1.5"));
-  EXPECT_FALSE(idcard::host_allowed("192.168.1.6:8089", 8089, "192.168.1.5"));
+    EXPECT_EQ(idcard::host_allowed(c.header, 8089, {}), c.allowed) << c.header;
+  EXPECT_TRUE(idcard::host_allowed("127.0.0.1", 80, {})) << "no port is port 80";
+  EXPECT_TRUE(idcard::host_allowed("192.168.1.5:8089", 8089, {"192.168.1.5"}));
+  EXPECT_FALSE(idcard::host_allowed("192.168.1.6:8089", 8089, {"192.168.1.5"}));
 }
 
 // A script of polls and what each must report: C = card (its ID), N = no card, E = error (its key).
@@ -149,6 +189,21 @@ TEST(ServeRules, CardSchemaConversions) {
   EXPECT_EQ(idcard::base64(std::string("\xff\x00\xfe", 3)), "/wD+");
 }
 
+// A date field that holds no date comes out as the card has it, whatever separators the edition
+// wrote into it.
+TEST(ServeRules, DateFieldsThatAreNoDatesStandAsTheCardHasThem) {
+  struct Case {
+    const char* text;
+    char separator;
+    const char* out;
+  } cases[] = {{"长期--", '-', "长期"},         {"长期  .  .", '.', "长期"},
+               {"长期", 0, "长期"},             {"2035-01-01", '-', "2035-01-01"},
+               {"2035.01.01", '.', "2035-01-01"}, {"20350101", 0, "2035-01-01"},
+               {"长期有-效-", '-', "长期有效"},   {"", '-', ""},
+               {"--", '-', ""}};
+  for (const Case& c : cases) EXPECT_EQ(idcard::date_field(c.text, c.separator), c.out) << c.text;
+}
+
 TEST(ServeRules, QdxValiditySplitsIntoTwoDates) {
   idcard::Card card;
   card.fields = {{"validity", "2015.01.01-长期"}, {"sex", "女"}, {"nation", "布依"}};
@@ -159,6 +214,34 @@ TEST(ServeRules, QdxValiditySplitsIntoTwoDates) {
   EXPECT_EQ(doc["card"]["nation_code"], 9);
   EXPECT_TRUE(doc["photo"].is_null()) << "no bitmap, no photo";
   EXPECT_TRUE(doc["card"]["appended_address"].is_null());
+
+  card.fields = {{"validity", "2015.01.01-长期  .  ."}};
+  card.date_separator = '.';
+  EXPECT_EQ(idcard::card_json("qdx", card, "")["card"]["valid_to"], "长期");
+}
+
+// The edition's log, grown past its limit, is cut back to its newest whole lines.
+TEST(ServeRules, EditionLogKeepsItsNewestLines) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::temp_directory_path() / "idcard-rules-test.log";
+  constexpr std::size_t kLimit = 1 << 20;
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 100000; ++i) out << "1004<_Authenticate>entry " << i << "\r\n";
+  }
+  ASSERT_GT(fs::file_size(path), 2 * kLimit);
+  EXPECT_TRUE(idcard::bound_log(path.string(), kLimit));
+  const std::vector<std::string> lines = idcard::last_lines(path.string(), 1000000);
+  EXPECT_LE(fs::file_size(path), kLimit / 2);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().rfind("1004<_Authenticate>entry ", 0), 0u) << "starts with a whole line";
+  EXPECT_EQ(lines.back(), "1004<_Authenticate>entry 99999");
+  const auto size = fs::file_size(path);
+  EXPECT_TRUE(idcard::bound_log(path.string(), kLimit));
+  EXPECT_EQ(fs::file_size(path), size) << "a log within its limit stays as it is";
+  EXPECT_EQ(idcard::last_lines(path.string(), 2).size(), 2u);
+  fs::remove(path);
+  EXPECT_TRUE(idcard::bound_log(path.string(), kLimit)) << "no log yet is no failure";
 }
 
 }  // namespace

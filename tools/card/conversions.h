@@ -1,12 +1,9 @@
-// The card as the web service hands it out: one JSON schema whichever edition read it.
+// The conversions of the card schema: dates, nation and sex codes, base64.
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "tools/card_reader.h"
 
 namespace idcard {
 
@@ -14,6 +11,11 @@ namespace idcard {
 // use (19880808, 1988-08-08, 1988.08.08, 1988年08月08日); any other text (长期 and the like) as it
 // stands.
 std::string iso_date(std::string_view text);
+
+// A date field as the schema gives it: YYYY-MM-DD when it is a date; otherwise the card's own text,
+// without the separators an edition wrote into it as if it were a date (`separator`: '-' gives
+// "长期--" back as 长期, '.' gives "长期  .  ." back as 长期; 0 when the edition adds none).
+std::string date_field(std::string_view text, char separator);
 
 // The nation code of an edition's nation text (a name in any edition's spelling, with or without
 // the suffix 族, or the code itself); nullopt when the text names no nation of the table.
@@ -25,16 +27,5 @@ const char* nation_name(int code);
 std::optional<int> sex_code(std::string_view word);
 
 std::string base64(std::string_view bytes);
-
-// The document of GET /api/v1/card: the edition's name, the fields in the common form, the
-// decoded photo (`photo_file`: the bitmap's bytes; empty when there is none) and the edition's own
-// texts.
-nlohmann::ordered_json card_json(const std::string& edition_name, const Card& card,
-                                 const std::string& photo_file);
-
-// {"error": {kind, step, call, code, message}} of a failed read.
-nlohmann::ordered_json error_json(const ReadError& error);
-// The name of a failure kind in the JSON: no_reader, no_card, read_failed, internal.
-const char* failure_name(Failure kind);
 
 }  // namespace idcard

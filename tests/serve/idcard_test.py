@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""The command line of idcard: what it refuses (exit 2 with a message naming the fault), --help and
+--version, a library of another edition, a missing driver, and a vantrel failure shown with the
+edition's own log. Runs the native program, or the Windows one under Wine with --wrapper.
+
+    idcard_test.py --program build/linux/tools/idcard --version-expected 1.0.0 --testdata tools/testdata
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from http_test import Checks  # noqa: E402
+
+OPTIONS = ["--edition", "--library", "--port", "--mode", "--card", "--json", "--version", "--help",
+           "--listen", "--allow-non-loopback", "--allow-host", "--allow-origin", "--poll-interval",
+           "--quiet"]
+
+
+def run(command, *args):
+    r = subprocess.run(command + list(args), capture_output=True, timeout=120)
+    return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+
+
+def library_of(program, edition):
+    """The edition's library in the layout idcard loads from."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(program)))
+    windows = program.endswith(".exe")
+    name = {"vantrel": "vantrel.dll" if windows else "libvantrel.so"}.get(
+        edition, "ridel.dll" if windows else "libridel.so")
+    return os.path.join(root, edition, name)
+
+
+def missing_driver_check(c, command, program, scratch):
+    """A layout without the simulated reader or a driver: idcard names the missing driver."""
+    layout = os.path.join(scratch, "idcard-without-driver")
+    shutil.rmtree(layout, ignore_errors=True)
+    os.makedirs(os.path.join(layout, "tools"))
+    os.makedirs(os.path.join(layout, "qdx"))
+    copy = os.path.join(layout, "tools", os.path.basename(program))
+    shutil.copy2(program, copy)
+    shutil.copy2(library_of(program, "qdx"), os.path.join(layout, "qdx"))
+    code, _, err = run(command[:-1] + [copy], "--edition", "qdx")
+    c.expect(code == 2 and "sdtapi.dll" in err and "missing" in err and "qdx" in err,
+             f"missing driver: exit {code}, {err!r}")
+    shutil.rmtree(layout, ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--program", required=True)
+    ap.add_argument("--wrapper", default="")
+    ap.add_argument("--version-expected", required=True)
+    ap.add_argument("--testdata", required=True)
+    ap.add_argument("--scratch", required=True)
+    args = ap.parse_args()
+    command = ([args.wrapper] if args.wrapper else []) + [args.program]
+    c = Checks()
+
+    refusals = [(["--mode", "0"], "bad mode"), (["--mode", "-1"], "bad mode"),
+                (["--edition", "qdx", "--mode", "7"], "bad mode 7 for the qdx edition"),
+                (["--mode", "6"], "bad mode 6 for the sdt edition"),
+                (["--edition", "vantrel", "--mode", "4"], "bad mode 4 for the vantrel edition"),
+                (["--port", "0"], "bad port"), (["--port", "1017"], "bad port"),
+                (["--port", "99999"], "bad port"), (["--port", "abc"], "bad port"),
+                (["--edition", "foo"], "unknown edition"), (["--frobnicate"], "unknown option"),
+                (["--listen", "127.0.0.1:0"], "unknown option"), (["--port"], "needs a value"),
+                (["serve", "--json"], "unknown option"),
+                (["serve", "--poll-interval", "5"], "bad poll interval"),
+                (["--edition", "qdx", "--library", library_of(args.program, "sdt")],
+                 "is the sdt edition, not the qdx edition"),
+                (["--edition", "sdt", "--library", library_of(args.program, "vantrel")],
+                 "is the vantrel edition, not the sdt edition"),
+                (["--edition", "vantrel", "--library", library_of(args.program, "qdx")],
+                 "is the qdx edition, not the vantrel edition"),
+                (["--library", "no-such-ridel.dll"], "not found"),
+                (["--card", os.path.join(args.testdata, "malformed.json")], "card profile")]
+    if args.wrapper:
+        # Under Wine each start costs seconds: the parsing of the options is the same code there,
+        # what depends on the system is the loading of libraries.
+        refusals = [r for r in refusals if "--library" in r[0] or r[0] in (["--mode", "0"], ["--port", "99999"])]
+    for argv, text in refusals:
+        code, _, err = run(command, *argv)
+        c.expect(code == 2 and text in err and err.count("\n") == 1,
+                 f"idcard {' '.join(argv)}: exit {code}, {err!r}, expected 2 and {text!r}")
+
+    code, out, _ = run(command, "--version")
+    c.expect(code == 0 and out.strip() == f"idcard {args.version_expected}", f"--version: {code} {out!r}")
+    code, out, _ = run(command, "--help")
+    c.expect(code == 0 and all(o in out for o in OPTIONS),
+             f"--help lists every option: missing {[o for o in OPTIONS if o not in out]}")
+
+    # A failed vantrel read shows what the edition logged, though its log went with its folder.
+    code, _, err = run(command, "--edition", "vantrel", "--card", os.path.join(args.testdata, "no-card.json"))
+    c.expect(code == 1 and "authenticate: Authenticate() returned 0" in err and "log says" in err
+             and "StartFindIDCard" in err, f"vantrel failure: exit {code}, {err!r}")
+    code, _, err = run(command, "--edition", "sdt", "--card", os.path.join(args.testdata, "no-card.json"))
+    c.expect(code == 1 and "no card" in err and "log" not in err, f"sdt failure: exit {code}, {err!r}")
+
+    missing_driver_check(c, command, args.program, args.scratch)
+    print(f"{c.count - len(c.failures)} of {c.count} checks passed")
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

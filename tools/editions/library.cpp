@@ -1,0 +1,179 @@
+// The edition is loaded from the dist/ (or build) folder above this program's folder, after the
+// driver: the simulated reader of that folder when it is there, and whatever driver files lie
+// beside the edition. The edition then finds the driver by its file name, as beside an
+// application. It runs from a private folder, where a log it keeps beside itself lands too.
+#include "tools/editions/library.h"
+
+#include "platform/abi.h"
+#include "platform/host.h"
+#include "tools/editions/private_folder.h"
+
+namespace idcard {
+
+const std::string& program_folder() {
+  static const std::string folder = plat::executable_folder();
+  return folder;
+}
+
+bool set_edition(ReaderOptions& o, const std::string& name) {
+  const EditionInfo* e = find_edition(name);
+  if (!e) return false;
+  o.edition = e->id;
+  o.edition_name = e->name;
+  return true;
+}
+
+namespace {
+
+std::string root_folder(const ReaderOptions& o) {
+  return o.root.empty() ? program_folder() + ".." + plat::kPathSeparator : o.root;
+}
+
+std::string in_root(const ReaderOptions& o, const std::string& folder, const std::string& file) {
+  return root_folder(o) + folder + plat::kPathSeparator + file;
+}
+
+std::string file_name(const char* windows_name) {
+#if defined(_WIN32)
+  return windows_name;
+#else
+  return plat::posix_library_name(windows_name).c_str();
+#endif
+}
+
+bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
+  using LoadProfile = int(WINAPI*)(const char*, char*, int);
+  auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, "Sim_LoadProfile"));
+  char message[512] = {};
+  if (!load || load(card.c_str(), message, sizeof message)) return true;
+  *error = "card profile " + card + ": " + message;
+  return false;
+}
+
+// Loads the simulated reader of the simulator folder, handing it the card profile, and the driver
+// files beside the edition: kept until the program ends, so that the edition finds them by name.
+bool load_driver(const ReaderOptions& o, const std::string& edition_folder, std::string* error) {
+  if (!o.card.empty() && !plat::file_exists(o.card.c_str())) {
+    *error = "card profile " + o.card + " cannot be read";
+    return false;
+  }
+  bool simulator = false;
+  for (const char* name : {"sdtapi.dll", "stdapi.dll", "WltRS.dll"}) {
+    const std::string path = in_root(o, "simulator", file_name(name));
+    plat::Module m = plat::file_exists(path.c_str()) ? plat::load_library(path.c_str()) : nullptr;
+    if (m) simulator = true;
+    if (m && !o.card.empty() && !hand_profile(m, o.card, error)) return false;
+    const std::string beside = edition_folder + file_name(name);
+    if (!m && plat::file_exists(beside.c_str())) plat::load_library(beside.c_str());
+  }
+  if (!simulator && !o.card.empty()) {
+    *error = "--card needs the simulated reader beside the edition";
+    return false;
+  }
+  return true;
+}
+
+// The first driver file of the edition that is neither loaded nor to be found by name.
+const char* missing_driver(const EditionInfo& e) {
+  for (const char* name : e.driver_files) {
+    if (plat::find_loaded_module(name)) continue;
+    plat::Module m = plat::load_library(name);
+    if (!m) return name;
+    plat::free_library(m);
+  }
+  return nullptr;
+}
+
+std::string missing_driver_line(const char* name, const std::string& edition_folder) {
+  return "the reader's " + std::string(name) + " (" + file_name(name) +
+         ") is missing: looked beside the edition in " + edition_folder +
+         ", in the simulator folder and on the loader's search path";
+}
+
+// Whether the loaded module is the edition asked for, with every export its reads call.
+bool check_exports(const EditionInfo& e, const Library& l, std::string* error) {
+  if (!plat::entry_point(l.module, e.signature)) {
+    for (const EditionInfo& other : editions()) {
+      if (other.id == e.id || !plat::entry_point(l.module, other.signature)) continue;
+      *error = "library " + l.source + " is the " + other.name + " edition, not the " + e.name +
+               " edition (use --edition " + other.name + ")";
+      return false;
+    }
+    *error = "library " + l.source + " is not an edition library (it lacks " + e.signature + ")";
+    return false;
+  }
+  std::vector<const char*> names = {e.open.name, e.card.name, e.read.name, "CloseComm"};
+  for (const Getter& g : e.getters) names.push_back(g.name);
+  for (const char* name : names) {
+    if (plat::entry_point(l.module, name)) continue;
+    *error = "library " + l.source + " lacks the export " + name + " of the " + e.name + " edition";
+    return false;
+  }
+  return true;
+}
+
+// Makes sure the edition's log can be created, so that the edition never stops on a message box
+// saying it cannot.
+bool prepare_log(const EditionInfo& e, Library* l, std::string* error) {
+  if (!e.log_file) return true;
+  l->log = l->private_folder + e.log_file;
+  plat::File log = plat::open_file(l->log.c_str(), true, plat::Share::Read, true, true);
+  if (log.is_open()) return true;
+  *error = "the " + std::string(e.name) + " edition's log " + l->log + " cannot be created";
+  return false;
+}
+
+bool deploy(const EditionInfo& e, Library* l, std::string* error) {
+  l->private_folder = make_private_folder();
+  if (l->private_folder.empty()) {
+    *error = "cannot make a private folder for the library in the temporary folder";
+    return false;
+  }
+  const std::string deployed = l->private_folder + e.deployed_as;
+  if (!plat::copy_file(l->source.c_str(), deployed.c_str())) {
+    *error = "cannot deploy " + l->source + " as " + deployed;
+    return false;
+  }
+  if (!prepare_log(e, l, error)) return false;
+  l->module = plat::load_library(deployed.c_str());
+  return true;
+}
+
+bool load_checked(const ReaderOptions& o, Library* l, std::string* error) {
+  const EditionInfo& e = o.info();
+  l->source = o.library.empty() ? in_root(o, e.name, e.library) : o.library;
+  const std::string folder(plat::folder_of(l->source));
+  if (!load_driver(o, folder, error)) return false;
+  if (!plat::file_exists(l->source.c_str())) {
+    *error = "library " + l->source + " not found";
+    return false;
+  }
+  if (!deploy(e, l, error)) return false;
+  const char* missing = missing_driver(e);
+  if (missing) {
+    *error = missing_driver_line(missing, folder.empty() ? "." : folder);
+    return false;
+  }
+  if (!l->module) {
+    *error = "library " + l->source + " cannot be loaded";
+    return false;
+  }
+  return check_exports(e, *l, error);
+}
+
+}  // namespace
+
+bool load(const ReaderOptions& o, Library* library, std::string* error) {
+  if (load_checked(o, library, error)) return true;
+  unload(library);
+  return false;
+}
+
+void unload(Library* library) {
+  plat::free_library(library->module);
+  library->module = nullptr;
+  remove_folder(library->private_folder);
+  library->private_folder.clear();
+}
+
+}  // namespace idcard

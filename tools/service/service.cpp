@@ -1,0 +1,186 @@
+// The service's start and stop, and what every library call does around the edition's sequence.
+#include "tools/service/service.h"
+
+#include <cstdio>
+#include <future>
+
+#include "tools/card/schema.h"
+#include "tools/editions/edition_log.h"
+#include "tools/editions/sequence.h"
+#include "tools/service/listener.h"
+#include "tools/service/session.h"
+#include "tools/service/state.h"
+#include "tools/service/stop_signals.h"
+
+namespace idcard {
+
+namespace {
+
+// The edition's log stays at most this large, keeping its newest lines.
+constexpr std::size_t kLogLimit = 1 << 20;
+
+// The callers the options name; false with a message for an origin or host that is not one.
+bool set_callers(Service::Impl& s, const ListenAddress& address, std::string* error) {
+  for (const std::string& text : s.options.allowed_origins) {
+    const std::optional<std::string> origin = parse_origin(text);
+    if (!origin) {
+      *error = "bad --allow-origin '" + text + "' (scheme://host[:port], no wildcard, no path)";
+      return false;
+    }
+    s.callers.origins.insert(*origin);
+  }
+  for (const std::string& text : s.options.allowed_hosts) {
+    const std::optional<std::string> host = parse_host_name(text);
+    if (!host) {
+      *error = "bad --allow-host '" + text + "' (a host name or address, no port, no wildcard)";
+      return false;
+    }
+    s.callers.hosts.push_back(*host);
+  }
+  if (!address.loopback && !s.options.allow_non_loopback) {
+    *error = address.host + " is not a loopback address: add --allow-non-loopback to listen there";
+    return false;
+  }
+  return true;
+}
+
+// The service's own pages, by every name it answers to.
+void set_own_origins(Service::Impl& s) {
+  const std::string port = std::to_string(s.callers.port);
+  for (const std::vector<std::string>* names : std::initializer_list<const std::vector<std::string>*>{&loopback_hosts(), &s.callers.hosts}) {
+    for (const std::string& host : *names) s.callers.own_origins.insert("http://" + host + ":" + port);
+  }
+}
+
+// Loads the library on the worker thread, which makes every later call too.
+bool load_on_worker(Service::Impl& s, std::string* error) {
+  s.worker = std::make_unique<Worker>();
+  std::promise<std::string> loaded;
+  s.worker->submit(
+      [&s, &loaded](bool) {
+        std::string message;
+        s.remove_result_files();  // an earlier run's, if it could not remove them
+        loaded.set_value(load(s.reader, &s.library, &message) ? std::string() : message);
+      },
+      Clock::time_point::max());
+  *error = loaded.get_future().get();
+  return error->empty();
+}
+
+}  // namespace
+
+Service::Impl::CallResult Service::Impl::library_call(bool card) {
+  CallResult r;
+  r.read = card ? read_card(library, reader) : check_reader(library, reader);
+  if (!r.read.ok) {
+    r.document = dump(error_json(r.read.error));
+  } else if (card) {
+    r.document = dump(card_json(reader.edition_name, r.read.card, read_file(r.read.card.photo)));
+  } else {
+    r.document = dump({{"edition", reader.edition_name}, {"port", reader.port}, {"reader", "ready"}});
+  }
+  remove_result_files();
+  if (!library.log.empty()) bound_log(library.log, kLogLimit);
+  return r;
+}
+
+void Service::Impl::remove_result_files() const {
+  for (const char* name : reader.info().result_files)
+    plat::delete_file((program_folder() + name).c_str());
+}
+
+void Service::Impl::log(const RequestInfo& info, unsigned status) const {
+  if (!options.quiet)
+    std::fprintf(stderr, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
+}
+
+Service::Service(ReaderOptions reader, ServeOptions serve)
+    : impl_(std::make_unique<Impl>(std::move(reader), std::move(serve))) {}
+
+Service::~Service() { finish(); }
+
+bool Service::start(std::string* error) {
+  Impl& s = *impl_;
+  const std::optional<ListenAddress> address = parse_listen(s.options.listen);
+  if (!address) {
+    *error = "bad --listen address '" + s.options.listen + "' (HOST:PORT, e.g. 127.0.0.1:8089)";
+    return false;
+  }
+  if (!set_callers(s, *address, error) || !load_on_worker(s, error)) return false;
+  if (!bind_listener(s, *address, error)) return false;
+  s.callers.port = s.acceptor.local_endpoint().port();
+  set_own_origins(s);
+  accept_connections(s);
+  s.events.start_heartbeat();
+  return true;
+}
+
+int Service::port() const { return impl_->callers.port; }
+
+void Service::run() { impl_->ioc.run(); }
+
+void Service::stop() {
+  Impl& s = *impl_;
+  net::post(s.ioc, [&s] {
+    if (s.stopping) return;
+    s.stopping = true;
+    beast::error_code ec;
+    s.acceptor.close(ec);
+    s.events.stop();
+    // Connections waiting for the worker are closed too; their answers are dropped.
+    std::vector<Session*> open(s.sessions.begin(), s.sessions.end());
+    for (Session* session : open) session->close();
+  });
+}
+
+void Service::finish() {
+  Impl& s = *impl_;
+  if (s.finished) return;
+  s.finished = true;
+  if (!s.worker) return;
+  s.worker->stop([&s] {
+    unload(&s.library);
+    s.remove_result_files();
+  });
+}
+
+void Service::on_worker(const std::function<void()>& fn) {
+  std::promise<void> done;
+  const bool queued = impl_->worker->submit(
+      [&](bool) {
+        fn();
+        done.set_value();
+      },
+      Clock::time_point::max());
+  if (queued) done.get_future().wait();
+}
+
+int serve(const ReaderOptions& reader, const ServeOptions& options) {
+  Service service(reader, options);
+  std::string error;
+  if (!service.start(&error)) {
+    std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
+    return 2;
+  }
+  const std::optional<ListenAddress> address = parse_listen(options.listen);
+  if (!address->loopback) {
+    std::fprintf(stderr,
+                 "idcard serve: WARNING: listening on %s, not on loopback: every machine that "
+                 "reaches this address can ask for the card\n",
+                 address->host.c_str());
+  }
+  const bool v6 = address->host.find(':') != std::string::npos;
+  std::printf("idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
+              v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
+              reader.edition_name.c_str(), reader.port);
+  std::fflush(stdout);
+  StopSignals signals(service.impl_->ioc, [&service] { service.stop(); });
+  service.run();
+  service.finish();
+  std::printf("idcard serve: stopped\n");
+  std::fflush(stdout);
+  signals.finished();
+  return 0;
+}
+
+}  // namespace idcard

@@ -1,0 +1,58 @@
+// `idcard serve`: a local HTTP service that reads the card for web pages, on loopback.
+//
+//   GET /api/v1/card    one full read through the edition, as JSON
+//   GET /api/v1/reader  whether a reader answers on the port
+//   GET /api/v1/events  Server-Sent Events: a card placed, reader errors
+//   GET /               a demo page
+//
+// Every library call runs on one worker thread, in order. Only requests that name this service by
+// a host it answers to, from its own pages, from the origins allowed on the command line or from
+// no other site, are answered. The edition runs from a private folder; no result file outlives a
+// read.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tools/editions/library.h"
+#include "tools/service/options.h"
+
+namespace idcard {
+
+class Service {
+ public:
+  Service(ReaderOptions reader, ServeOptions serve);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // Loads the library (on the worker thread) and binds the address; false with a message.
+  bool start(std::string* error);
+  // The port bound by start().
+  int port() const;
+  // Serves until stop(); call after start().
+  void run();
+  // From any thread: takes no more connections, ends every connection and stream; run() returns
+  // once the network is quiet.
+  void stop();
+  // After run(): the running library call finishes, the library is unloaded, the result files
+  // and the private folder are removed. Also done by the destructor.
+  void finish();
+
+  // Runs `fn` on the worker thread between library calls and waits for it: lets a test script the
+  // simulated reader without racing the service's calls.
+  void on_worker(const std::function<void()>& fn);
+
+  struct Impl;  // tools/service/state.h
+
+ private:
+  friend int serve(const ReaderOptions& reader, const ServeOptions& serve);
+
+  std::unique_ptr<Impl> impl_;
+};
+
+// Runs the service for `idcard serve` until the system asks it to stop; the exit status.
+int serve(const ReaderOptions& reader, const ServeOptions& serve);
+
+}  // namespace idcard
