@@ -4,7 +4,6 @@
 #include <iconv.h>
 #include <link.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -216,10 +215,15 @@ std::size_t File::read(void* data, std::size_t size) {
   return done;
 }
 
+// The end's offset, the position kept. (Not fstat: glibc 2.33 gave it a new symbol version, which
+// older C libraries cannot load.)
 std::int64_t File::size() const {
-  struct stat st {};
-  if (handle_ < 0 || fstat(static_cast<int>(handle_), &st) != 0) return -1;
-  return st.st_size;
+  if (handle_ < 0) return -1;
+  const int fd = static_cast<int>(handle_);
+  const off_t here = lseek(fd, 0, SEEK_CUR);
+  const off_t end = here < 0 ? -1 : lseek(fd, 0, SEEK_END);
+  if (end < 0 || lseek(fd, here, SEEK_SET) != here) return -1;
+  return end;
 }
 
 bool File::seek_end() {
@@ -282,10 +286,8 @@ bool copy_file(const char* from, const char* to) {
 
 bool delete_file(const char* path) { return path && ::unlink(path) == 0; }
 
-bool file_exists(const char* path) {
-  struct stat st {};
-  return path && ::stat(path, &st) == 0;
-}
+// Not stat, for the same reason as File::size.
+bool file_exists(const char* path) { return path && ::access(path, F_OK) == 0; }
 
 std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
 
