@@ -3,7 +3,9 @@
 # One build job per core, unless JOBS says otherwise.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_PRESETS := linux windows-x86 windows-x64
-DIST_PRESETS := linux-release windows-x86 windows-x64
+DIST_PRESETS := linux-release linux-aarch64 windows-x86 windows-x64
+# ARM64 programs run here under qemu-aarch64 with the system's arm64 libraries.
+QEMU := scripts/qemu-aarch64-run.sh
 # Windows programs run from dist/ use the Wine prefix of the 32-bit build.
 WINE := WINEPREFIX=$(CURDIR)/build/windows-x86/wineprefix scripts/wine-run.sh
 
@@ -37,6 +39,7 @@ test: deps
 	  echo "== tests: $$p"; \
 	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $$p; \
 	done
+	@$(MAKE) --no-print-directory read-aarch64
 	@$(MAKE) --no-print-directory examples
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	@$(MAKE) --no-print-directory release
@@ -121,11 +124,25 @@ example-java:
 	  ReadCard 1001 build/java-example/photo.bmp
 	cmp build/java-example/photo.bmp build/java-example/runtime/bin/ZP.bmp
 
-# Reads the simulator's sample card through each edition, natively and under Wine.
-demo: deps dist-linux-release dist-windows-x86
+# dist/linux-aarch64/tools/idcard reads the sample card through each edition under qemu-aarch64,
+# with the simulated reader of dist/linux-aarch64/ (make test; timed).
+.PHONY: read-aarch64
+read-aarch64:
+	@set -e; start=$$(date +%s); for e in qdx sdt vantrel; do \
+	  out=$$($(QEMU) dist/linux-aarch64/tools/idcard --edition $$e); \
+	  echo "$$out" | grep -Eq '^id_number +44010619880808107X' || \
+	    { echo "$$out"; echo "== linux-aarch64: the $$e edition did not read the card" >&2; exit 1; }; \
+	  echo "== linux-aarch64 under qemu-aarch64: the $$e edition reads the sample card"; \
+	done; echo "== linux-aarch64: $$(( $$(date +%s) - start )) s"
+
+# Reads the simulator's sample card through each edition, natively, on ARM64 under qemu-aarch64
+# and under Wine.
+demo: deps dist-linux-release dist-linux-aarch64 dist-windows-x86
 	@set -e; for e in qdx sdt vantrel; do \
 	  echo "== $$e edition, Linux"; dist/linux-x86_64/tools/idcard --edition $$e; \
 	done; \
+	echo "== sdt edition, Linux ARM64 under qemu-aarch64"; \
+	$(QEMU) dist/linux-aarch64/tools/idcard --edition sdt; \
 	echo "== qdx edition, Windows 32-bit under Wine"; \
 	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
 

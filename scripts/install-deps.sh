@@ -23,11 +23,14 @@ packages=(
   default-jdk-headless libjna-java                    # the Java example
   libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
   chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
+  g++-aarch64-linux-gnu qemu-user                     # the ARM64 build, run under qemu-aarch64
 )
 for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")
+# The ARM64 programs under qemu-aarch64 -L /: the arm64 C library with its iconv modules (GBK).
+have_pkg libc6:arm64 || need+=("libc6:arm64")
 
 if [ "${#need[@]}" -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
@@ -36,9 +39,9 @@ if [ "${#need[@]}" -gt 0 ]; then
   fi
   echo "install-deps: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
+  for arch in i386 arm64; do
+    dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch
+  done
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi

@@ -2,7 +2,7 @@
 # Checks the release in a folder as `make release` leaves it, each archive unpacked outside the
 # source tree and used as an integrator uses it:
 #   - SHA256SUMS matches; each archive holds what an integrator needs; the .deb holds the tree
-#     of the Linux archive;
+#     of its Linux archive (x86-64 and ARM64);
 #   - the Linux editions carry SONAMEs of their own with the major version, and the SDT edition
 #     needs the driver's libraries by their own names;
 #   - a program built through the CMake package (natively, and with MinGW for Windows) and, on
@@ -51,7 +51,7 @@ linux="qdx/libridel.so qdx/libridel-qdx.so.$major sdt/libridel.so sdt/libridel-s
   simulator/libsdtapi.so simulator/libstdapi.so simulator/libwltrs.so tools/idcard
   lib/pkgconfig/ridel-qdx.pc lib/pkgconfig/ridel-sdt.pc lib/pkgconfig/ridel-vantrel.pc"
 declare -A top
-for target in windows-x86 windows-x64 linux-x86_64; do
+for target in windows-x86 windows-x64 linux-x86_64 linux-aarch64; do
   name=ridel-$version-$target
   case $target in
     windows-*) archive=$name.zip; files="$common $windows" ;;
@@ -69,15 +69,19 @@ for target in windows-x86 windows-x64 linux-x86_64; do
 done
 linux_top=${top[linux-x86_64]}
 
-deb=$release/ridel_${version}_amd64.deb
-mkdir -p "$work/deb"
-if dpkg-deb -x "$deb" "$work/deb" &&
-   diff <(cd "$work/deb/opt/ridel" && find . ! -type d | sort) \
-        <(cd "$linux_top" && find . ! -type d | sort); then
-  pass "the .deb installs the Linux archive's tree into /opt/ridel"
-else
-  fail "the .deb's tree in /opt/ridel differs from the Linux archive's"
-fi
+for entry in amd64:linux-x86_64 arm64:linux-aarch64; do
+  arch=${entry%%:*} target=${entry#*:}
+  deb=$release/ridel_${version}_$arch.deb
+  mkdir -p "$work/deb-$arch"
+  if [ -n "${top[$target]:-}" ] && dpkg-deb -x "$deb" "$work/deb-$arch" &&
+     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] &&
+     diff <(cd "$work/deb-$arch/opt/ridel" && find . ! -type d | sort) \
+          <(cd "${top[$target]}" && find . ! -type d | sort); then
+    pass "the $arch .deb installs the $target archive's tree into /opt/ridel"
+  else
+    fail "the $arch .deb's tree in /opt/ridel differs from the $target archive's"
+  fi
+done
 
 # ---- Linux: SONAMEs, the CMake package, pkg-config -----------------------------------------
 dynamic() { readelf -d "$1" | sed -n "s/.*($2).*\[\(.*\)\]/\1/p" | sort | paste -sd' '; }
