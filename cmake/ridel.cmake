@@ -187,7 +187,10 @@ function(ridel_library target)
     endforeach()
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
     file(WRITE ${script} "{\n  global:\n${names}  local: *;\n};\n")
-    target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined)
+    # -Bsymbolic: the library's own calls (an alias calling its export) stay inside it, as on
+    # Windows, never captured by a name of the application or of another global library.
+    target_link_options(${target} PRIVATE -Wl,--version-script=${script} -Wl,--no-undefined
+                        -Wl,-Bsymbolic)
     set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
   endif()
 endfunction()

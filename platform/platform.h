@@ -126,7 +126,9 @@ void release_resources();
 
 // ---- Files --------------------------------------------------------------------------------------
 
-enum class Share { None, Read };
+// What other handles may do with a file while this one has it open. Share::All is the sharing of
+// the C library's files (Windows: read and write sharing; POSIX: no lock at all).
+enum class Share { None, Read, All };
 
 // A file handle that closes itself.
 class File {
@@ -148,16 +150,28 @@ class File {
   std::int64_t size() const;
   // Moves to the end of the file; false on failure.
   bool seek_end();
-  void close();
+  // Closes the file; false when the system reports that the close failed (data that did not
+  // reach the file). Closing a file that is not open succeeds.
+  bool close();
 
  private:
   std::intptr_t handle_ = -1;
 };
 
-// Creates a file, replacing an existing one, for reading and writing. With Share::None no other
-// handle may open it while this one is open (Windows: share mode 0; POSIX: an exclusive flock),
-// and creation fails when another handle holds it. `hidden` sets the hidden attribute (Windows).
+// Creates a regular file, replacing an existing one, for reading and writing. With Share::None no
+// other handle may open it while this one is open (Windows: share mode 0; POSIX: an exclusive
+// flock), and creation fails when another handle holds it. `hidden` sets the hidden attribute
+// (Windows). Nothing is written through a link: a symbolic link under that name is removed and a
+// regular file made in its place, its target untouched (POSIX; Windows where the link shows as a
+// reparse point), and a link that cannot be told apart safely (a dangling one under Wine) fails
+// the creation. A folder, a pipe or a device under that name fails it at once, without waiting.
 File create_file(const char* path, Share share, bool hidden = false);
+// Creates or replaces the regular file `path` (as create_file) with exactly these bytes: true
+// when all of them reached the file and it was closed without error. Otherwise the file, when it
+// was created, is removed again, so that no empty or partial file stays in its place, and
+// `error` (when given) receives the system's error code of the step that failed.
+bool write_whole_file(const char* path, const void* data, std::size_t size, Share share,
+                      std::uint32_t* error = nullptr);
 // Opens a file. `create` makes it when missing (then `hidden` applies to the new file), else it
 // must exist. Always for reading; `writable` adds writing.
 File open_file(const char* path, bool writable, Share share, bool create = false,

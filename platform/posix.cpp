@@ -230,27 +230,23 @@ bool File::seek_end() {
   return handle_ >= 0 && lseek(static_cast<int>(handle_), 0, SEEK_END) >= 0;
 }
 
-void File::close() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+bool File::close() {
+  const bool closed = handle_ < 0 || ::close(static_cast<int>(handle_)) == 0;
   handle_ = -1;
+  return closed;
 }
 
 namespace {
 
-// Opens with a lock standing for the Windows share mode, as the libraries use it: a handle that
+// Takes the lock standing for the Windows share mode, as the libraries use it: a handle that
 // writes forbids other writers (Share::Read lets others read, but a reader's own share mode does
 // not let a writer in, so a writer excludes readers too), and readers share with readers. So a
 // writer takes an exclusive lock and a reader a shared one, and either fails at once when another
-// handle's lock is in the way.
-File open_locked(const char* path, int flags, Share share, bool truncate) {
-  if (!path) {
-    errno = EINVAL;
-    return File();
-  }
-  const int fd = ::open(path, flags | O_CLOEXEC, 0644);
-  if (fd < 0) return File();
-  const bool writes = (flags & O_ACCMODE) != O_RDONLY;
-  if (flock(fd, (writes || share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 ||
+// handle's lock is in the way. Share::All, the C library's sharing, takes none. Then empties the
+// file when asked. Closes the descriptor on failure, keeping errno.
+File locked(int fd, bool writes, Share share, bool truncate) {
+  const int lock = writes || share == Share::None ? LOCK_EX : LOCK_SH;
+  if ((share != Share::All && flock(fd, lock | LOCK_NB) != 0) ||
       (truncate && ftruncate(fd, 0) != 0)) {
     const int saved = errno;
     ::close(fd);
@@ -260,10 +256,47 @@ File open_locked(const char* path, int flags, Share share, bool truncate) {
   return File(fd);
 }
 
+File open_locked(const char* path, int flags, Share share, bool truncate) {
+  if (!path) {
+    errno = EINVAL;
+    return File();
+  }
+  const int fd = ::open(path, flags | O_CLOEXEC, 0644);
+  if (fd < 0) return File();
+  return locked(fd, (flags & O_ACCMODE) != O_RDONLY, share, truncate);
+}
+
+// Opens or makes a regular file for writing without following a link in its last component and
+// without waiting on a pipe or device (O_NONBLOCK); -1 with errno on failure.
+int open_regular_for_writing(const char* path) {
+  constexpr int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = ::open(path, flags, 0644);
+  if (fd < 0 && errno == ELOOP) {
+    // A symbolic link under that name: the link goes, its target stays as it is, and a new file
+    // takes its place (O_EXCL: a link that reappears meanwhile fails the creation).
+    struct stat st {};
+    if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode) || ::unlink(path) != 0) return -1;
+    fd = ::open(path, flags | O_EXCL, 0644);
+  }
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;  // a pipe, a device or a socket is no result file
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 File create_file(const char* path, Share share, bool) {
-  return open_locked(path, O_RDWR | O_CREAT, share, true);
+  if (!path) {
+    errno = EINVAL;
+    return File();
+  }
+  const int fd = open_regular_for_writing(path);
+  return fd < 0 ? File() : locked(fd, true, share, true);
 }
 
 File open_file(const char* path, bool writable, Share share, bool create, bool) {

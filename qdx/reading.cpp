@@ -8,8 +8,8 @@
 //   mode 6  <SAM number>.txt and <SAM number>.wlt as in mode 4, then the .wlt decoded
 //
 // Files are written in the order shown; the first one that fails ends the call with 0 and leaves
-// the later ones as they were.
-#include <cstdio>
+// the later ones as they were. A file counts as written only when all its bytes reached it: one
+// that could not be completed (a full disk) is removed again.
 #include <initializer_list>
 #include <optional>
 #include <string_view>
@@ -78,16 +78,13 @@ TextLines text_lines(rec::Bytes record) {
   return out;
 }
 
-// Modes 4 and 6: the text lines, then the raw photo, then the photo decoded. Only the file's
-// creation decides for the text file; its line writes are not checked.
+// Modes 4 and 6: the text lines, then the raw photo, then the photo decoded.
 bool write_text_and_photo(const ResultPath& text_path, const ResultPath& photo_path,
                           std::size_t identity_size, std::size_t photo_size) {
   const TextLines lines = text_lines({records.identity, identity_size});
-  std::FILE* text = create(text_path);
-  if (!text) return false;
-  write_block(text, lines.c_str(), lines.size());
-  std::fclose(text);
-  return write_raw(photo_path, records.photo, photo_size) && decode(photo_path);
+  return write_raw(text_path, reinterpret_cast<const unsigned char*>(lines.c_str()),
+                   lines.size()) &&
+         write_raw(photo_path, records.photo, photo_size) && decode(photo_path);
 }
 
 // ---- The modes ----------------------------------------------------------------------------------
@@ -126,14 +123,11 @@ int appended_address_file() {
   const int status = call(setup.entry.ReadNewAppMsg, session.port, records.appended_address,
                           &records.appended_address_length, kFlag);
   if (status != drv::kOk && status != drv::kNoAppendedAddress) return 0;
-  std::FILE* file = create(result_path(kAppendedAddressFile));
-  if (!file) return 0;
-  const bool written =
-      status == drv::kNoAppendedAddress ||
-      write_block(file, records.appended_address,
-                  bounded(records.appended_address_length, sizeof records.appended_address));
-  std::fclose(file);
-  return written;
+  const std::size_t size =
+      status == drv::kNoAppendedAddress
+          ? 0
+          : bounded(records.appended_address_length, sizeof records.appended_address);
+  return write_raw(result_path(kAppendedAddressFile), records.appended_address, size);
 }
 
 // Mode 5.

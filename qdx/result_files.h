@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string_view>
 
 #include "platform/fixed_text.h"
@@ -26,14 +25,9 @@ using ResultPath = plat::FixedText<kOutputFolderRoom + 32>;
 // no output folder.
 ResultPath result_path(std::string_view name, std::string_view suffix = {});
 
-// Creates or empties a file for writing bytes as they are; null when it cannot.
-std::FILE* create(const ResultPath& path);
-
-// Writes `size` bytes as one block; nothing to write counts as written.
-bool write_block(std::FILE* file, const void* data, std::size_t size);
-
-// Creates the file and writes the bytes as one block: false when it cannot be created or the
-// block was not written (what reached the file stays).
+// Creates or replaces the file with exactly these bytes: false when it cannot be created or not
+// all of them reached it (a full disk), in which case no empty or partial file stays behind. A
+// link under that name is replaced, never written through; a folder, pipe or device fails.
 bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size);
 
 }  // namespace qdx

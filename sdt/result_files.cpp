@@ -9,12 +9,7 @@ ResultPath output_folder() {
 }
 
 bool write_file(const ResultPath& path, const void* data, std::size_t size) {
-  plat::File file = plat::create_file(path.c_str(), plat::Share::None);
-  if (!file.is_open()) return false;
-  if (file.write(data, size) == size) return true;
-  file.close();
-  plat::delete_file(path.c_str());
-  return false;
+  return plat::write_whole_file(path.c_str(), data, size, plat::Share::None);
 }
 
 }  // namespace sdt

@@ -24,7 +24,8 @@ ResultPath output_folder();
 
 // Creates the file for exclusive access, replacing one of that name, and writes the bytes.
 // False when it cannot be created or not all bytes could be written; a file left incomplete is
-// removed again, so that no truncated result file stays behind.
+// removed again, so that no truncated result file stays behind. A link under that name is
+// replaced, never written through; a folder, pipe or device fails.
 bool write_file(const ResultPath& path, const void* data, std::size_t size);
 inline bool write_file(const ResultPath& path, std::string_view text) {
   return write_file(path, text.data(), text.size());

@@ -44,12 +44,13 @@ int write_file(const ResultPath& path, const void* bytes, std::size_t count) {
     log_refused(path);
     return 0;
   }
-  plat::File file = plat::create_file(path.c_str(), plat::Share::Read);
-  if (!file.is_open()) {
-    log_file_failure(path);
+  // Written whole or not at all: a file that cannot be made or completed (a full disk) is
+  // logged with the system's reason, and no partial file stays.
+  std::uint32_t error = 0;
+  if (!plat::write_whole_file(path.c_str(), bytes, count, plat::Share::Read, &error)) {
+    log_error(kMsgCreateFile, static_cast<int>(error), path);
     return 0;
   }
-  file.write(bytes, count);
   return 1;
 }
 

@@ -22,8 +22,10 @@ ResultPath result_path(unsigned name);
 // file's name without its folder and extension, and ".bmp".
 ResultPath bitmap_path(std::string_view photo);
 
-// Creates or replaces the file and writes the bytes: 1, or 0 with log entry 1010. A path that
-// does not fit in 512 characters is refused the same way.
+// Creates or replaces the file with exactly these bytes: 1, or 0 with log entry 1010 when it
+// cannot be created or not all bytes reached it (no partial file then stays). A link under that
+// name is replaced, never written through; a folder, pipe or device fails. A path that does not
+// fit in 512 characters is refused the same way.
 int write_file(const ResultPath& path, const void* bytes, std::size_t count);
 // Reads up to `size` bytes of an existing file: the number of bytes read, or 0 with log entry
 // 1010.

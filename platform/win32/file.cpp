@@ -35,9 +35,10 @@ std::size_t File::write(const void* data, std::size_t size) {
   return done;
 }
 
-void File::close() {
-  if (is_open()) CloseHandle(win32::as_handle(handle_));
+bool File::close() {
+  const bool closed = !is_open() || CloseHandle(win32::as_handle(handle_));
   handle_ = win32::kNoHandle;
+  return closed;
 }
 
 }  // namespace plat

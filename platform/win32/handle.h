@@ -11,6 +11,12 @@ namespace plat::win32 {
 
 inline HANDLE as_handle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 inline constexpr std::intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
-inline DWORD share_mode(Share share) { return share == Share::Read ? FILE_SHARE_READ : 0; }
+inline DWORD share_mode(Share share) {
+  switch (share) {
+    case Share::Read: return FILE_SHARE_READ;
+    case Share::All: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return 0;
+  }
+}
 
 }  // namespace plat::win32

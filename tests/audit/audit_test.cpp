@@ -1,10 +1,11 @@
 // Audit of the Windows libraries in dist/: architecture, export names and ordinals as each .def
 // file fixes them, exactly the imports each edition's code calls (nothing of the thread family,
 // nothing Windows XP lacks in the 32-bit builds), header versions, sizes and vantrel's string
-// table, and the project's version in every Windows binary. Runs natively after `make dist` (make
-// test builds dist/ before it runs the suites).
+// table, the project's version in every Windows binary; and of the Linux libraries, how they are
+// bound. Runs natively after `make dist` (make test builds dist/ before it runs the suites).
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -178,17 +179,19 @@ ImportList allowed_imports(const std::string& dll) {
                                                 "WideCharToMultiByte"};
   // Loading the driver and decoder by name.
   const std::set<std::string> loading = {"LoadLibraryA", "GetProcAddress", "FreeLibrary"};
-  // Creating and writing result files through handles.
-  const std::set<std::string> files = {"CreateFileA", "WriteFile", "CloseHandle", "DeleteFileA",
-                                       "SetLastError"};
+  // Creating and writing result files through handles: what has the name already is looked at
+  // first (a link is not written through), and a file left incomplete is deleted.
+  const std::set<std::string> files = {"CreateFileA", "WriteFile",    "CloseHandle",
+                                       "DeleteFileA", "SetLastError", "GetLastError",
+                                       "GetFileAttributesA"};
   auto join = [](std::initializer_list<std::set<std::string>> parts) {
     std::set<std::string> all;
     for (const auto& part : parts) all.insert(part.begin(), part.end());
     return all;
   };
   if (dll == "qdx/ridel.dll")
-    return {{"kernel32.dll", join({paths_and_text, loading})},
-            {"msvcrt.dll", {"fopen", "fwrite", "fclose", "memchr", "memcmp", "strlen"}}};
+    return {{"kernel32.dll", join({paths_and_text, loading, files})},
+            {"msvcrt.dll", {"memchr", "memcmp", "strlen"}}};
   if (dll == "sdt/ridel.dll")
     return {{"kernel32.dll", join({paths_and_text, files})},
             {"msvcrt.dll", {"memchr", "memcmp", "strlen"}},
@@ -202,7 +205,7 @@ ImportList allowed_imports(const std::string& dll) {
   return {{"kernel32.dll",
            join({paths_and_text, loading, files,
                  {"GetModuleHandleA", "GetModuleHandleExA", "ReadFile", "GetFileSizeEx",
-                  "SetFilePointerEx", "GetLastError", "GetLocalTime"}})},
+                  "SetFilePointerEx", "GetLocalTime"}})},
           {"msvcrt.dll", {"memchr", "strlen"}},
           {"user32.dll", {"LoadStringA", "MessageBoxA"}}};
 }
@@ -347,6 +350,61 @@ TEST_F(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
     EXPECT_TRUE(std::any_of(decoder.exports.begin(), decoder.exports.end(),
                             [](const auto& x) { return x.name == "GetBmp"; }));
   }
+}
+
+// ---- The Linux libraries ------------------------------------------------------------------------
+
+// The shared objects of the editions in dist/linux-x86_64/, as the release build made them.
+constexpr const char* kSharedObjects[] = {"qdx/libridel.so", "sdt/libridel.so",
+                                          "vantrel/libvantrel.so"};
+
+class LinuxAudit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* so : kSharedObjects) {
+      const std::string shipped = dist("linux-x86_64", so);
+      const std::string built = std::string(RIDEL_SOURCE_DIR) + "/build/linux-release/" + so;
+      std::string problem;
+      std::error_code error;
+      if (!std::filesystem::exists(shipped, error))
+        problem = shipped + " is missing";
+      else if (std::filesystem::exists(built, error) &&
+               testbed::read_file(built) != testbed::read_file(shipped))
+        problem = shipped + " is not the library last built (" + built + ")";
+      if (problem.empty()) continue;
+      if (std::getenv("RIDEL_AUDIT_REQUIRED")) FAIL() << problem << ": run make dist";
+      GTEST_SKIP() << problem << ": run make dist to audit the libraries";
+    }
+  }
+
+  // The dynamic section as readelf prints it.
+  static std::string dynamic_section(const std::string& so) {
+    const std::string command = "readelf -d '" + dist("linux-x86_64", so) + "'";
+    std::string out;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+      char buf[4096];
+      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+      pclose(pipe);
+    }
+    EXPECT_NE(out.find("(SONAME)"), std::string::npos) << command << " printed no dynamic section";
+    return out;
+  }
+};
+
+// Each library binds its own calls inside itself, as a DLL does: an alias calls the library's own
+// function even where the application or a library loaded with RTLD_GLOBAL has one of that name.
+TEST_F(LinuxAudit, EditionsBindTheirOwnCallsInside) {
+  static const std::regex symbolic(R"(\(SYMBOLIC\)|\(FLAGS\)[^\n]*SYMBOLIC)");
+  for (const char* so : kSharedObjects)
+    EXPECT_TRUE(std::regex_search(dynamic_section(so), symbolic)) << so << " is not -Bsymbolic";
+}
+
+// The SDT edition is bound at load, as Windows binds imports: with a driver that lacks one of its
+// entry points the load fails, lazy or not, instead of the process ending at the first call.
+TEST_F(LinuxAudit, SdtEditionIsBoundAtLoad) {
+  static const std::regex now(R"(\(FLAGS\)[^\n]*BIND_NOW|\(FLAGS_1\)[^\n]*NOW)");
+  EXPECT_TRUE(std::regex_search(dynamic_section("sdt/libridel.so"), now))
+      << "sdt/libridel.so is not linked with -z now";
 }
 
 }  // namespace
