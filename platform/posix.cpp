@@ -266,24 +266,21 @@ File open_locked(const char* path, int flags, Share share, bool truncate) {
   return locked(fd, (flags & O_ACCMODE) != O_RDONLY, share, truncate);
 }
 
-// Opens or makes a regular file for writing without following a link in its last component and
-// without waiting on a pipe or device (O_NONBLOCK); -1 with errno on failure.
+// Opens or makes a file for writing without following a link in its last component and without
+// waiting on a pipe or device (O_NONBLOCK); -1 with errno on failure. Only a regular file is
+// kept: locked() empties it with ftruncate, which fails for a pipe, a device or a socket (a
+// folder already fails the open). (Neither lstat nor fstat: glibc 2.33 gave them new symbol
+// versions, which older C libraries lack.)
 int open_regular_for_writing(const char* path) {
   constexpr int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   int fd = ::open(path, flags, 0644);
   if (fd < 0 && errno == ELOOP) {
-    // A symbolic link under that name: the link goes, its target stays as it is, and a new file
-    // takes its place (O_EXCL: a link that reappears meanwhile fails the creation).
-    struct stat st {};
-    if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode) || ::unlink(path) != 0) return -1;
+    // A symbolic link under that name (readlink fails for anything else): the link goes, its
+    // target stays as it is, and a new file takes its place (O_EXCL: a link that reappears
+    // meanwhile fails the creation).
+    char first;
+    if (::readlink(path, &first, 1) < 0 || ::unlink(path) != 0) return -1;
     fd = ::open(path, flags | O_EXCL, 0644);
-  }
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    errno = EINVAL;  // a pipe, a device or a socket is no result file
-    return -1;
   }
   return fd;
 }
@@ -296,7 +293,7 @@ File create_file(const char* path, Share share, bool) {
     return File();
   }
   const int fd = open_regular_for_writing(path);
-  return fd < 0 ? File() : locked(fd, true, share, true);
+  return fd < 0 ? File() : locked(fd, true, share, /*truncate=*/true);
 }
 
 File open_file(const char* path, bool writable, Share share, bool create, bool) {
