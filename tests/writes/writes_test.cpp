@@ -165,7 +165,9 @@ TEST_P(Blocked, NothingIsWrittenThroughAndNothingWaits) {
 #if !defined(_WIN32)
     EXPECT_EQ(type, kind == "fifo" ? fs::file_type::fifo : fs::file_type::directory);
 #else
-    if (kind == "folder") EXPECT_EQ(type, fs::file_type::directory);
+    if (kind == "folder") {
+      EXPECT_EQ(type, fs::file_type::directory);
+    }
 #endif
   }
 }
