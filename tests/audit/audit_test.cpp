@@ -358,22 +358,17 @@ TEST_F(Audit, SimulatorExportsTheDriverAndDecoderUndecorated) {
 constexpr const char* kSharedObjects[] = {"qdx/libridel.so", "sdt/libridel.so",
                                           "vantrel/libvantrel.so"};
 
-class LinuxAudit : public ::testing::Test {
+class LinuxBinding : public ::testing::Test {
  protected:
+  // The installed copies differ from the built ones (install rewrites their run path), so only
+  // their presence is checked here; make test builds dist/ before the audit runs.
   void SetUp() override {
     for (const char* so : kSharedObjects) {
       const std::string shipped = dist("linux-x86_64", so);
-      const std::string built = std::string(RIDEL_SOURCE_DIR) + "/build/linux-release/" + so;
-      std::string problem;
       std::error_code error;
-      if (!std::filesystem::exists(shipped, error))
-        problem = shipped + " is missing";
-      else if (std::filesystem::exists(built, error) &&
-               testbed::read_file(built) != testbed::read_file(shipped))
-        problem = shipped + " is not the library last built (" + built + ")";
-      if (problem.empty()) continue;
-      if (std::getenv("RIDEL_AUDIT_REQUIRED")) FAIL() << problem << ": run make dist";
-      GTEST_SKIP() << problem << ": run make dist to audit the libraries";
+      if (std::filesystem::exists(shipped, error)) continue;
+      if (std::getenv("RIDEL_AUDIT_REQUIRED")) FAIL() << shipped << " is missing: run make dist";
+      GTEST_SKIP() << shipped << " is missing: run make dist to audit the libraries";
     }
   }
 
@@ -393,7 +388,7 @@ class LinuxAudit : public ::testing::Test {
 
 // Each library binds its own calls inside itself, as a DLL does: an alias calls the library's own
 // function even where the application or a library loaded with RTLD_GLOBAL has one of that name.
-TEST_F(LinuxAudit, EditionsBindTheirOwnCallsInside) {
+TEST_F(LinuxBinding, EditionsBindTheirOwnCallsInside) {
   static const std::regex symbolic(R"(\(SYMBOLIC\)|\(FLAGS\)[^\n]*SYMBOLIC)");
   for (const char* so : kSharedObjects)
     EXPECT_TRUE(std::regex_search(dynamic_section(so), symbolic)) << so << " is not -Bsymbolic";
@@ -401,7 +396,7 @@ TEST_F(LinuxAudit, EditionsBindTheirOwnCallsInside) {
 
 // The SDT edition is bound at load, as Windows binds imports: with a driver that lacks one of its
 // entry points the load fails, lazy or not, instead of the process ending at the first call.
-TEST_F(LinuxAudit, SdtEditionIsBoundAtLoad) {
+TEST_F(LinuxBinding, SdtEditionIsBoundAtLoad) {
   static const std::regex now(R"(\(FLAGS\)[^\n]*BIND_NOW|\(FLAGS_1\)[^\n]*NOW)");
   EXPECT_TRUE(std::regex_search(dynamic_section("sdt/libridel.so"), now))
       << "sdt/libridel.so is not linked with -z now";
