@@ -203,6 +203,16 @@ def origin_checks(c, port):
                        method="OPTIONS")
     c.expect(status == 204 and h.get("access-control-allow-origin") == ALLOWED and
              h.get("access-control-allow-private-network") == "true", f"preflight: {status} {h}")
+    # The headers a page's code or library commonly adds pass; the site's credentials do not.
+    status, h, _ = get(port, "/api/v1/card", {"Origin": ALLOWED, "Access-Control-Request-Method": "GET",
+                                              "Access-Control-Request-Headers":
+                                                  "content-type,x-requested-with,cache-control"},
+                       method="OPTIONS")
+    allowed = {v.strip().lower() for v in h.get("access-control-allow-headers", "").split(",")}
+    c.expect(status == 204 and {"content-type", "x-requested-with", "cache-control", "accept",
+                                "accept-language", "last-event-id"} <= allowed
+             and "authorization" not in allowed and "*" not in allowed,
+             f"preflight's allowed headers: {status} {h.get('access-control-allow-headers')!r}")
     status, h, _ = get(port, "/api/v1/card", {"Origin": "http://attacker.example",
                                               "Access-Control-Request-Method": "GET"}, method="OPTIONS")
     c.expect(status == 403 and "access-control-allow-origin" not in h, f"hostile preflight: {status}")
