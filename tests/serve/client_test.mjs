@@ -157,3 +157,12 @@ test('the watch reports cards and reader errors, and reconnects after busy and l
     assert.deepEqual(seen.slice(0, 7), ['busy', 'open', 'card X', 'no_reader', 'ready',
       'service_not_running', 'service_not_running']);
   });
+
+test('the module exports exactly what its declarations declare', async () => {
+  const { readFile } = await import('node:fs/promises');
+  const declarations = await readFile(new URL('../../tools/page/client/index.d.ts', import.meta.url),
+    'utf8');
+  const declared = [...declarations.matchAll(/^export declare (?:class|function|const) (\w+)/gm)]
+    .map((m) => m[1]).sort();
+  assert.deepEqual(Object.keys(client).sort(), declared);
+});
