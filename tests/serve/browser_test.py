@@ -24,6 +24,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -201,8 +202,11 @@ class Site(http.server.ThreadingHTTPServer):
                 body, kind = b"<!DOCTYPE html><title>another site</title>", "text/html"
                 if site.page_of:
                     service = f"http://127.0.0.1:{site.page_of}"
-                    with urllib.request.urlopen(service + self.path) as r:
-                        body, kind = r.read(), r.headers["Content-Type"]
+                    try:
+                        with urllib.request.urlopen(service + self.path) as r:
+                            body, kind = r.read(), r.headers["Content-Type"]
+                    except urllib.error.HTTPError as e:
+                        return self.send_error(e.code)
                     if self.path == "/":
                         body = body.replace(b'<html lang="zh-CN">',
                                             f'<html lang="zh-CN" data-service="{service}">'.encode())
@@ -351,9 +355,10 @@ def main():
             tab.screenshot(shots("service_not_running"))
             tab.close()
 
-            # No card on the reader; no reader on the port (the simulated one is on 1001).
+            # No card on the reader; no reader on the port (the simulated one is on 1001, where the
+            # sdt edition would look first).
             for extra, state in ((["--card", args.no_card_profile], "waiting"),
-                                 (["--port", "1005"], "no_reader")):
+                                 (["--edition", "qdx", "--port", "1005"], "no_reader")):
                 others.append(Service([args.program], extra))
                 one_state(browser, failures, others[-1], state, shots).close()
                 others[-1].stop()
