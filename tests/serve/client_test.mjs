@@ -81,10 +81,16 @@ test('a request without an answer: blocked, refused, or nothing listening', asyn
     [{ 'loopback-network': 'prompt' }, false, client.ServiceNotRunningError],
     [{}, true, client.RefusedError],
     [{}, false, client.ServiceNotRunningError],
+    // The browser holds the request while it asks the user.
+    [{ 'loopback-network': 'prompt' }, 'held', client.BlockedByBrowserError],
   ];
   for (const [perms, listening, Class] of cases) {
     permissions = perms;
     const fetch = async (url, init = {}) => {
+      if (init.mode === 'no-cors' && listening === 'held') {
+        return new Promise((_, reject) => init.signal.addEventListener('abort',
+          () => reject(new DOMException('aborted', 'AbortError'))));
+      }
       if (init.mode === 'no-cors' && listening) return new Response(null, { status: 200 });
       throw new TypeError('Failed to fetch');
     };

@@ -99,21 +99,33 @@ async function localNetworkPermission(service) {
 // A request failed without an answer: the browser refused to send it (a public page without the
 // user's permission to reach the local network), the service refused this page's origin (the
 // browser hides such an answer from the page), or nothing listens.
+const PROBE_MS = 2000;
+
 async function unreachable(service, fetchImpl) {
-  if ((await localNetworkPermission(service)) === 'denied') {
-    return new BlockedByBrowserError('blocked_by_browser',
-        'the browser does not let this page reach the card service on this computer: allow ' +
-        '"local network access" for this site in the browser (or have it allowed by policy)');
-  }
+  const blocked = () => new BlockedByBrowserError('blocked_by_browser',
+      'the browser does not let this page reach the card service on this computer: allow ' +
+      '"local network access" for this site in the browser (or have it allowed by policy)');
+  const permission = await localNetworkPermission(service);
+  if (permission === 'denied') return blocked();
+  // An opaque answer still proves that something listens; this page may just not read it. While
+  // the browser asks the user, the probe is held: after a while that counts as blocked too.
+  const controller = new AbortController();
+  const timer = setTimeout(() => controller.abort(), PROBE_MS);
   try {
-    // An opaque answer still proves that something listens; this page may just not read it.
-    await fetchImpl(new URL('/', service), { mode: 'no-cors', cache: 'no-store' });
+    await fetchImpl(new URL('/', service), {
+      mode: 'no-cors', cache: 'no-store', signal: controller.signal,
+    });
     return new RefusedError('refused',
         "the card service does not accept this page's origin (it must be given to it with " +
         '--allow-origin)');
   } catch {
+    // (A page of the service itself is never asked about: there a held probe is a hung service.)
+    const ownPage = typeof location !== 'undefined' && location.origin === new URL(service).origin;
+    if (controller.signal.aborted && permission === 'prompt' && !ownPage) return blocked();
     return new ServiceNotRunningError('service_not_running',
         'the card service is not running on this computer (idcard serve)');
+  } finally {
+    clearTimeout(timer);
   }
 }
 
