@@ -23,12 +23,16 @@ packages=(
   default-jdk-headless libjna-java                    # the Java example
   libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
   chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
+  nodejs                                              # the JavaScript client's tests
   g++-aarch64-linux-gnu qemu-user                     # the ARM64 build, run under qemu-aarch64
 )
 for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")
+# npm (for the TypeScript compiler of the client's type check): Debian's package, unless the
+# installed nodejs brings its own.
+have_cmd npm || need+=("npm")
 # The ARM64 programs under qemu-aarch64 -L /: the arm64 C library with its iconv modules (GBK).
 have_pkg libc6:arm64 || need+=("libc6:arm64")
 

@@ -151,9 +151,12 @@ def api_checks(c, port):
     c.expect(status == 200 and b"<html" in body, f"page: {status}")
     c.expect("default-src 'none'" in h.get("content-security-policy", ""), "page has a CSP")
     c.expect(h.get("x-frame-options") == "DENY", "page cannot be framed")
-    for path in ("/app.js", "/app.css"):
-        status, _, _ = get(port, path)
-        c.expect(status == 200, f"{path}: {status}")
+    for path, kind in (("/app.js", "text/javascript"), ("/app.css", "text/css"),
+                       ("/client/v1/ridel-card.js", "text/javascript"),
+                       ("/client/v1/ridel-card.d.ts", "application/typescript")):
+        status, h, _ = get(port, path)
+        c.expect(status == 200 and h.get("content-type") == kind + "; charset=utf-8",
+                 f"{path}: {status} {h.get('content-type')}")
     for path in ("/api/v1/nothing", "/api/v2/card", "/../../etc/passwd", "/index.html", "/%2e%2e/"):
         status, _, _ = get(port, path)
         c.expect(status == 404, f"{path} gives 404, not {status}")
@@ -203,6 +206,16 @@ def origin_checks(c, port):
                        method="OPTIONS")
     c.expect(status == 204 and h.get("access-control-allow-origin") == ALLOWED and
              h.get("access-control-allow-private-network") == "true", f"preflight: {status} {h}")
+    # The headers a page's code or library commonly adds pass; the site's credentials do not.
+    status, h, _ = get(port, "/api/v1/card", {"Origin": ALLOWED, "Access-Control-Request-Method": "GET",
+                                              "Access-Control-Request-Headers":
+                                                  "content-type,x-requested-with,cache-control"},
+                       method="OPTIONS")
+    allowed = {v.strip().lower() for v in h.get("access-control-allow-headers", "").split(",")}
+    c.expect(status == 204 and {"content-type", "x-requested-with", "cache-control", "accept",
+                                "accept-language", "last-event-id"} <= allowed
+             and "authorization" not in allowed and "*" not in allowed,
+             f"preflight's allowed headers: {status} {h.get('access-control-allow-headers')!r}")
     status, h, _ = get(port, "/api/v1/card", {"Origin": "http://attacker.example",
                                               "Access-Control-Request-Method": "GET"}, method="OPTIONS")
     c.expect(status == 403 and "access-control-allow-origin" not in h, f"hostile preflight: {status}")
@@ -295,6 +308,12 @@ def stream_crowd_check(c, port, rounds=3, crowd=100, limit=16):
         admitted = statuses.count("200")
         c.expect(admitted == limit and statuses.count("503") == crowd - limit,
                  f"crowd round {round_ + 1}: {admitted} streams admitted, {statuses.count('503')} busy")
+        if round_ == 0:
+            # An allowed page may read when to try again.
+            status, h, _ = get(port, "/api/v1/events", {"Origin": ALLOWED})
+            c.expect(status == 503 and h.get("retry-after") == "1" and
+                     h.get("access-control-expose-headers") == "Retry-After",
+                     f"busy stream for an allowed page: {status} {h}")
         for s in socks:
             s.close()
         # The places come free once the service saw the streams end.

@@ -25,6 +25,13 @@ void refuse(const Call& c, http::status status, const char* kind, const std::str
   c.session->reply(std::move(res), c.info);
 }
 
+// A busy answer says when to try again, readable by an allowed page too (Retry-After is not among
+// the response headers a cross-origin page may read unless they are named).
+void set_busy(Response& res) {
+  res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
+  res.set("Access-Control-Expose-Headers", "Retry-After");
+}
+
 // GET /api/v1/card and /api/v1/reader: the library call runs on the worker; its answer comes back
 // to the network thread.
 void library_route(const Call& c, bool card) {
@@ -32,7 +39,7 @@ void library_route(const Call& c, bool card) {
                      http::status status, std::string body, bool busy) {
     Response res = response(info, status, origin);
     res.set(http::field::content_type, kJson);
-    if (busy) res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
+    if (busy) set_busy(res);
     res.body() = std::move(body);
     session->reply(std::move(res), info);
   };
@@ -69,8 +76,12 @@ void events_route(const Call& c) {
     res.keep_alive(false);
     return c.session->reply(std::move(res), c.info);
   }
-  if (c.service.stopping || !c.service.events.admit())
-    return refuse(c, http::status::service_unavailable, "busy", "too many event streams");
+  if (c.service.stopping || !c.service.events.admit()) {
+    Response res = response(c.info, http::status::service_unavailable, c.allow_origin);
+    set_error(res, "busy", "too many event streams");
+    set_busy(res);
+    return c.session->reply(std::move(res), c.info);
+  }
   c.service.log(c.info, 200);
   c.session->open_stream(std::move(head));
 }
@@ -95,11 +106,20 @@ constexpr Route kRoutes[] = {
     {"/api/v1/events", events_route},
 };
 
-// A CORS preflight, with the private-network request of browsers that ask for it.
+// The request headers a page's own code or its HTTP library commonly adds to every request, so that
+// such a page is not refused by the browser. None carries anything the service acts on.
+// Authorization is left out on purpose: a page must not hand its site's credentials to a local
+// program, and the service has no use for them.
+constexpr const char kAllowedRequestHeaders[] =
+    "Accept, Accept-Language, Content-Language, Content-Type, Cache-Control, Pragma, "
+    "Last-Event-ID, X-Requested-With";
+
+// A CORS preflight (only callers that passed the check get here), with the private-network
+// request of browsers that ask for it.
 void preflight(const Call& c, const Request& req) {
   Response res = response(c.info, http::status::no_content, c.allow_origin);
   res.set("Access-Control-Allow-Methods", "GET, HEAD");
-  res.set("Access-Control-Allow-Headers", "Last-Event-ID");
+  res.set("Access-Control-Allow-Headers", kAllowedRequestHeaders);
   res.set("Access-Control-Max-Age", "600");
   if (!c.allow_origin.empty() && req["Access-Control-Request-Private-Network"] == "true")
     res.set("Access-Control-Allow-Private-Network", "true");
