@@ -133,10 +133,9 @@ class Session : public ::testing::Test {
   static void SetUpTestSuite() {
     for (const testbed::LibraryFile& sim : testbed::kSimulatorLibraries) {
       const testbed::LibraryFile recorder{"recorder", sim.windows_name};
-      std::error_code error;
-      fs::copy_file(testbed::library_path(recorder), chain_folder() + testbed::file_name(sim),
-                    fs::copy_options::overwrite_existing, error);
-      ASSERT_FALSE(error) << testbed::library_path(recorder) << ": " << error.message();
+      const std::string to = chain_folder() + testbed::file_name(sim);
+      ASSERT_TRUE(plat::copy_file(testbed::library_path(recorder).c_str(), to.c_str()))
+          << testbed::library_path(recorder) << " to " << to;
     }
     plat::delete_file((chain_folder() + recorder::kKeepFile).c_str());
   }
