@@ -6,7 +6,7 @@
 namespace plat {
 
 bool append_to_file(const char* path, const void* data, std::size_t size) {
-  if (!path || size > 0xFFFFFFFFu) return false;
+  if (!path || size != static_cast<DWORD>(size)) return false;  // one write takes 4 GiB at most
   // Append access alone: every write lands at the end of the file as it is then, whoever else
   // appends to it meanwhile.
   HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
