@@ -5,7 +5,6 @@
 // recording asks to keep it, the card's data in the recording is replaced by synthetic data of the
 // same shape; the application always gets the real driver's answers.
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <type_traits>
