@@ -8,6 +8,28 @@ function(ridel_output_folder target folder)
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/${folder})
 endfunction()
 
+# A stand-in for the reader's driver or decoder (the simulator, the recording driver): its file
+# name and folder in the build, and its exports named as the real library's.
+# Windows: no "lib" prefix, stdcall names undecorated on 32-bit. POSIX: calls inside the library
+# stay inside it, even where another stand-in loaded into the same scope exports the same names,
+# and the version script keeps everything but the entry points (and the C++ library's template
+# instances) out of the exports.
+#   ridel_stand_in(<target> <output name> <folder> <version script>)
+function(ridel_stand_in target output_name folder script)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name})
+  ridel_output_folder(${target} ${folder})
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES PREFIX "")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_link_options(${target} PRIVATE -Wl,--kill-at)
+    endif()
+  else()
+    target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--no-undefined
+                        -Wl,--version-script=${script})
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
+  endif()
+endfunction()
+
 # A header-only library of the host (nlohmann/json, Boost) for every build. CMake finds the host's
 # copy, also for the MinGW builds, which search their own root otherwise; since those must not see
 # the rest of the host's include folder, a folder of the build tree holds just a link to the

@@ -177,6 +177,10 @@ bool write_whole_file(const char* path, const void* data, std::size_t size, Shar
 File open_file(const char* path, bool writable, Share share, bool create = false,
                bool hidden = false);
 bool copy_file(const char* from, const char* to);  // replaces `to`
+// Appends the bytes to the file, creating it when missing (POSIX: readable by its owner only), in
+// one write that lands whole at the file's end even while other processes append to it too.
+// Whether all of them were written.
+bool append_to_file(const char* path, const void* data, std::size_t size);
 bool delete_file(const char* path);
 bool file_exists(const char* path);
 

@@ -314,6 +314,16 @@ bool copy_file(const char* from, const char* to) {
   }
 }
 
+bool append_to_file(const char* path, const void* data, std::size_t size) {
+  if (!path) return false;
+  // O_APPEND: each write lands at the end of the file as it is then, whoever else appends.
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const ssize_t written = ::write(fd, data, size);
+  const bool closed = ::close(fd) == 0;
+  return closed && written >= 0 && static_cast<std::size_t>(written) == size;
+}
+
 bool delete_file(const char* path) { return path && ::unlink(path) == 0; }
 
 // Not stat, for the same reason as File::size.

@@ -8,6 +8,7 @@
 
 #include "driver/sdtapi.h"
 #include "platform/platform.h"
+#include "simulator/bitmap_path.h"
 #include "simulator/state.h"
 
 namespace {
@@ -21,21 +22,6 @@ constexpr int kFileBytes = kHeaderBytes + kImageBytes;  // 38862
 constexpr int kPixelsPerMetre = 3780;                   // 96 dots per inch
 // The decoder reads no more of a photo file than this.
 constexpr std::size_t kMaxPhotoBytes = 64 * 1024;
-
-// The bitmap's name: the photo's path with the extension of its file-name part (from its last
-// ".") replaced by ".bmp", or ".bmp" appended when the file name has no ".". The path is walked
-// by characters, as the editions walk theirs.
-std::string bitmap_path(const std::string& photo) {
-#if defined(_WIN32)
-  const std::size_t name = plat::find_last_in_path(photo, "\\/:");
-#else
-  const std::size_t name = plat::find_last_in_path(photo, "/");
-#endif
-  const std::size_t from = name == std::string::npos ? 0 : name + 1;
-  const std::size_t dot = plat::find_last_in_path(photo, ".");
-  const std::size_t stem_end = dot != std::string::npos && dot >= from ? dot : photo.size();
-  return photo.substr(0, stem_end) + ".bmp";
-}
 
 bool read_photo(const char* path, sim::Bytes& out) {
   plat::File file = plat::open_file(path, false, plat::Share::Read);
@@ -104,7 +90,7 @@ int decode(const char* path) {
   sim::Bytes photo;
   if (!path || !read_photo(path, photo)) return SIM_DECODE_UNREADABLE;
   const sim::Bytes bmp = render_bitmap(photo);
-  const std::string out = bitmap_path(path);
+  const std::string out = sim::bitmap_path(path);
   plat::File file = plat::create_file(out.c_str(), plat::Share::Read);
   if (!file.is_open()) return SIM_DECODE_WRITE_FAILED;
   if (file.write(bmp.data(), bmp.size()) != bmp.size()) {
@@ -117,13 +103,19 @@ int decode(const char* path) {
 
 }  // namespace
 
-// GetBmp: a scripted status (scripted on port 0 or any port) or a decoder result other than 1 is
+// GetBmp: playing a recording back, the recorded result, with the bitmap written when it is 1. Else
+// a scripted status (scripted on port 0 or any port) or a decoder result other than 1 is
 // returned with nothing written; otherwise the bitmap is written beside the photo file.
 extern "C" SIM_EXPORT int WINAPI GetBmp(char* path, int selector) {
   int result;
   try {
     sim::State& s = sim::state();
-    if (std::optional<int> scripted = s.reader.script.take(SIM_GET_BMP, 0)) {
+    if (s.reader.replay) {
+      const std::vector<recording::Arg> args = 
+          recording::arguments(recording::kArgumentNames[SIM_GET_BMP], path, selector);
+      result = sim::replay_call(SIM_LIB_WLTRS, SIM_PREFIX_NONE, SIM_GET_BMP, args).value_or(0);
+      if (result == drv::kDecodeOk) result = decode(path);
+    } else if (std::optional<int> scripted = s.reader.script.take(SIM_GET_BMP, 0)) {
       result = *scripted;
     } else if (s.reader.decoder_result != drv::kDecodeOk) {
       result = s.reader.decoder_result;

@@ -47,6 +47,26 @@ int run(SimPrefix prefix, SimEntry entry, int port, int value, Body body) {
   return result;
 }
 
+// A call answered from the recording played back, journalled as any call; nullopt when no
+// recording is played.
+template <class... A>
+std::optional<int> replayed_call(SimPrefix prefix, SimEntry entry, const char* names, A... values) {
+  if (!sim::state().reader.replay) return std::nullopt;
+  int result = sim::kInternalFailure, port = 0, value = 0;
+  try {
+    const std::vector<recording::Arg> args = recording::arguments(names, values...);
+    recording::Call call;
+    call.entry = entry;
+    recording::take_arguments(call, args);
+    port = recording::port_of(call);
+    value = recording::value_of(call);
+    result = sim::replay_call(kLibrary, prefix, entry, args).value_or(sim::kInternalFailure);
+  } catch (...) {
+  }
+  sim::journal_call(kLibrary, prefix, entry, port, value, result, nullptr);
+  return result;
+}
+
 // Copies a record, at most its write limit, to `out`; returns the bytes copied.
 std::size_t copy_record(const sim::State& s, int record, void* out) {
   const sim::Bytes& bytes = s.reader.records[record];
@@ -208,21 +228,25 @@ int ANT(SimPrefix prefix, int port, int value) {
 #endif
 
 // Every driver entry point of the list under each of its prefixes: <PREFIX>_<Name> forwards to
-// entry::<Name> with its prefix, and its type must be the contract's drv::<Name>Fn.
+// entry::<Name> with its prefix (or, playing a recording back, to the replay), and its type must
+// be the contract's drv::<Name>Fn.
 #define SIM_EXPAND(...) __VA_ARGS__
 #define SIM_WITH_PREFIX(prefix, ...) (prefix, __VA_ARGS__)
-#define SIM_EXPORT_UNDER(PREFIX, Name, parameters, arguments)                           \
-  extern "C" SIM_EXPORT int WINAPI PREFIX##_##Name parameters {                         \
-    return entry::Name SIM_WITH_PREFIX(SIM_PREFIX_##PREFIX, SIM_EXPAND arguments);      \
-  }                                                                                     \
+#define SIM_EXPORT_UNDER(PREFIX, Name, NAME, parameters, arguments)                          \
+  extern "C" SIM_EXPORT int WINAPI PREFIX##_##Name parameters {                              \
+    if (std::optional<int> replayed = replayed_call(SIM_PREFIX_##PREFIX, SIM_##NAME,         \
+                                                    #arguments, SIM_EXPAND arguments))       \
+      return *replayed;                                                                      \
+    return entry::Name SIM_WITH_PREFIX(SIM_PREFIX_##PREFIX, SIM_EXPAND arguments);           \
+  }                                                                                          \
   static_assert(std::is_same_v<decltype(&PREFIX##_##Name), drv::Name##Fn>, #Name);
-#define SIM_EXPORTS_QDX_SDT(Name, parameters, arguments) \
-  SIM_EXPORT_UNDER(QDX, Name, parameters, arguments)     \
-  SIM_EXPORT_UNDER(SDT, Name, parameters, arguments)
-#define SIM_EXPORTS_QDX(Name, parameters, arguments) \
-  SIM_EXPORT_UNDER(QDX, Name, parameters, arguments)
-#define SIM_EXPORTS_DECODER(Name, parameters, arguments)  // the decoder's own (decoder.cpp)
+#define SIM_EXPORTS_QDX_SDT(Name, NAME, parameters, arguments) \
+  SIM_EXPORT_UNDER(QDX, Name, NAME, parameters, arguments)     \
+  SIM_EXPORT_UNDER(SDT, Name, NAME, parameters, arguments)
+#define SIM_EXPORTS_QDX(Name, NAME, parameters, arguments) \
+  SIM_EXPORT_UNDER(QDX, Name, NAME, parameters, arguments)
+#define SIM_EXPORTS_DECODER(Name, NAME, parameters, arguments)  // the decoder's own (decoder.cpp)
 #define SIM_EXPORTS(Name, NAME, prefixes, parameters, arguments) \
-  SIM_EXPORTS_##prefixes(Name, parameters, arguments)
+  SIM_EXPORTS_##prefixes(Name, NAME, parameters, arguments)
 
 RIDEL_DRIVER_ENTRY_POINTS(SIM_EXPORTS)

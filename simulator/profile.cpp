@@ -34,7 +34,7 @@ constexpr TextKey kTextKeys[] = {
 // Parses into a Reader, keeping the first error as "<field>: <what is wrong>".
 class Parser {
  public:
-  explicit Parser(Reader& out) : out_(out) {}
+  Parser(Reader& out, const std::string& folder) : out_(out), folder_(folder) {}
   const std::string& error() const { return error_; }
 
   bool document(const json& doc) {
@@ -62,6 +62,7 @@ class Parser {
     if (key == "faults") return faults(key, value);
     if (key == "card_on_reader") return boolean(key, value, out_.card_on_reader);
     if (key == "hides_read_card") return boolean(key, value, out_.hides_read_card);
+    if (key == "replay") return replay(key, value);
     return fail(key, "unknown key");
   }
 
@@ -157,6 +158,26 @@ class Parser {
     return true;
   }
 
+  static bool absolute(const std::string& path) {
+    return !path.empty() && (path[0] == '/' || path[0] == '\\' ||
+                             (path.size() > 1 && path[1] == ':'));
+  }
+
+  // A recording to play back; relative to the profile's folder.
+  bool replay(const std::string& field, const json& value) {
+    if (!value.is_string() || value.get_ref<const std::string&>().empty())
+      return fail(field, "the path of a recording expected");
+    const std::string& path = value.get_ref<const std::string&>();
+    Replay r;
+    std::string error;
+    if (!read_recording(absolute(path) ? path : folder_ + path, r, error)) {
+      error_ = error;
+      return false;
+    }
+    out_.replay = std::move(r);
+    return true;
+  }
+
   bool faults(const std::string& field, const json& value) {
     if (!value.is_object()) return fail(field, "an object expected");
     for (const auto& [key, item] : value.items()) {
@@ -193,12 +214,14 @@ class Parser {
   }
 
   Reader& out_;
+  const std::string& folder_;
   std::string error_;
 };
 
 }  // namespace
 
-bool parse_profile(std::string_view text, Reader& out, std::string& error) {
+bool parse_profile(std::string_view text, Reader& out, std::string& error,
+                   const std::string& folder) {
   out = sample_reader();
   json doc;
   try {
@@ -207,7 +230,7 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error) {
     error = std::string("profile: not valid JSON: ") + e.what();
     return false;
   }
-  Parser parser(out);
+  Parser parser(out, folder);
   try {
     if (parser.document(doc)) return true;
     error = parser.error();
@@ -234,7 +257,7 @@ bool read_profile(const char* path, Reader& out, std::string& error) {
     error = "profile: cannot read " + shown;
     return false;
   }
-  return parse_profile(text, out, error);
+  return parse_profile(text, out, error, std::string(plat::folder_of(shown)));
 }
 
 }  // namespace sim

@@ -48,6 +48,8 @@ enum SimRecord {
 #define SIM_STATUS_NULL_POINTER 0x02      /* a buffer or out-value the call must write is null */
 #define SIM_STATUS_NO_CARD 0x41           /* fault no_card: SelectIDCard and the three reads */
 #define SIM_STATUS_SAM_NOT_ANSWERING 0x60 /* fault sam_not_answering: ResetSAM and the SAM queries */
+/* What every call answers, the decoder's too, once a call in replay left the recorded sequence. */
+#define SIM_STATUS_OFF_RECORDING 0x04
 /* GetBmp's results when it cannot do its work. */
 #define SIM_DECODE_UNREADABLE (-2)    /* the photo file cannot be read */
 #define SIM_DECODE_WRITE_FAILED (-3)  /* the bitmap file cannot be written */

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "common/record.h"
 #include "simulator/simulator.h"
+#include "tools/recorder/recording.h"
 
 // Marks a function that a simulator library exports: the driver and decoder entry points and the
 // control API. Windows: exported from the DLL (32-bit names undecorated by --kill-at at link time);
@@ -55,6 +57,15 @@ struct Script {
   std::optional<int> take(int entry, int port);
 };
 
+// A recording played back: each library answers the recording's calls of its own library, in
+// their order, with the recorded statuses, lengths and bytes.
+struct Replay {
+  std::string file;
+  std::shared_ptr<const std::vector<recording::Call>> calls;
+  std::size_t next = 0;  // the recording's next call, of any library
+  bool left = false;     // a call left the recorded sequence: every later call fails too
+};
+
 // Everything a card profile describes; a profile is parsed into a fresh Reader and swapped in.
 struct Reader {
   int port = 1001;
@@ -67,6 +78,8 @@ struct Reader {
   bool card_on_reader = true;
   // A reader that, once it has read a card, finds it again only after it was taken off.
   bool hides_read_card = false;
+  // Set: the reader plays a recording back instead of doing any of the above.
+  std::optional<Replay> replay;
 
   // The length the driver reports for a record: the override, else the record's size.
   unsigned reported_length(int record) const;
@@ -99,6 +112,19 @@ State& state();
 void journal_call(int library, int prefix, int entry, int port, int value, int result,
                   const char* path);
 
+// ---- Replay -------------------------------------------------------------------------------------
+
+// The answer of `library` to a call in replay: the recorded status after handing back the
+// recorded counts and bytes through `args`; when the call is not the recording's next call of
+// that library (or the recording has none left), SIM_STATUS_OFF_RECORDING with one line on
+// standard error naming the call's number in the recording, what was expected and what came.
+// nullopt when no recording is played.
+std::optional<int> replay_call(int library, int prefix, int entry,
+                               const std::vector<recording::Arg>& args);
+
+// Reads a recording for replay; false with "replay: <what is wrong>" in `error`.
+bool read_recording(const std::string& path, Replay& out, std::string& error);
+
 // ---- Building records ---------------------------------------------------------------------------
 
 // UTF-8 to UCS-2. nullopt with a reason in *why when the text is not valid UTF-8 or holds a
@@ -117,7 +143,9 @@ const char* entry_name(int entry);
 
 // Parses a card profile into `out`: the sample reader changed by what the profile names. False with
 // a message naming the field in `error`; `out` is then unspecified.
-bool parse_profile(std::string_view json, Reader& out, std::string& error);
+// A relative recording path ("replay") is taken from `folder` (with its separator), when given.
+bool parse_profile(std::string_view json, Reader& out, std::string& error,
+                   const std::string& folder = {});
 // Reads and parses a profile file.
 bool read_profile(const char* path, Reader& out, std::string& error);
 

@@ -102,8 +102,8 @@ const std::vector<int> kNewestGlibc = {2, 17};
 const std::vector<int> kNewestLibgcc = {4, 2, 0};
 
 // The libraries need the C library and libdl (where glibc before 2.34 has the dl* functions);
-// the SDT edition also the driver and decoder. The simulator and idcard carry their C++ runtime:
-// libpthread for its thread functions, libgcc_s for unwinding.
+// the SDT edition also the driver and decoder. The simulator, the recording driver and idcard
+// carry their C++ runtime: libpthread for its thread functions, libgcc_s for unwinding.
 const std::set<std::string> kRuntime = {"libc.so.6", "libdl.so.2", "libpthread.so.0",
                                         "libgcc_s.so.1"};
 const std::vector<Shipped> kShipped = {
@@ -113,6 +113,9 @@ const std::vector<Shipped> kShipped = {
     {"simulator/libsdtapi.so", kRuntime},
     {"simulator/libstdapi.so", kRuntime},
     {"simulator/libwltrs.so", kRuntime},
+    {"recorder/libsdtapi.so", kRuntime},
+    {"recorder/libstdapi.so", kRuntime},
+    {"recorder/libwltrs.so", kRuntime},
     {"tools/idcard", kRuntime},
 };
 

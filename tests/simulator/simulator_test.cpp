@@ -383,6 +383,56 @@ TEST_F(SimulatorTest, JournalRecordsEveryCallWithItsArguments) {
   EXPECT_EQ(size(), 0);
 }
 
+// ---- Replay -------------------------------------------------------------------------------------
+
+// A recording played back answers each library's calls in the recorded order with the recorded
+// statuses, lengths and bytes, journals them as any call, and fails every call from the first
+// one that leaves the recorded sequence on.
+TEST_F(SimulatorTest, ReplayAnswersAsRecordedUntilACallLeavesTheRecording) {
+  ASSERT_TRUE(testbed::write_file(path("replay-test.jsonl"), testbed::bytes(R"(
+{"library":"sdtapi","call":"QDX_OpenPort","args":{"port":1001},"status":144}
+{"library":"WltRS","call":"GetBmp","args":{"selector":2,"path":"C:\\desk\\replay.wlt"},"status":1}
+{"library":"sdtapi","call":"QDX_ReadNewAppMsg","args":{"port":1001,"flag":0,"message":true,"length":true},"status":144,"counts":{"length":6},"bytes":{"message":"414243444546"}}
+{"library":"sdtapi","call":"QDX_ClosePort","args":{"port":1001},"status":144}
+)")));
+  ASSERT_TRUE(load_profile(R"({"replay": "replay-test.jsonl"})"));
+  const Driver d = driver(SIM_LIB_SDTAPI, "QDX_");
+  EXPECT_EQ(d.open(kUsb), drv::kOk);
+  Bytes app(280, kFill);
+  unsigned length = 0;
+  EXPECT_EQ(d.read_app(kUsb, app.data(), &length, 0), drv::kOk);
+  EXPECT_EQ(length, 6u);
+  EXPECT_EQ(Bytes(app.begin(), app.begin() + 7), testbed::bytes("ABCDEF\xCC"));
+  // The decoder's own call, in its own order; it writes the bitmap of the photo file given.
+  const std::string wlt = path("replay.wlt"), bmp = path("replay.bmp");
+  plat::delete_file(bmp.c_str());
+  ASSERT_TRUE(testbed::write_file(wlt, Bytes(1024, 7)));
+  std::string arg = wlt;
+  EXPECT_EQ(get_bmp()(arg.data(), 2), 1);
+  EXPECT_TRUE(plat::file_exists(bmp.c_str()));
+  // The recording's next call is ClosePort.
+  EXPECT_EQ(d.sam_status(kUsb, 0), SIM_STATUS_OFF_RECORDING);
+  EXPECT_EQ(d.close(kUsb), SIM_STATUS_OFF_RECORDING);
+  EXPECT_EQ(sim().journal_lines(),
+            (std::vector<std::string>{"sdtapi QDX_OpenPort(1001)", "sdtapi QDX_ReadNewAppMsg(1001, 0)",
+                                      "WltRS GetBmp(" + wlt + ", 2)", "sdtapi QDX_GetSAMStatus(1001, 0)",
+                                      "sdtapi QDX_ClosePort(1001)"}));
+  std::vector<int> results;
+  for (const SimCall& c : sim().journal()) results.push_back(c.result);
+  EXPECT_EQ(results, (std::vector<int>{0x90, 0x90, 1, 4, 4}));
+}
+
+TEST_F(SimulatorTest, ReplayOfABadRecordingIsRefusedNamingTheLine) {
+  ASSERT_TRUE(testbed::write_file(path("replay-bad.jsonl"), testbed::bytes(
+      "{\"library\":\"sdtapi\",\"call\":\"QDX_OpenPort\",\"status\":144}\n"
+      "{\"library\":\"sdtapi\",\"call\":\"QDX_ClosePort\",\"status\":\"144\"}\n")));
+  std::string error;
+  EXPECT_FALSE(load_profile(R"({"replay": "replay-bad.jsonl"})", &error));
+  EXPECT_EQ(error, "replay: " + path("replay-bad.jsonl") + ", line 2: status: an integer expected");
+  EXPECT_FALSE(load_profile(R"({"replay": "no-such.jsonl"})", &error));
+  EXPECT_EQ(error, "replay: cannot open " + path("no-such.jsonl"));
+}
+
 TEST_F(SimulatorTest, JournalKeepsOnlyTheLatestCalls) {
   const Driver d = driver(SIM_LIB_SDTAPI, "SDT_");
   for (int i = 0; i < 5000; ++i) d.sam_status(i, i);
