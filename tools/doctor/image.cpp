@@ -309,7 +309,11 @@ Image parse(std::span<const unsigned char> bytes) {
 Image read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Image();
-  std::vector<unsigned char> bytes(kMaxFileBytes);
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size < 0 || !in) return Image();
+  std::vector<unsigned char> bytes(std::min<std::size_t>(static_cast<std::size_t>(size), kMaxFileBytes));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   return parse(bytes);
