@@ -151,19 +151,6 @@ std::vector<Expect> with_live(std::vector<Expect> e) {
   return e;
 }
 
-// Another processor's driver: the machine field of a copy of the simulator's rewritten.
-void foreign_driver(Scratch& s) {
-  const std::string path = s.path(kDriver);
-  testbed::Bytes b = testbed::read_file(path);
-  ASSERT_GT(b.size(), 20u);
-  const unsigned other = idcard::image::parse(b).machine == idcard::image::kElfAarch64
-                             ? idcard::image::kElfX86_64
-                             : idcard::image::kElfAarch64;
-  b[18] = static_cast<unsigned char>(other);
-  b[19] = static_cast<unsigned char>(other >> 8);
-  ASSERT_TRUE(testbed::write_file(path, b));
-}
-
 std::vector<Case> cases() {
   std::vector<Case> c = {
       {"healthy_qdx", [](Scratch& s) { healthy(s, Edition::Qdx); },
@@ -264,12 +251,20 @@ std::vector<Case> cases() {
          s.copy(Scratch::library_in("", "vantrel", "vantrel.dll"), "vantrel.dll");
          s.simulator();
        },
-       {{"edition", "vantrel.dll", Status::Fail, "rename vantrel.dll to ridel.dll"}}, false},
+       {{"edition", "vantrel.dll", Status::Fail, "load it as ridel.dll"}}, false},
 #else
+      // Another processor's driver: the machine field of a copy of the simulator's rewritten.
       {"foreign_driver",
        [](Scratch& s) {
          healthy(s, Edition::Qdx);
-         foreign_driver(s);
+         testbed::Bytes b = testbed::read_file(s.path(kDriver));
+         ASSERT_GT(b.size(), 20u);
+         const unsigned other = idcard::image::parse(b).machine == idcard::image::kElfAarch64
+                                    ? idcard::image::kElfX86_64
+                                    : idcard::image::kElfAarch64;
+         b[18] = static_cast<unsigned char>(other);
+         b[19] = static_cast<unsigned char>(other >> 8);
+         ASSERT_TRUE(testbed::write_file(s.path(kDriver), b));
        },
        {{"architecture", kDriver, Status::Fail, "ARM64"}, {"live", "", Status::Skipped, nullptr}},
        false},
@@ -374,21 +369,25 @@ TEST(DoctorProgram, ExitsZeroWhenEverythingHoldsOneForAFindingTwoForABadCommandL
 #else
   const std::string program = testbed::build_path("tools/idcard");
 #endif
-  Scratch good("program_healthy"), bad("program_no_decoder");
-  healthy(good, Edition::Sdt);
-  bad.edition(Edition::Sdt);
-  bad.simulator("", {kDriver});
+  Scratch good_deployment("program_healthy"), bad_deployment("program_no_decoder");
+  healthy(good_deployment, Edition::Sdt);
+  bad_deployment.edition(Edition::Sdt);
+  bad_deployment.simulator("", {kDriver});
+  // Given as a user types them, without a closing separator (on Windows, a backslash before the
+  // closing quote would escape it).
+  const std::string good = good_deployment.folder.substr(0, good_deployment.folder.size() - 1);
+  const std::string bad = bad_deployment.folder.substr(0, bad_deployment.folder.size() - 1);
   struct Run {
     std::vector<std::string> args;
     int status;
   } const runs[] = {
-      {{"doctor", "--folder", good.folder}, 0},
-      {{"doctor", "--folder", good.folder, "--json", "--edition", "sdt"}, 0},
-      {{"doctor", "--folder", bad.folder, "--static"}, 1},
-      {{"doctor", "--folder", bad.folder, "--json"}, 1},
+      {{"doctor", "--folder", good}, 0},
+      {{"doctor", "--folder", good, "--json", "--edition", "sdt"}, 0},
+      {{"doctor", "--folder", bad, "--static"}, 1},
+      {{"doctor", "--folder", bad, "--json"}, 1},
       {{"doctor", "--library", "ridel.dll"}, 2},
       {{"doctor", "--folder"}, 2},
-      {{"--folder", good.folder}, 2},  // a doctor option without the command
+      {{"--folder", good}, 2},  // a doctor option without the command
   };
   for (const Run& r : runs) {
     std::string line;

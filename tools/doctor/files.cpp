@@ -23,6 +23,11 @@ void add(Report& r, const char* check, const std::string& subject, Status status
 }
 
 std::string with_separator(std::string folder) {
+#if defined(_WIN32)
+  // "C:\My App\" on a command line reaches the program as C:\My App" (the backslash escapes the
+  // quote); no Windows name holds a quote.
+  if (!folder.empty() && folder.back() == '"') folder.pop_back();
+#endif
   if (folder.empty()) folder = ".";
   const char last = folder.back();
   if (last != '/' && last != plat::kPathSeparator) folder += plat::kPathSeparator;
@@ -329,8 +334,10 @@ bool can_write(const std::string& folder) {
 
 void check_folder(const Deployment& d, Report& r) {
   if (can_write(d.folder)) {
-    add(r, "folder", d.folder, Status::Ok, d.folder + " can be written (result files" +
-                                               std::string(d.edition && d.edition->log_file ? ", the edition's log" : "") + ")");
+    const bool log = d.edition && d.edition->log_file;
+    add(r, "folder", d.folder, Status::Ok,
+        d.folder + " can be written: the result files" + (log ? " and the edition's log" : "") +
+            " can be made there");
     return;
   }
   std::string effect = "the edition's result files cannot be written there, so reads fail";
