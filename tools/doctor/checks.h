@@ -16,7 +16,7 @@ struct Located {
   std::string file;                    // its file name on this platform
   std::string path;                    // where it was found; empty: missing
   image::Image image;
-  bool usable = false;  // found, of the edition's architecture, every needed entry point there
+  bool usable = false;  // found, readable and of the edition's architecture
 };
 
 struct Deployment {

@@ -289,6 +289,7 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
   }
   add(r, "architecture", l.file, Status::Ok,
       l.file + " is for " + image::architecture(l.image) + ", as " + lib + " is");
+  l.usable = true;
   if (!missing.empty()) {
     add(r, "entry_points", l.file, Status::Fail,
         l.file + " lacks " + names_of(missing) + ": " +
@@ -300,7 +301,6 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
   }
   add(r, "entry_points", l.file, Status::Ok,
       l.file + " has every entry point the " + std::string(d.edition->name) + " edition calls");
-  l.usable = true;
 }
 
 void check_drivers(Deployment& d, Report& r) {

@@ -63,7 +63,8 @@ std::string port_name(int port) {
 std::string skip_reason(const Options& o, const Deployment& d) {
   if (!o.live) return "--static: the reader was not asked";
   if (!d.edition) return "no edition found, so it is not known how it calls the driver";
-  if (!d.driver.usable) return "the driver " + d.driver.file + " is missing or cannot be used";
+  if (!d.driver.usable)
+    return "the driver " + d.driver.file + " is missing, unreadable or of another architecture";
   if (!image::same_architecture(d.driver.image, d.host))
     return d.driver.file + " is for " + image::architecture(d.driver.image) +
            ", this idcard for " + image::architecture(d.host) + ": it cannot load it";
