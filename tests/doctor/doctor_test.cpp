@@ -121,8 +121,9 @@ std::string profile(Scratch& s, const std::string& json) {
 }
 
 // Writes are refused in the folder: by its mode for an ordinary user; as root (whom the mode does
-// not stop) by taking an ordinary user's file-system identity for the check. Windows, and Wine,
-// have no such mode: there the doctor checks a folder of the proc file system, where nobody can
+// not stop) by taking an ordinary user's file-system identity for the check. Under Wine the
+// folder's mode stops no one (the suites run as root): there the doctor checks Z:\proc\self\, a
+// folder of the host's proc file system (Wine's drive Z: is the host's root), where nobody can
 // create a file.
 class ReadOnly {
  public:

@@ -223,14 +223,18 @@ Located locate(const std::string& folder, const char* windows_name) {
   return l;
 }
 
-// The entry points the edition needs of a driver or decoder file that the image lacks, from the
-// one list of entry points: all those of the edition's prefix (the decoder's) for an edition that
-// binds them by name; for one linked against them, those it imports.
-std::vector<const char*> missing_entry_points(const Deployment& d, const image::Image& file,
-                                              bool decoder, bool* linked) {
-  std::vector<const char*> wanted;
-  auto collect = [&wanted](const char* name) -> void* {
-    wanted.push_back(name);
+// The entry points of the driver (or the decoder) that the edition calls, from the one list of
+// entry points: all those of the edition's prefix for an edition that binds them by name; for one
+// linked against them, those it imports, without which the system does not load it.
+struct Needs {
+  std::vector<const char*> names;
+  bool linked = false;
+};
+
+Needs needs_of(const Deployment& d, bool decoder) {
+  Needs n;
+  auto collect = [&n](const char* name) -> void* {
+    n.names.push_back(name);
     return nullptr;
   };
   drv::EntryPoints unused;
@@ -238,23 +242,20 @@ std::vector<const char*> missing_entry_points(const Deployment& d, const image::
     drv::bind_decoder(unused, collect);
   else
     drv::bind_driver(unused, d.edition->driver_prefix, collect);
-  *linked = false;
-  for (const char* name : wanted) *linked = *linked || d.edition_image.imports_name(name);
-  std::vector<const char*> missing;
-  for (const char* name : wanted) {
-    if (*linked && !d.edition_image.imports_name(name)) continue;
-    if (!file.exports_name(name)) missing.push_back(name);
+  for (const char* name : n.names) n.linked = n.linked || d.edition_image.imports_name(name);
+  if (n.linked) {
+    std::erase_if(n.names, [&d](const char* name) { return !d.edition_image.imports_name(name); });
   }
-  return missing;
+  return n;
 }
 
 void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder, bool optional,
                        Report& r) {
   const std::string& lib = d.edition_file;
-  bool linked = false;
+  const Needs needs = needs_of(d, decoder);
+  const bool linked = needs.linked;
   if (l.path.empty()) {
     // Whether the edition imports it decides what the application meets.
-    missing_entry_points(d, image::Image(), decoder, &linked);
     std::string effect = linked ? "the application cannot load " + lib + " at all"
                          : optional ? "the edition cannot open serial ports (USB readers do not need it)"
                                     : "the edition's calls fail";
@@ -276,7 +277,6 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
              : "the " + std::string(role) + " is found on " + std::string(search_path_name()) +
                    " as " + l.path + ", not beside " + lib,
       beside ? "" : "copy " + l.file + " into " + d.folder + " so that no other copy is taken");
-  const std::vector<const char*> missing = missing_entry_points(d, l.image, decoder, &linked);
   if (!image::same_architecture(l.image, d.edition_image)) {
     add(r, "architecture", l.file, Status::Fail,
         l.file + " is for " + image::architecture(l.image) + ", " + lib + " for " +
@@ -290,6 +290,10 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
   add(r, "architecture", l.file, Status::Ok,
       l.file + " is for " + image::architecture(l.image) + ", as " + lib + " is");
   l.usable = true;
+  std::vector<const char*> missing;
+  for (const char* name : needs.names) {
+    if (!l.image.exports_name(name)) missing.push_back(name);
+  }
   if (!missing.empty()) {
     add(r, "entry_points", l.file, Status::Fail,
         l.file + " lacks " + names_of(missing) + ": " +
