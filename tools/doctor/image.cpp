@@ -183,8 +183,11 @@ class Pe {
         const std::uint64_t v = width == 8 ? b_.u64(t) : b_.u32(t);
         if (v == 0) break;
         const bool by_ordinal = (v >> (8 * width - 1)) != 0;
-        names.push_back(by_ordinal ? "#" + std::to_string(v & 0xFFFF)
-                                   : name_at((v & 0xFFFFFFFFu) + 2));
+        if (by_ordinal) {
+          names.push_back(std::string(1, '#').append(std::to_string(v & 0xFFFF)));
+        } else {
+          names.push_back(name_at((v & 0xFFFFFFFFu) + 2));
+        }
       }
     }
   }
