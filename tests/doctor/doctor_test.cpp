@@ -10,6 +10,7 @@
 
 #if !defined(_WIN32)
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -254,6 +255,14 @@ std::vector<Case> cases() {
        },
        {{"edition", "vantrel.dll", Status::Fail, "load it as ridel.dll"}}, false},
 #else
+      {"driver_is_a_pipe",
+       [](Scratch& s) {
+         healthy(s, Edition::Sdt);
+         fs::remove(s.path(kDriver));
+         ASSERT_EQ(mkfifo(s.path(kDriver).c_str(), 0600), 0);
+       },
+       {{"file", kDriver, Status::Fail, "no library"}, {"live", "", Status::Skipped, nullptr}},
+       false},
       // Another processor's driver: the machine field of a copy of the simulator's rewritten.
       {"foreign_driver",
        [](Scratch& s) {

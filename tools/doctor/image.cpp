@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace idcard::image {
@@ -310,6 +311,11 @@ Image parse(std::span<const unsigned char> bytes) {
 }
 
 Image read(const std::string& path) {
+#if !defined(_WIN32)
+  // A pipe or a device under a library's name would block the reader or never end.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return Image();
+#endif
   std::ifstream in(path, std::ios::binary);
   if (!in) return Image();
   in.seekg(0, std::ios::end);

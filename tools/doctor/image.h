@@ -65,7 +65,8 @@ struct Image {
 };
 
 Image parse(std::span<const unsigned char> bytes);
-// The file's first kMaxFileBytes; an image that is not ok when it cannot be read.
+// The file's first kMaxFileBytes; an image that is not ok when it cannot be read or is no regular
+// file (a pipe, a device, a folder).
 Image read(const std::string& path);
 
 // The processor an image is built for, in words ("x86, 32-bit", "x86-64", "ARM64", ...).
