@@ -114,10 +114,8 @@ std::string release_folder(const image::Image& host, const EditionInfo* e) {
 void check_edition(const Options& o, Deployment& d, Report& r) {
   const EditionInfo* wanted = o.edition.empty() ? nullptr : find_edition(o.edition);
   const std::vector<std::string> names = edition_file_names(wanted);
-  std::string first_present;
   for (const std::string& name : names) {
     if (!file_in(d.folder, name)) continue;
-    if (first_present.empty()) first_present = name;
     image::Image img = image::read(d.folder + name);
     const EditionInfo* e = edition_of(img);
     if (!img.ok) {
@@ -132,20 +130,19 @@ void check_edition(const Options& o, Deployment& d, Report& r) {
           "deploy the edition's library from " + release_folder(d.host, wanted));
       return;
     }
+    // The files the application would meet are still those of the edition found.
+    d.edition = e;
     if (wanted && e != wanted) {
       add(r, "edition", name, Status::Fail,
           name + " is the " + e->name + " edition, not the " + wanted->name + " edition",
           "deploy the " + std::string(wanted->name) + " edition from " + release_folder(d.host, wanted) +
               ", or check with --edition " + e->name);
-      d.edition = e;  // the files the application would meet are still those of this edition
     } else if (name != e->deployed_as) {
       add(r, "edition", name, Status::Fail,
           name + " is the " + e->name + " edition, but applications load it as " + e->deployed_as,
           "rename " + name + " to " + e->deployed_as);
-      d.edition = e;
     } else {
       add(r, "edition", name, Status::Ok, name + " is the " + e->name + " edition");
-      d.edition = e;
     }
     d.edition_file = name;
     d.edition_image = std::move(img);
@@ -375,6 +372,26 @@ void check_code_page(Report& r) {
 #endif
 }
 
+// This program's image; when it cannot be read, what it was built for.
+image::Image this_program() {
+  image::Image self = image::read(std::string(plat::executable_path()));
+  if (self.ok) return self;
+  self.ok = true;
+  self.bits = sizeof(void*) * 8;
+#if defined(_WIN32)
+  self.format = image::Format::Pe;
+  self.machine = self.bits == 64 ? image::kMachineAmd64 : image::kMachineI386;
+#else
+  self.format = image::Format::Elf;
+#if defined(__aarch64__)
+  self.machine = image::kElfAarch64;
+#else
+  self.machine = self.bits == 64 ? image::kElfX86_64 : image::kElfI386;
+#endif
+#endif
+  return self;
+}
+
 }  // namespace
 
 std::string hex(int status) {
@@ -385,7 +402,7 @@ std::string hex(int status) {
 
 void check_files(const Options& o, Deployment& d, Report& r) {
   d.folder = with_separator(o.folder);
-  d.host = image::read(std::string(plat::executable_path()));
+  d.host = this_program();
   if (!plat::file_exists(d.folder.c_str())) {
     add(r, "folder", d.folder, Status::Fail, d.folder + " does not exist",
         "give the application's folder with --folder");
