@@ -185,26 +185,8 @@ TEST_P(ImageReader, ReadsWhatLiesInsideTheFileOnly) {
 INSTANTIATE_TEST_SUITE_P(Files, ImageReader, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ImageReader, NamesTheArchitectureAndTheNeededSymbols) {
-  Layout l;
-  const img::Image p64 = img::parse(pe(64, &l)), p32 = img::parse(pe(32, &l));
-  const img::Image e = img::parse(elf(&l));
-  EXPECT_EQ(img::architecture(p64), "x64, 64-bit");
-  EXPECT_EQ(img::architecture(p32), "x86, 32-bit");
-  EXPECT_EQ(p32.bits, 32u);
-  EXPECT_EQ(p64.export_name, "wltrs.dll");
-  ASSERT_EQ(p64.exports.size(), 2u);
-  EXPECT_EQ(p64.exports[1], (img::Export{2, "OpenPort"}));
-  EXPECT_FALSE(img::same_architecture(p64, p32));
-  EXPECT_TRUE(img::same_architecture(p64, img::parse(pe(64, &l))));
-  EXPECT_EQ(img::architecture(e), "x86-64");
-  EXPECT_TRUE(e.imports_name("malloc"));
-  EXPECT_FALSE(e.exports_name("malloc"));
-  EXPECT_FALSE(img::same_architecture(e, p64));
-}
-
 // Every length of a real library cut short reads without a fault (the sanitizers watch).
-TEST(ImageReader, ReadsEveryPrefixOfARealLibrary) {
+TEST(RealLibraryImage, ReadsEveryPrefixWithoutAFault) {
   const testbed::Bytes whole = testbed::read_file(testbed::simulator_path(SIM_LIB_WLTRS));
   ASSERT_FALSE(whole.empty());
   const img::Image full = img::parse(whole);
