@@ -14,6 +14,8 @@ std::string executable_folder() { return std::string(folder_of(executable_path()
 
 #if defined(_WIN32)
 
+unsigned ansi_code_page() { return GetACP(); }
+
 std::string ansi_to_utf8(std::string_view ansi) {
   if (ansi.empty()) return {};
   const int n = static_cast<int>(ansi.size());
@@ -27,6 +29,8 @@ std::string ansi_to_utf8(std::string_view ansi) {
 }
 
 #else
+
+unsigned ansi_code_page() { return 936; }
 
 namespace {
 

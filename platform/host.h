@@ -14,6 +14,10 @@ namespace plat {
 // sequence that the code page cannot read becomes U+FFFD and the next character is kept.
 std::string ansi_to_utf8(std::string_view ansi);
 
+// The ANSI code page the libraries' text is in: the system's (GetACP) on Windows, always 936 (GBK)
+// on POSIX.
+unsigned ansi_code_page();
+
 // The folder of the process's executable, ending in a separator; empty when unknown.
 std::string executable_folder();
 

@@ -12,8 +12,9 @@ namespace idcard {
 namespace {
 
 constexpr const char kUsage[] =
-    "usage: idcard [OPTIONS]        reads a card and prints it\n"
-    "       idcard serve [OPTIONS]  serves the card to web pages on http://127.0.0.1:8089/\n"
+    "usage: idcard [OPTIONS]         reads a card and prints it\n"
+    "       idcard serve [OPTIONS]   serves the card to web pages on http://127.0.0.1:8089/\n"
+    "       idcard doctor [OPTIONS]  checks a deployment and says what to fix\n"
     "\n"
     "  --edition qdx|sdt|vantrel  the edition to read through (default sdt)\n"
     "  --library PATH             load this library instead of the edition's in dist/\n"
@@ -30,7 +31,11 @@ constexpr const char kUsage[] =
     "  --allow-host NAME          a Host name answered beside the loopback ones (repeatable)\n"
     "  --allow-origin ORIGIN      a web origin whose pages may call the service (repeatable)\n"
     "  --poll-interval MS         how often the event stream polls the reader (10-60000, 500)\n"
-    "  --quiet                    no request log\n";
+    "  --quiet                    no request log\n"
+    "doctor only (with --edition, --port: the port the application opens, --card, --json):\n"
+    "  --folder DIR               the application's folder (default the current folder)\n"
+    "  --static                   reads the files only, does not ask the reader\n"
+    "  exit status 0 when everything holds, 1 when a finding fails\n";
 
 [[noreturn]] void fail(const std::string& line) {
   std::fprintf(stderr, "idcard: %s\n", line.c_str());
@@ -62,31 +67,38 @@ void check_mode(const ReaderOptions& r, bool given) {
 }
 
 using Handler = std::function<void(Options&, const char* value)>;
+// The commands a flag belongs to.
+constexpr unsigned kRead = 1, kServe = 2, kDoctor = 4;
 struct Flag {
   const char* name;
   bool takes_value;
-  bool serve_only;
+  unsigned commands;
   Handler apply;
 };
 
 const Flag kFlags[] = {
-    {"--edition", true, false, [](Options& o, const char* v) {
+    {"--edition", true, kRead | kServe | kDoctor, [](Options& o, const char* v) {
        if (!set_edition(o.reader, v)) fail(std::string("unknown edition '") + v + "' (qdx, sdt or vantrel)");
+       o.doctor.edition = v;
      }},
-    {"--library", true, false, [](Options& o, const char* v) { o.reader.library = v; }},
-    {"--port", true, false,
-     [](Options& o, const char* v) { o.reader.port = number(v, 1, drv::kLastUsbPort, "port"); }},
-    {"--mode", true, false, [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
-    {"--card", true, false, [](Options& o, const char* v) { o.reader.card = v; }},
-    {"--listen", true, true, [](Options& o, const char* v) { o.service.listen = v; }},
-    {"--allow-origin", true, true,
+    {"--library", true, kRead | kServe, [](Options& o, const char* v) { o.reader.library = v; }},
+    {"--port", true, kRead | kServe | kDoctor, [](Options& o, const char* v) {
+       o.reader.port = o.doctor.port = number(v, 1, drv::kLastUsbPort, "port");
+     }},
+    {"--mode", true, kRead | kServe, [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
+    {"--card", true, kRead | kServe | kDoctor, [](Options& o, const char* v) { o.reader.card = o.doctor.card = v; }},
+    {"--json", false, kRead | kDoctor, [](Options& o, const char*) { o.json = o.doctor.json = true; }},
+    {"--folder", true, kDoctor, [](Options& o, const char* v) { o.doctor.folder = v; }},
+    {"--static", false, kDoctor, [](Options& o, const char*) { o.doctor.live = false; }},
+    {"--listen", true, kServe, [](Options& o, const char* v) { o.service.listen = v; }},
+    {"--allow-origin", true, kServe,
      [](Options& o, const char* v) { o.service.allowed_origins.push_back(v); }},
-    {"--allow-host", true, true, [](Options& o, const char* v) { o.service.allowed_hosts.push_back(v); }},
-    {"--allow-non-loopback", false, true, [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
-    {"--poll-interval", true, true, [](Options& o, const char* v) {
+    {"--allow-host", true, kServe, [](Options& o, const char* v) { o.service.allowed_hosts.push_back(v); }},
+    {"--allow-non-loopback", false, kServe, [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
+    {"--poll-interval", true, kServe, [](Options& o, const char* v) {
        o.service.poll_interval = std::chrono::milliseconds(number(v, 10, 60000, "poll interval"));
      }},
-    {"--quiet", false, true, [](Options& o, const char*) { o.service.quiet = true; }},
+    {"--quiet", false, kServe, [](Options& o, const char*) { o.service.quiet = true; }},
 };
 
 }  // namespace
@@ -103,21 +115,23 @@ bool parse_int(const char* text, int* value) {
 Options parse_options(int argc, char** argv) {
   Options o;
   int i = 1;
+  unsigned command = kRead;
   if (argc > 1 && std::string(argv[1]) == "serve") {
     o.serve = true;
+    command = kServe;
+    ++i;
+  } else if (argc > 1 && std::string(argv[1]) == "doctor") {
+    o.run_doctor = true;
+    command = kDoctor;
     ++i;
   }
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") print_and_exit(kUsage);
     if (arg == "--version") print_and_exit("idcard " IDCARD_VERSION "\n");
-    if (arg == "--json" && !o.serve) {
-      o.json = true;
-      continue;
-    }
     const Flag* flag = nullptr;
     for (const Flag& f : kFlags) {
-      if (arg == f.name && (o.serve || !f.serve_only)) flag = &f;
+      if (arg == f.name && (f.commands & command)) flag = &f;
     }
     if (!flag) fail("unknown option '" + arg + "' (see idcard --help)");
     if (flag->takes_value && i + 1 >= argc) fail(arg + " needs a value (see idcard --help)");

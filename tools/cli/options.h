@@ -1,8 +1,9 @@
-// The command line of `idcard` and `idcard serve`.
+// The command line of `idcard`, `idcard serve` and `idcard doctor`.
 #pragma once
 
 #include <string>
 
+#include "tools/doctor/doctor.h"
 #include "tools/editions/library.h"
 #include "tools/service/options.h"
 
@@ -13,6 +14,8 @@ struct Options {
   bool serve = false;
   ServeOptions service;
   bool json = false;
+  bool run_doctor = false;
+  doctor::Options doctor;
 };
 
 // The options, or an exit: 0 after --help and --version, 2 with a one-line message for a bad

@@ -86,15 +86,15 @@ constexpr EditionInfo kEditions[] = {
     {Edition::Qdx, "qdx", kRidel, kRidel, "QDX_GetDllVersion",
      {"open", "InitComm", kNoReader}, {"authenticate", "Authenticate", kNoCard},
      {"read", "Read_Content", kQdxRead}, 4, kQdxModes, 0, {}, kQdxFiles, nullptr, kQdxResults,
-     kDrivers, '.', nullptr},
+     kDrivers, '.', nullptr, drv::Prefix::Qdx, nullptr},
     {Edition::Sdt, "sdt", kRidel, kRidel, "SelectCard",
      {"open", "OpenComm", kSdtOpen}, {"select", "SelectCard", kSdtSelect},
      {"read", "ReadBaseInfo", kSdtRead}, 1, kSdtModes, 3, kSdtGetters, {}, nullptr, kSdtResults,
-     kDrivers, '-', nullptr},
+     kDrivers, '-', nullptr, drv::Prefix::Sdt, nullptr},
     {Edition::Vantrel, "vantrel", kVantrelFile, kVantrelDeployed, "GetPeopleName",
      {"open", "InitComm", kNoReader}, {"authenticate", "Authenticate", kNoCard},
      {"read", "Read_Content", kVantrelRead}, 1, kVantrelModes, 0, kVantrelGetters, {}, "ZP.bmp",
-     kVantrelResults, kDrivers, 0, "idcrerror.log"},
+     kVantrelResults, kDrivers, 0, "idcrerror.log", drv::Prefix::Sdt, drv::kSerialDriverFile},
 };
 
 }  // namespace
@@ -108,6 +108,12 @@ const EditionInfo* find_edition(std::string_view name) {
     if (name == e.name) return &e;
   }
   return nullptr;
+}
+
+std::vector<const char*> called_exports(const EditionInfo& e) {
+  std::vector<const char*> names = {e.open.name, e.card.name, e.read.name, "CloseComm"};
+  for (const Getter& g : e.getters) names.push_back(g.name);
+  return names;
 }
 
 }  // namespace idcard

@@ -5,7 +5,9 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
+#include "driver/binding.h"
 #include "tools/card/card.h"
 
 namespace idcard {
@@ -73,11 +75,15 @@ struct EditionInfo {
   std::span<const char* const> driver_files;  // Windows names: what must be there to read
   char date_separator;  // what it writes into a date field that holds no date (see Card)
   const char* log_file;  // the log it keeps beside itself, or nullptr
+  drv::Prefix driver_prefix;  // the family of the driver's names it calls
+  const char* serial_driver;  // Windows name of the driver it switches to for serial ports, or nullptr
 };
 
 std::span<const EditionInfo> editions();
 const EditionInfo& edition_info(Edition e);
 // nullptr for a name that is no edition's.
 const EditionInfo* find_edition(std::string_view name);
+// The exports that the host program's reads call: the sequence's, CloseComm and the getters.
+std::vector<const char*> called_exports(const EditionInfo& e);
 
 }  // namespace idcard

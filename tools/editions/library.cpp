@@ -15,6 +15,23 @@ const std::string& program_folder() {
   return folder;
 }
 
+std::string file_name(const char* windows_name) {
+#if defined(_WIN32)
+  return windows_name;
+#else
+  return plat::posix_library_name(windows_name).c_str();
+#endif
+}
+
+bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
+  using LoadProfile = int(WINAPI*)(const char*, char*, int);
+  auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, "Sim_LoadProfile"));
+  char message[512] = {};
+  if (!load || load(card.c_str(), message, sizeof message)) return true;
+  *error = "card profile " + card + ": " + message;
+  return false;
+}
+
 bool set_edition(ReaderOptions& o, const std::string& name) {
   const EditionInfo* e = find_edition(name);
   if (!e) return false;
@@ -31,23 +48,6 @@ std::string root_folder(const ReaderOptions& o) {
 
 std::string in_root(const ReaderOptions& o, const std::string& folder, const std::string& file) {
   return root_folder(o) + folder + plat::kPathSeparator + file;
-}
-
-std::string file_name(const char* windows_name) {
-#if defined(_WIN32)
-  return windows_name;
-#else
-  return plat::posix_library_name(windows_name).c_str();
-#endif
-}
-
-bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
-  using LoadProfile = int(WINAPI*)(const char*, char*, int);
-  auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, "Sim_LoadProfile"));
-  char message[512] = {};
-  if (!load || load(card.c_str(), message, sizeof message)) return true;
-  *error = "card profile " + card + ": " + message;
-  return false;
 }
 
 // Loads the simulated reader of the simulator folder, handing it the card profile, and the driver
@@ -102,9 +102,7 @@ bool check_exports(const EditionInfo& e, const Library& l, std::string* error) {
     *error = "library " + l.source + " is not an edition library (it lacks " + e.signature + ")";
     return false;
   }
-  std::vector<const char*> names = {e.open.name, e.card.name, e.read.name, "CloseComm"};
-  for (const Getter& g : e.getters) names.push_back(g.name);
-  for (const char* name : names) {
+  for (const char* name : called_exports(e)) {
     if (plat::entry_point(l.module, name)) continue;
     *error = "library " + l.source + " lacks the export " + name + " of the " + e.name + " edition";
     return false;

@@ -30,6 +30,14 @@ bool set_edition(ReaderOptions& o, const std::string& name);
 // The folder of this program, ending in a separator: the editions write their result files there.
 const std::string& program_folder();
 
+// A library's file name on this platform for its Windows name ("sdtapi.dll": the same on Windows,
+// libsdtapi.so on POSIX).
+std::string file_name(const char* windows_name);
+
+// Hands a card profile to a loaded simulator library; true for any other driver, which takes none.
+// False with a one-line message when the simulator refuses the profile.
+bool hand_profile(plat::Module driver, const std::string& card, std::string* error);
+
 struct Library {
   plat::Module module = nullptr;
   std::string source;          // the library file as found

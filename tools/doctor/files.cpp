@@ -1,0 +1,420 @@
+// What the folder's files say, read without loading them: which edition the library is, its
+// architecture against this program's, the driver and decoder where the edition looks for them
+// (the folder first, then the system's search path), their architecture and the entry points the
+// edition needs of them, whether the folder can be written, the ANSI code page.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/host.h"
+#include "platform/platform.h"
+#include "tools/doctor/checks.h"
+#include "tools/editions/library.h"
+
+namespace idcard::doctor {
+
+namespace {
+
+void add(Report& r, const char* check, const std::string& subject, Status status,
+         std::string text, std::string fix = {}) {
+  r.findings.push_back({check, subject, status, std::move(text), std::move(fix)});
+}
+
+std::string with_separator(std::string folder) {
+#if defined(_WIN32)
+  // "C:\My App\" on a command line reaches the program as C:\My App" (the backslash escapes the
+  // quote); no Windows name holds a quote.
+  if (!folder.empty() && folder.back() == '"') folder.pop_back();
+#endif
+  if (folder.empty()) folder = ".";
+  const char last = folder.back();
+  if (last != '/' && last != plat::kPathSeparator) folder += plat::kPathSeparator;
+  return folder;
+}
+
+// The folders the loader searches after the application's own, in order.
+std::vector<std::string> search_path() {
+#if defined(_WIN32)
+  const char* variable = "PATH";
+  const char separator = ';';
+  std::vector<std::string> folders;
+#else
+  const char* variable = "LD_LIBRARY_PATH";
+  const char separator = ':';
+  std::vector<std::string> folders;
+#endif
+  const char* value = std::getenv(variable);
+  std::string rest = value ? value : "";
+  while (!rest.empty()) {
+    const std::size_t end = rest.find(separator);
+    const std::string folder = rest.substr(0, end);
+    if (!folder.empty()) folders.push_back(with_separator(folder));
+    rest = end == std::string::npos ? "" : rest.substr(end + 1);
+  }
+#if !defined(_WIN32)
+  for (const char* system : {"/lib/", "/usr/lib/", "/lib64/", "/usr/lib64/", "/usr/local/lib/"})
+    folders.push_back(system);
+#endif
+  return folders;
+}
+
+const char* search_path_name() {
+#if defined(_WIN32)
+  return "the PATH";
+#else
+  return "LD_LIBRARY_PATH and the system's library folders";
+#endif
+}
+
+bool file_in(const std::string& folder, const std::string& name) {
+  return plat::file_exists((folder + name).c_str());
+}
+
+std::string names_of(const std::vector<const char*>& names) {
+  std::string text;
+  for (const char* n : names) text += (text.empty() ? "" : ", ") + std::string(n);
+  return text;
+}
+
+// ---- The edition --------------------------------------------------------------------------------
+
+const EditionInfo* edition_of(const image::Image& image) {
+  for (const EditionInfo& e : editions()) {
+    if (image.exports_name(e.signature)) return &e;
+  }
+  return nullptr;
+}
+
+// The file names an application loads an edition by, and those the editions ship under.
+std::vector<std::string> edition_file_names(const EditionInfo* only) {
+  std::vector<std::string> names;
+  auto add_name = [&names](const char* n) {
+    if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+  };
+  for (const EditionInfo& e : editions()) {
+    if (!only || only == &e) add_name(e.deployed_as);
+  }
+  for (const EditionInfo& e : editions()) {
+    if (!only || only == &e) add_name(e.library);
+  }
+  return names;
+}
+
+std::string release_folder(const image::Image& host, const EditionInfo* e) {
+#if defined(_WIN32)
+  std::string target = host.bits == 64 ? "windows-x64" : "windows-x86";
+#else
+  std::string target = host.machine == image::kElfAarch64 ? "linux-aarch64" : "linux-x86_64";
+#endif
+  return "dist/" + target + "/" + (e ? e->name : "<edition>") + "/";
+}
+
+void check_edition(const Options& o, Deployment& d, Report& r) {
+  const EditionInfo* wanted = o.edition.empty() ? nullptr : find_edition(o.edition);
+  const std::vector<std::string> names = edition_file_names(wanted);
+  for (const std::string& name : names) {
+    if (!file_in(d.folder, name)) continue;
+    image::Image img = image::read(d.folder + name);
+    const EditionInfo* e = edition_of(img);
+    if (!img.ok) {
+      add(r, "edition", name, Status::Fail,
+          name + " in " + d.folder + " is no library that this system can read (damaged, or not a library)",
+          "copy " + name + " again from the release (" + release_folder(d.host, wanted) + ")");
+      return;
+    }
+    if (!e) {
+      add(r, "edition", name, Status::Fail,
+          name + " is none of the editions: it exports none of their functions",
+          "deploy the edition's library from " + release_folder(d.host, wanted));
+      return;
+    }
+    // The files the application would meet are still those of the edition found.
+    d.edition = e;
+    if (wanted && e != wanted) {
+      add(r, "edition", name, Status::Fail,
+          name + " is the " + e->name + " edition, not the " + wanted->name + " edition",
+          "deploy the " + std::string(wanted->name) + " edition from " + release_folder(d.host, wanted) +
+              ", or check with --edition " + e->name);
+    } else if (name != e->deployed_as) {
+      add(r, "edition", name, Status::Fail,
+          name + " is the " + e->name + " edition, but applications load it as " + e->deployed_as,
+          "rename " + name + " to " + e->deployed_as);
+    } else {
+      add(r, "edition", name, Status::Ok, name + " is the " + e->name + " edition");
+    }
+    d.edition_file = name;
+    d.edition_image = std::move(img);
+    std::vector<const char*> lacking;
+    for (const char* n : called_exports(*d.edition)) {
+      if (!d.edition_image.exports_name(n)) lacking.push_back(n);
+    }
+    if (!lacking.empty()) {
+      add(r, "exports", name, Status::Fail,
+          name + " lacks " + names_of(lacking) + " of the " + d.edition->name + " edition",
+          "copy " + name + " again from " + release_folder(d.host, d.edition));
+    }
+    return;
+  }
+  // Another edition's library may lie there under its own name.
+  std::string instead;
+  for (const std::string& name : edition_file_names(nullptr)) {
+    if (!wanted || !file_in(d.folder, name)) continue;
+    if (const EditionInfo* e = edition_of(image::read(d.folder + name)))
+      instead = " (" + name + " there is the " + e->name + " edition)";
+    break;
+  }
+  const std::string expected = names.front();
+  add(r, "edition", expected, Status::Fail,
+      "no " + expected + " in " + d.folder + ": the application finds no edition to load" + instead,
+      "copy " + expected + " of the edition from " + release_folder(d.host, wanted) + " into " +
+          d.folder);
+}
+
+void check_architecture(Deployment& d, Report& r) {
+  const image::Image& lib = d.edition_image;
+  const std::string arch = image::architecture(lib);
+  if (image::same_architecture(lib, d.host)) {
+    add(r, "architecture", d.edition_file, Status::Ok,
+        d.edition_file + " is for " + arch + ", as this idcard is");
+    return;
+  }
+#if defined(_WIN32)
+  // A 64-bit Windows runs both: the application's own architecture decides.
+  if (lib.format == image::Format::Pe &&
+      (lib.machine == image::kMachineI386 || lib.machine == image::kMachineAmd64)) {
+    add(r, "architecture", d.edition_file, Status::Note,
+        d.edition_file + " is for " + arch + ": only " + std::to_string(lib.bits) +
+            "-bit applications load it; this idcard is " + image::architecture(d.host) +
+            ", so it reads the files only",
+        "for the live checks run the " + std::to_string(lib.bits) + "-bit idcard.exe doctor (dist/windows-" +
+            (lib.bits == 64 ? "x64" : "x86") + "/tools/)");
+    return;
+  }
+#endif
+  add(r, "architecture", d.edition_file, Status::Fail,
+      d.edition_file + " is for " + arch + ", which this machine (" + image::architecture(d.host) +
+          ") does not run",
+      "deploy the edition built for " + image::architecture(d.host) + " from " +
+          release_folder(d.host, d.edition));
+}
+
+// ---- Driver and decoder -------------------------------------------------------------------------
+
+// Where the edition finds a driver file: its folder, then the loader's search path.
+Located locate(const std::string& folder, const char* windows_name) {
+  Located l;
+  l.windows_name = windows_name;
+  l.file = file_name(windows_name);
+  if (file_in(folder, l.file)) {
+    l.path = folder + l.file;
+  } else {
+    for (const std::string& f : search_path()) {
+      if (!file_in(f, l.file)) continue;
+      l.path = f + l.file;
+      break;
+    }
+  }
+  if (!l.path.empty()) l.image = image::read(l.path);
+  return l;
+}
+
+// The entry points of the driver (or the decoder) that the edition calls, from the one list of
+// entry points: all those of the edition's prefix for an edition that binds them by name; for one
+// linked against them, those it imports, without which the system does not load it.
+struct Needs {
+  std::vector<const char*> names;
+  bool linked = false;
+};
+
+Needs needs_of(const Deployment& d, bool decoder) {
+  Needs n;
+  auto collect = [&n](const char* name) -> void* {
+    n.names.push_back(name);
+    return nullptr;
+  };
+  drv::EntryPoints unused;
+  if (decoder)
+    drv::bind_decoder(unused, collect);
+  else
+    drv::bind_driver(unused, d.edition->driver_prefix, collect);
+  for (const char* name : n.names) n.linked = n.linked || d.edition_image.imports_name(name);
+  if (n.linked) {
+    std::erase_if(n.names, [&d](const char* name) { return !d.edition_image.imports_name(name); });
+  }
+  return n;
+}
+
+void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder, bool optional,
+                       Report& r) {
+  const std::string& lib = d.edition_file;
+  const Needs needs = needs_of(d, decoder);
+  const bool linked = needs.linked;
+  if (l.path.empty()) {
+    // Whether the edition imports it decides what the application meets.
+    std::string effect = linked ? "the application cannot load " + lib + " at all"
+                         : optional ? "the edition cannot open serial ports (USB readers do not need it)"
+                                    : "the edition's calls fail";
+    add(r, "file", l.file, optional ? Status::Note : Status::Fail,
+        "the reader's " + std::string(role) + " " + l.file + " is missing: not in " + d.folder +
+            " nor on " + search_path_name() + "; " + effect,
+        "copy the reader maker's " + l.file + " into " + d.folder);
+    return;
+  }
+  const bool beside = l.path == d.folder + l.file;
+  if (!l.image.ok) {
+    add(r, "file", l.file, Status::Fail,
+        l.path + " is no library that this system can read (damaged, or not a library)",
+        "copy the reader maker's " + l.file + " again");
+    return;
+  }
+  add(r, "file", l.file, beside ? Status::Ok : Status::Note,
+      beside ? "the " + std::string(role) + " " + l.file + " lies beside " + lib
+             : "the " + std::string(role) + " is found on " + std::string(search_path_name()) +
+                   " as " + l.path + ", not beside " + lib,
+      beside ? "" : "copy " + l.file + " into " + d.folder + " so that no other copy is taken");
+  if (!image::same_architecture(l.image, d.edition_image)) {
+    add(r, "architecture", l.file, Status::Fail,
+        l.file + " is for " + image::architecture(l.image) + ", " + lib + " for " +
+            image::architecture(d.edition_image) + ": " +
+            (linked ? "the application cannot load " + lib
+                    : "the edition cannot load " + l.file) +
+            (l.image.format == image::Format::Pe ? " (load error 193)" : ""),
+        "deploy the reader maker's " + l.file + " for " + image::architecture(d.edition_image));
+    return;
+  }
+  add(r, "architecture", l.file, Status::Ok,
+      l.file + " is for " + image::architecture(l.image) + ", as " + lib + " is");
+  l.usable = true;
+  std::vector<const char*> missing;
+  for (const char* name : needs.names) {
+    if (!l.image.exports_name(name)) missing.push_back(name);
+  }
+  if (!missing.empty()) {
+    add(r, "entry_points", l.file, Status::Fail,
+        l.file + " lacks " + names_of(missing) + ": " +
+            (linked ? "the application cannot load " + lib
+                    : "the edition's calls that need " +
+                          std::string(missing.size() == 1 ? "it" : "them") + " fail"),
+        "install the reader maker's complete, current " + l.file);
+    return;
+  }
+  add(r, "entry_points", l.file, Status::Ok,
+      l.file + " has every entry point the " + std::string(d.edition->name) + " edition calls");
+}
+
+void check_drivers(Deployment& d, Report& r) {
+  d.driver = locate(d.folder, drv::kUsbDriverFile);
+  d.decoder = locate(d.folder, drv::kDecoderFile);
+  check_driver_file(d, d.driver, "driver", false, false, r);
+  if (d.edition->serial_driver) {
+    d.serial_driver = locate(d.folder, d.edition->serial_driver);
+    check_driver_file(d, d.serial_driver, "serial driver", false, true, r);
+  }
+  check_driver_file(d, d.decoder, "photo decoder", true, false, r);
+}
+
+// ---- Folder and code page -----------------------------------------------------------------------
+
+// Creates and removes a file of a name no other program uses.
+bool can_write(const std::string& folder) {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::string probe;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    probe = folder + "idcard-doctor-probe-" + std::to_string(now) + "-" +
+            std::to_string(counter++) + ".tmp";
+    if (!plat::file_exists(probe.c_str())) break;
+  }
+  if (plat::file_exists(probe.c_str())) return false;
+  const char byte = 0;
+  if (!plat::write_whole_file(probe.c_str(), &byte, 1, plat::Share::None)) return false;
+  return plat::delete_file(probe.c_str());
+}
+
+void check_folder(const Deployment& d, Report& r) {
+  if (can_write(d.folder)) {
+    const bool log = d.edition && d.edition->log_file;
+    add(r, "folder", d.folder, Status::Ok,
+        d.folder + " can be written: the result files" + (log ? " and the edition's log" : "") +
+            " can be made there");
+    return;
+  }
+  std::string effect = "the edition's result files cannot be written there, so reads fail";
+  if (d.edition) {
+    std::vector<const char*> files(d.edition->result_files.begin(), d.edition->result_files.end());
+    effect = "the " + std::string(d.edition->name) + " edition's result files (" + names_of(files) +
+             ") cannot be written, so reads fail";
+    if (d.edition->log_file)
+      effect += ", and it stops on a message box saying it cannot write its log " +
+                std::string(d.edition->log_file);
+  }
+  add(r, "folder", d.folder, Status::Fail, d.folder + " cannot be written: " + effect,
+      "let the application's users write to " + d.folder +
+          ", or install the application into a folder they may write to");
+}
+
+void check_code_page(Report& r) {
+  const unsigned cp = plat::ansi_code_page();
+#if defined(_WIN32)
+  if (cp != 936) {
+    add(r, "code_page", "", Status::Fail,
+        "the ANSI code page is " + std::to_string(cp) +
+            ", not 936 (GBK): names and addresses come out with '?' for their Chinese characters",
+        "set the language for non-Unicode programs to Chinese (Simplified, PRC) and restart");
+    return;
+  }
+  add(r, "code_page", "", Status::Ok, "the ANSI code page is 936 (GBK), the text's code page");
+#else
+  add(r, "code_page", "", Status::Ok,
+      "the editions write text in GBK (code page " + std::to_string(cp) + ") on this system");
+#endif
+}
+
+// This program's image; when it cannot be read, what it was built for.
+image::Image this_program() {
+  image::Image self = image::read(std::string(plat::executable_path()));
+  if (self.ok) return self;
+  self.ok = true;
+  self.bits = sizeof(void*) * 8;
+#if defined(_WIN32)
+  self.format = image::Format::Pe;
+  self.machine = self.bits == 64 ? image::kMachineAmd64 : image::kMachineI386;
+#else
+  self.format = image::Format::Elf;
+#if defined(__aarch64__)
+  self.machine = image::kElfAarch64;
+#else
+  self.machine = self.bits == 64 ? image::kElfX86_64 : image::kElfI386;
+#endif
+#endif
+  return self;
+}
+
+}  // namespace
+
+std::string hex(int status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(status));
+  return text;
+}
+
+void check_files(const Options& o, Deployment& d, Report& r) {
+  d.folder = with_separator(o.folder);
+  d.host = this_program();
+  if (!plat::file_exists(d.folder.c_str())) {
+    add(r, "folder", d.folder, Status::Fail, d.folder + " does not exist",
+        "give the application's folder with --folder");
+    return;
+  }
+  check_edition(o, d, r);
+  if (d.edition) {
+    check_architecture(d, r);
+    check_drivers(d, r);
+  }
+  check_folder(d, r);
+  check_code_page(r);
+}
+
+}  // namespace idcard::doctor
