@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <future>
+#include <string>
 
 #include "tools/card/schema.h"
 #include "tools/editions/edition_log.h"
@@ -16,7 +17,7 @@ namespace idcard {
 
 namespace {
 
-// The edition's log stays at most this large, keeping its newest lines.
+// The edition's log and the service's own stay at most this large, keeping their newest lines.
 constexpr std::size_t kLogLimit = 1 << 20;
 
 // The callers the options name; false with a message for an origin or host that is not one.
@@ -50,6 +51,20 @@ void set_own_origins(Service::Impl& s) {
   for (const std::vector<std::string>* names : std::initializer_list<const std::vector<std::string>*>{&loopback_hosts(), &s.callers.hosts}) {
     for (const std::string& host : *names) s.callers.own_origins.insert("http://" + host + ":" + port);
   }
+}
+
+// The service's output (its request log, its start and stop, its errors) appended to a file,
+// which is cut back to its newest lines first when it outgrew the limit.
+bool redirect_output(const std::string& path, std::string* error) {
+  bound_log(path, kLogLimit);
+  if (!std::freopen(path.c_str(), "a", stdout) || !std::freopen(path.c_str(), "a", stderr)) {
+    *error = "cannot write the log " + path;
+    return false;
+  }
+  // Each line reaches the file at once: the log tells what happened up to the moment it ended.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  return true;
 }
 
 // Loads the library on the worker thread, which makes every later call too.
@@ -155,9 +170,13 @@ void Service::on_worker(const std::function<void()>& fn) {
   if (queued) done.get_future().wait();
 }
 
-int serve(const ReaderOptions& reader, const ServeOptions& options) {
-  Service service(reader, options);
+int serve(const ReaderOptions& reader, const ServeOptions& options, const ServeRun& run) {
   std::string error;
+  if (!options.log_file.empty() && !redirect_output(options.log_file, &error)) {
+    std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
+    return 2;
+  }
+  Service service(reader, options);
   if (!service.start(&error)) {
     std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
     return 2;
@@ -174,7 +193,8 @@ int serve(const ReaderOptions& reader, const ServeOptions& options) {
               v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
               reader.edition_name.c_str(), reader.port);
   std::fflush(stdout);
-  StopSignals signals(service.impl_->ioc, [&service] { service.stop(); });
+  StopSignals signals(service.impl_->ioc, [&service] { service.stop(); }, run.console);
+  if (run.serving) run.serving();
   service.run();
   service.finish();
   std::printf("idcard serve: stopped\n");
