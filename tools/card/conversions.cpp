@@ -96,14 +96,20 @@ std::optional<int> sex_code(std::string_view word) {
 std::string base64(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+  // Written in place, three bytes to four characters: a photo is tens of kilobytes, encoded on
+  // every read.
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  const auto byte = [&bytes](std::size_t i) {
+    return i < bytes.size() ? static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) : 0u;
+  };
+  char* o = out.data();
+  for (std::size_t i = 0; i < bytes.size(); i += 3, o += 4) {
+    const std::uint32_t v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
     const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t v = 0;
-    for (std::size_t k = 0; k < 3; ++k)
-      v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
+    o[0] = kAlphabet[v >> 18];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    if (n > 1) o[2] = kAlphabet[(v >> 6) & 63];
+    if (n > 2) o[3] = kAlphabet[v & 63];
   }
   return out;
 }
