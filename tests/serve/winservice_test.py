@@ -51,18 +51,34 @@ class Wine:
         self.loader = next((p for p in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine"))
                             if p and os.path.exists(p)), "wine")
 
-    def program(self, program, *args, timeout=180):
+    def run(self, command):
+        """(exit status, output). The output goes through a file, not a pipe: the service manager
+        that the first program starts inherits it and keeps a pipe open for as long as it runs."""
+        with tempfile.TemporaryFile() as out:
+            code = subprocess.run(command, env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                                  stdin=subprocess.DEVNULL, timeout=180).returncode
+            out.seek(0)
+            return code, out.read().decode("utf-8", "replace")
+
+    def program(self, program, *args):
         """A Windows program through the tests' wrapper (which sets the prefix up on first use)."""
-        r = subprocess.run([self.wrapper, program, *args], env=self.env, capture_output=True, timeout=timeout)
-        return r.returncode, (r.stdout + r.stderr).decode("utf-8", "replace")
+        return self.run([self.wrapper, program, *args])
 
     def sc(self, *args):
-        r = subprocess.run([self.loader, "sc", *args], env=self.env, capture_output=True, timeout=180)
-        return r.returncode, (r.stdout + r.stderr).decode("utf-8", "replace")
+        return self.run([self.loader, "sc", *args])
+
+    def server(self, flag):
+        server = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
+        subprocess.run([server, flag], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+    def keep(self):
+        """The wineserver stays until end(): otherwise it ends the services (system processes
+        to it) as soon as the last other program has exited."""
+        self.server("-p")
 
     def end(self):
-        server = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
-        subprocess.run([server, "-k"], env=self.env, timeout=120)
+        self.server("-k")
 
 
 def wait_for_card(port, seconds=60):
@@ -86,9 +102,14 @@ def listening(port):
         return False
 
 
+# Private folders of runs that were killed earlier, which the checks leave aside.
+EARLIER = set()
+
+
 def private_folders(prefix):
-    users = os.path.join(prefix, "drive_c")
-    return [os.path.join(root, d) for root, dirs, _ in os.walk(users) for d in dirs if d.startswith("idcard-")]
+    drive = os.path.join(prefix, "drive_c")
+    return sorted({os.path.join(root, d) for root, dirs, _ in os.walk(drive) for d in dirs
+                   if d.startswith("idcard-")} - EARLIER)
 
 
 def served_and_stopped(c, what, port, stop, prefix, log_path, log_from):
@@ -131,6 +152,10 @@ def main():
     try:
         code, out = wine.program(args.program, "--version")  # the prefix, made on first use
         c.expect(code == 0, f"idcard.exe --version under Wine: {code} {out!r}")
+        wine.keep()
+        EARLIER.update(private_folders(prefix))
+        wine.sc("stop", "idcard")  # of an earlier run that was killed
+        wine.sc("delete", "idcard")
         with tempfile.TemporaryDirectory() as temp:
             config = os.path.join(temp, "idcard.conf")
             port = free_port()
@@ -160,6 +185,7 @@ def main():
 
             # A start that fails: another program holds the port.
             with socket.socket() as holder:
+                holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past TIME_WAIT
                 holder.bind(("127.0.0.1", port))
                 holder.listen()
                 code, out = wine.program(args.program, "service", "start")

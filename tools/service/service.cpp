@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <future>
+#include <memory>
 #include <string>
 
 #include "tools/card/schema.h"
@@ -53,18 +54,15 @@ void set_own_origins(Service::Impl& s) {
   }
 }
 
-// The service's output (its request log, its start and stop, its errors) appended to a file,
-// which is cut back to its newest lines first when it outgrew the limit.
-bool redirect_output(const std::string& path, std::string* error) {
+// The --log file: appended to, after it was cut back to its newest lines when it outgrew the
+// limit. Unbuffered, so that the log tells what happened up to the moment the service ended.
+// (Standard output and error are not redirected: a service started by the service manager has
+// none to redirect.)
+std::FILE* open_log(const std::string& path) {
   bound_log(path, kLogLimit);
-  if (!std::freopen(path.c_str(), "a", stdout) || !std::freopen(path.c_str(), "a", stderr)) {
-    *error = "cannot write the log " + path;
-    return false;
-  }
-  // Each line reaches the file at once: the log tells what happened up to the moment it ended.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-  return true;
+  std::FILE* file = std::fopen(path.c_str(), "a");
+  if (file) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
 // Loads the library on the worker thread, which makes every later call too.
@@ -106,7 +104,7 @@ void Service::Impl::remove_result_files() const {
 
 void Service::Impl::log(const RequestInfo& info, unsigned status) const {
   if (!options.quiet)
-    std::fprintf(stderr, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
+    std::fprintf(log_to, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
 }
 
 Service::Service(ReaderOptions reader, ServeOptions serve)
@@ -171,34 +169,42 @@ void Service::on_worker(const std::function<void()>& fn) {
 }
 
 int serve(const ReaderOptions& reader, const ServeOptions& options, const ServeRun& run) {
-  std::string error;
-  if (!options.log_file.empty() && !redirect_output(options.log_file, &error)) {
-    std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
-    return 2;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, &std::fclose);
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  if (!options.log_file.empty()) {
+    log_file.reset(open_log(options.log_file));
+    if (!log_file) {
+      std::fprintf(stderr, "idcard serve: cannot write the log %s\n", options.log_file.c_str());
+      return 2;
+    }
+    out = err = log_file.get();
   }
   Service service(reader, options);
+  service.impl_->log_to = err;
+  std::string error;
   if (!service.start(&error)) {
-    std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
+    std::fprintf(err, "idcard serve: %s\n", error.c_str());
     return 2;
   }
   const std::optional<ListenAddress> address = parse_listen(options.listen);
   if (!address->loopback) {
-    std::fprintf(stderr,
+    std::fprintf(err,
                  "idcard serve: WARNING: listening on %s, not on loopback: every machine that "
                  "reaches this address can ask for the card\n",
                  address->host.c_str());
   }
   const bool v6 = address->host.find(':') != std::string::npos;
-  std::printf("idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
-              v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
-              reader.edition_name.c_str(), reader.port);
-  std::fflush(stdout);
+  std::fprintf(out, "idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
+               v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
+               reader.edition_name.c_str(), reader.port);
+  std::fflush(out);
   StopSignals signals(service.impl_->ioc, [&service] { service.stop(); }, run.console);
   if (run.serving) run.serving();
   service.run();
   service.finish();
-  std::printf("idcard serve: stopped\n");
-  std::fflush(stdout);
+  std::fprintf(out, "idcard serve: stopped\n");
+  std::fflush(out);
   signals.finished();
   return 0;
 }
