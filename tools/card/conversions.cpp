@@ -99,17 +99,22 @@ std::string base64(std::string_view bytes) {
   // Written in place, three bytes to four characters: a photo is tens of kilobytes, encoded on
   // every read.
   std::string out((bytes.size() + 2) / 3 * 4, '=');
-  const auto byte = [&bytes](std::size_t i) {
-    return i < bytes.size() ? static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) : 0u;
-  };
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   char* o = out.data();
-  for (std::size_t i = 0; i < bytes.size(); i += 3, o += 4) {
-    const std::uint32_t v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+  const std::size_t whole = bytes.size() / 3 * 3;
+  for (std::size_t i = 0; i < whole; i += 3, o += 4) {
+    const std::uint32_t v = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
     o[0] = kAlphabet[v >> 18];
     o[1] = kAlphabet[(v >> 12) & 63];
-    if (n > 1) o[2] = kAlphabet[(v >> 6) & 63];
-    if (n > 2) o[3] = kAlphabet[v & 63];
+    o[2] = kAlphabet[(v >> 6) & 63];
+    o[3] = kAlphabet[v & 63];
+  }
+  const std::size_t rest = bytes.size() - whole;  // 1 or 2 bytes before the padding
+  if (rest) {
+    const std::uint32_t v = std::uint32_t{in[whole]} << 16 | (rest == 2 ? std::uint32_t{in[whole + 1]} << 8 : 0u);
+    o[0] = kAlphabet[v >> 18];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    if (rest == 2) o[2] = kAlphabet[(v >> 6) & 63];
   }
   return out;
 }
