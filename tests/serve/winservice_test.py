@@ -73,11 +73,20 @@ class Wine:
                        stderr=subprocess.DEVNULL, timeout=120)
 
     def keep(self):
-        """The wineserver stays until end(): otherwise it ends the services (system processes
-        to it) as soon as the last other program has exited."""
+        """Wine shuts its services down (a system shut-down to them) once no other Windows
+        program runs: a command prompt waiting for input keeps one running until end()."""
         self.server("-p")
+        self.keeper = subprocess.Popen([self.loader, "cmd"], env=self.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def end(self):
+        keeper = getattr(self, "keeper", None)
+        if keeper:
+            keeper.stdin.close()
+            try:
+                keeper.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                keeper.kill()
         self.server("-k")
 
 
@@ -130,7 +139,7 @@ def served_and_stopped(c, what, port, stop, prefix, log_path, log_from):
         time.sleep(0.5)
     text = log.decode("utf-8", "replace")
     c.expect(not listening(port), f"{what}: no longer listening after the stop")
-    c.expect(not private_folders(prefix), f"{what}: private folder left: {private_folders(prefix)}")
+    c.expect(not private_folders(prefix), f"{what}: private folder left: {private_folders(prefix)} {text!r}")
     c.expect("listening on http://127.0.0.1:" in text and "GET /api/v1/card 200" in text and
              "idcard serve: stopped" in text, f"{what}: the log tells the start, the read and the clean stop: {text!r}")
     secrets = [ID_NUMBER.encode(), NAME.encode("utf-8"), NAME.encode("gbk")]
