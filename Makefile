@@ -153,11 +153,14 @@ fuzz: deps
 	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 # Each edition's card cycle beside its baseline, the record conversions and the port scan,
-# optimised; prints the ratio of each cycle to its baseline.
+# optimised; prints the ratio of each cycle to its baseline. Then idcard serve's own cost around
+# the library: requests per second and latency of GET /api/v1/card for 1, 4 and 16 clients.
 bench: deps
 	@test -f build/bench/CMakeCache.txt || cmake --preset bench >/dev/null
-	cmake --build --preset bench --target ridel_bench -j$(JOBS)
+	cmake --build --preset bench --target ridel_bench idcard -j$(JOBS)
 	@bench/run.sh build/bench
+	@echo
+	@python3 bench/serve_bench.py --program build/bench/tools/idcard
 
 clean:
 	rm -rf build dist

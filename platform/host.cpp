@@ -12,6 +12,28 @@ namespace plat {
 
 std::string executable_folder() { return std::string(folder_of(executable_path())); }
 
+#if !defined(_WIN32)
+
+// No service manager of that kind here: a systemd user unit runs `idcard serve` instead, and the
+// program watches SIGINT and SIGTERM itself.
+namespace {
+bool no_service_manager(std::string* error) {
+  *error = "there is no Windows service manager on this system (Linux: the systemd user unit)";
+  return false;
+}
+}  // namespace
+
+bool on_console_stop(ConsoleStop) { return false; }
+bool install_service(const ServiceSetup&, std::string* error) { return no_service_manager(error); }
+bool uninstall_service(const std::string&, std::string* error) { return no_service_manager(error); }
+bool start_service(const std::string&, std::string* error) { return no_service_manager(error); }
+bool stop_service(const std::string&, std::string* error) { return no_service_manager(error); }
+bool run_as_service(const std::string&, const ServiceBody&, int*, std::string* error) {
+  return no_service_manager(error);
+}
+
+#endif
+
 #if defined(_WIN32)
 
 unsigned ansi_code_page() { return GetACP(); }

@@ -3,6 +3,7 @@
 // this header.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,46 @@ unsigned ansi_code_page();
 
 // The folder of the process's executable, ending in a separator; empty when unknown.
 std::string executable_folder();
+
+// ---- Stop requests of the console -----------------------------------------------------------
+
+// Called on a thread of the system's when the console asks the program to stop: Ctrl+C,
+// Ctrl+Break, and (`process_ends`) the console window closed, the user logging off, the system
+// shutting down, after which the system ends the process as soon as the handler returns.
+using ConsoleStop = void (*)(bool process_ends);
+// Windows: registers the handler (for the rest of the process). POSIX: false, nothing done; a
+// program there watches SIGINT and SIGTERM.
+bool on_console_stop(ConsoleStop handler);
+
+// ---- Background services (the Windows service manager) --------------------------------------
+// On POSIX each of these fails with a message saying that there is no service manager here.
+
+// What the service manager keeps of a service: started with the system, as the local system
+// account, restarted by the manager when it fails.
+struct ServiceSetup {
+  std::string name;          // the service's key name
+  std::string display_name;  // shown in the manager's list
+  std::string description;
+  std::string command_line;  // the program's path, quoted, and its arguments
+};
+// False with a message when it cannot be installed (among others: one of that name exists).
+bool install_service(const ServiceSetup& setup, std::string* error);
+// Stops the service when it runs, then removes it.
+bool uninstall_service(const std::string& name, std::string* error);
+// Start and stop, each returning once the service runs or has stopped (or the wait ran out).
+bool start_service(const std::string& name, std::string* error);
+bool stop_service(const std::string& name, std::string* error);
+
+// How a service process runs under the manager. `run` runs on a thread of the manager's: it
+// calls `serving` once it serves and returns its exit status once it has stopped. `stop` is
+// called on another of the manager's threads for the manager's stop and for a system shut-down:
+// it only asks `run` to end.
+struct ServiceBody {
+  std::function<int(const std::function<void()>& serving)> run;
+  std::function<void()> stop;
+};
+// Runs the process as the service `name` until `run` returns, with its status. False with a
+// message when the process was not started by the service manager.
+bool run_as_service(const std::string& name, const ServiceBody& body, int* status, std::string* error);
 
 }  // namespace plat

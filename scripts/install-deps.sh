@@ -24,6 +24,7 @@ packages=(
   libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
   chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
   nodejs                                              # the JavaScript client's tests
+  systemd                                             # systemd-analyze: the user unit's check
   g++-aarch64-linux-gnu qemu-user                     # the ARM64 build, run under qemu-aarch64
 )
 for p in "${packages[@]}"; do

@@ -16,7 +16,7 @@ from http_test import Checks  # noqa: E402
 
 OPTIONS = ["--edition", "--library", "--port", "--mode", "--card", "--json", "--version", "--help",
            "--listen", "--allow-non-loopback", "--allow-host", "--allow-origin", "--poll-interval",
-           "--quiet"]
+           "--quiet", "--log", "--config", "service install", "uninstall"]
 
 
 def run(command, *args):

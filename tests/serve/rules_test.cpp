@@ -187,6 +187,8 @@ TEST(ServeRules, CardSchemaConversions) {
   EXPECT_EQ(idcard::base64("fo"), "Zm8=");
   EXPECT_EQ(idcard::base64("foo"), "Zm9v");
   EXPECT_EQ(idcard::base64(std::string("\xff\x00\xfe", 3)), "/wD+");
+  EXPECT_EQ(idcard::base64("fooba"), "Zm9vYmE=");
+  EXPECT_EQ(idcard::base64("foobar"), "Zm9vYmFy");
 }
 
 // A date field that holds no date comes out as the card has it, whatever separators the edition
@@ -218,6 +220,25 @@ TEST(ServeRules, QdxValiditySplitsIntoTwoDates) {
   card.fields = {{"validity", "2015.01.01-长期  .  ."}};
   card.date_separator = '.';
   EXPECT_EQ(idcard::card_json("qdx", card, "")["card"]["valid_to"], "长期");
+}
+
+// The card document as text is the serializer's own, whether the photo's base64 is spliced in or
+// the document goes through the serializer whole.
+TEST(ServeRules, DumpWritesWhatTheSerializerWrites) {
+  using Json = nlohmann::ordered_json;
+  idcard::Card card;
+  card.fields = {{"name", "\"photo\":{\"base64\":\"\"}"}, {"sex", "女"}};
+  std::string bitmap = "BM" + std::string(52, '\x01');
+  for (int i = 0; i < 3000; ++i) bitmap += static_cast<char>(i * 7);
+  const Json with_photo = idcard::card_json("sdt", card, bitmap);
+  Json odd_photo = with_photo;
+  odd_photo["photo"]["base64"] = "not \"base64\" \xff";
+  const Json documents[] = {with_photo, odd_photo, idcard::card_json("sdt", card, ""),
+                            Json{{"photo", 1}}, Json{{"photo", {{"base64", 2}}}}, Json::array({1, "x"})};
+  for (const Json& doc : documents) {
+    EXPECT_EQ(idcard::dump(doc), doc.dump(-1, ' ', false, Json::error_handler_t::replace))
+        << doc.dump().substr(0, 200);
+  }
 }
 
 // The edition's log, grown past its limit, is cut back to its newest whole lines.

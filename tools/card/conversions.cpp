@@ -96,14 +96,25 @@ std::optional<int> sex_code(std::string_view word) {
 std::string base64(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t v = 0;
-    for (std::size_t k = 0; k < 3; ++k)
-      v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
+  // Written in place, three bytes to four characters: a photo is tens of kilobytes, encoded on
+  // every read.
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  char* o = out.data();
+  const std::size_t whole = bytes.size() / 3 * 3;
+  for (std::size_t i = 0; i < whole; i += 3, o += 4) {
+    const std::uint32_t v = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
+    o[0] = kAlphabet[v >> 18];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    o[2] = kAlphabet[(v >> 6) & 63];
+    o[3] = kAlphabet[v & 63];
+  }
+  const std::size_t rest = bytes.size() - whole;  // 1 or 2 bytes before the padding
+  if (rest) {
+    const std::uint32_t v = std::uint32_t{in[whole]} << 16 | (rest == 2 ? std::uint32_t{in[whole + 1]} << 8 : 0u);
+    o[0] = kAlphabet[v >> 18];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    if (rest == 2) o[2] = kAlphabet[(v >> 6) & 63];
   }
   return out;
 }

@@ -3,9 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <map>
+#include <stdexcept>
 
 #include "driver/sdtapi.h"
+#include "tools/cli/config.h"
 
 namespace idcard {
 
@@ -14,8 +18,12 @@ namespace {
 constexpr const char kUsage[] =
     "usage: idcard [OPTIONS]         reads a card and prints it\n"
     "       idcard serve [OPTIONS]   serves the card to web pages on http://127.0.0.1:8089/\n"
+    "       idcard service install [--config FILE] | uninstall | start | stop\n"
+    "                                idcard serve as a Windows service, started with the system\n"
     "       idcard doctor [OPTIONS]  checks a deployment and says what to fix\n"
     "\n"
+    "  --config FILE              takes the options from FILE, one 'key = value' a line (keys:\n"
+    "                             the options' names without '--'); the command line overrides\n"
     "  --edition qdx|sdt|vantrel  the edition to read through (default sdt)\n"
     "  --library PATH             load this library instead of the edition's in dist/\n"
     "  --port N                   the reader's port: serial 1-1000, USB 1001-1016 (default 1001)\n"
@@ -32,26 +40,23 @@ constexpr const char kUsage[] =
     "  --allow-origin ORIGIN      a web origin whose pages may call the service (repeatable)\n"
     "  --poll-interval MS         how often the event stream polls the reader (10-60000, 500)\n"
     "  --quiet                    no request log\n"
+    "  --log FILE                 appends the service's output to FILE (the Windows service's\n"
+    "                             default: idcard-service.log beside idcard.exe)\n"
     "doctor only (with --edition, --port: the port the application opens, --card, --json):\n"
     "  --folder DIR               the application's folder (default the current folder)\n"
     "  --static                   reads the files only, does not ask the reader\n"
     "  exit status 0 when everything holds, 1 when a finding fails\n";
 
-[[noreturn]] void fail(const std::string& line) {
-  std::fprintf(stderr, "idcard: %s\n", line.c_str());
-  std::exit(2);
-}
-
-[[noreturn]] void print_and_exit(const char* text) {
-  std::fputs(text, stdout);
-  std::exit(0);
-}
+// A bad option or value: the message, which the caller places.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 int number(const char* text, int low, int high, const std::string& what) {
   int v = 0;
   if (!parse_int(text, &v) || v < low || v > high)
-    fail("bad " + what + " '" + text + "' (" + std::to_string(low) + " to " +
-         std::to_string(high) + ")");
+    throw UsageError("bad " + what + " '" + text + "' (" + std::to_string(low) + " to " +
+                     std::to_string(high) + ")");
   return v;
 }
 
@@ -62,44 +67,168 @@ void check_mode(const ReaderOptions& r, bool given) {
   }
   std::string modes;
   for (int m : r.info().modes) modes += (modes.empty() ? "" : ", ") + std::to_string(m);
-  fail("bad mode " + std::to_string(r.mode) + " for the " + r.edition_name + " edition (" + modes +
-       ")");
+  throw UsageError("bad mode " + std::to_string(r.mode) + " for the " + r.edition_name +
+                   " edition (" + modes + ")");
 }
 
 using Handler = std::function<void(Options&, const char* value)>;
-// The commands a flag belongs to.
+// The commands a flag belongs to (serve: also idcard service install and run).
 constexpr unsigned kRead = 1, kServe = 2, kDoctor = 4;
 struct Flag {
   const char* name;
   bool takes_value;
   unsigned commands;
+  bool repeatable;  // each use adds to a list
+  bool path;        // in a configuration file, relative to the file's folder
   Handler apply;
 };
 
 const Flag kFlags[] = {
-    {"--edition", true, kRead | kServe | kDoctor, [](Options& o, const char* v) {
-       if (!set_edition(o.reader, v)) fail(std::string("unknown edition '") + v + "' (qdx, sdt or vantrel)");
+    // name, takes a value, commands, repeatable, a path (in a configuration file), what it sets
+    {"--edition", true, kRead | kServe | kDoctor, false, false, [](Options& o, const char* v) {
+       if (!set_edition(o.reader, v))
+         throw UsageError(std::string("unknown edition '") + v + "' (qdx, sdt or vantrel)");
        o.doctor.edition = v;
      }},
-    {"--library", true, kRead | kServe, [](Options& o, const char* v) { o.reader.library = v; }},
-    {"--port", true, kRead | kServe | kDoctor, [](Options& o, const char* v) {
+    {"--library", true, kRead | kServe, false, true,
+     [](Options& o, const char* v) { o.reader.library = v; }},
+    {"--port", true, kRead | kServe | kDoctor, false, false, [](Options& o, const char* v) {
        o.reader.port = o.doctor.port = number(v, 1, drv::kLastUsbPort, "port");
      }},
-    {"--mode", true, kRead | kServe, [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
-    {"--card", true, kRead | kServe | kDoctor, [](Options& o, const char* v) { o.reader.card = o.doctor.card = v; }},
-    {"--json", false, kRead | kDoctor, [](Options& o, const char*) { o.json = o.doctor.json = true; }},
-    {"--folder", true, kDoctor, [](Options& o, const char* v) { o.doctor.folder = v; }},
-    {"--static", false, kDoctor, [](Options& o, const char*) { o.doctor.live = false; }},
-    {"--listen", true, kServe, [](Options& o, const char* v) { o.service.listen = v; }},
-    {"--allow-origin", true, kServe,
+    {"--mode", true, kRead | kServe, false, false,
+     [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
+    {"--card", true, kRead | kServe | kDoctor, false, true,
+     [](Options& o, const char* v) { o.reader.card = o.doctor.card = v; }},
+    {"--json", false, kRead | kDoctor, false, false,
+     [](Options& o, const char*) { o.json = o.doctor.json = true; }},
+    {"--folder", true, kDoctor, false, true, [](Options& o, const char* v) { o.doctor.folder = v; }},
+    {"--static", false, kDoctor, false, false, [](Options& o, const char*) { o.doctor.live = false; }},
+    {"--listen", true, kServe, false, false, [](Options& o, const char* v) { o.service.listen = v; }},
+    {"--allow-origin", true, kServe, true, false,
      [](Options& o, const char* v) { o.service.allowed_origins.push_back(v); }},
-    {"--allow-host", true, kServe, [](Options& o, const char* v) { o.service.allowed_hosts.push_back(v); }},
-    {"--allow-non-loopback", false, kServe, [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
-    {"--poll-interval", true, kServe, [](Options& o, const char* v) {
+    {"--allow-host", true, kServe, true, false,
+     [](Options& o, const char* v) { o.service.allowed_hosts.push_back(v); }},
+    {"--allow-non-loopback", false, kServe, false, false,
+     [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
+    {"--poll-interval", true, kServe, false, false, [](Options& o, const char* v) {
        o.service.poll_interval = std::chrono::milliseconds(number(v, 10, 60000, "poll interval"));
      }},
-    {"--quiet", false, kServe, [](Options& o, const char*) { o.service.quiet = true; }},
+    {"--quiet", false, kServe, false, false, [](Options& o, const char*) { o.service.quiet = true; }},
+    {"--log", true, kServe, false, true, [](Options& o, const char* v) { o.service.log_file = v; }},
 };
+
+const Flag* find_flag(const std::string& name) {
+  for (const Flag& f : kFlags) {
+    if (name == f.name) return &f;
+  }
+  return nullptr;
+}
+
+// The configuration file's entries applied in turn; every fault names the file, the line and
+// the key.
+void apply_config(Options& o, const std::string& path) {
+  std::string text, error;
+  std::vector<ConfigEntry> entries;
+  if (!read_config(path, &text, &error)) throw UsageError(error);
+  if (!parse_config(text, &entries, &error)) throw UsageError(path + ": " + error);
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::map<std::string, int> seen;  // key -> line of a key that may be given once
+  for (const ConfigEntry& e : entries) {
+    const std::string where = path + ":" + std::to_string(e.line) + ": key '" + e.key + "': ";
+    const Flag* flag = find_flag("--" + e.key);
+    if (!flag) throw UsageError(where + "unknown key (see idcard --help for the options)");
+    if (!flag->repeatable) {
+      const auto [earlier, first] = seen.emplace(e.key, e.line);
+      if (!first)
+        throw UsageError(where + "given again (first on line " + std::to_string(earlier->second) + ")");
+    }
+    try {
+      if (!flag->takes_value) {
+        if (e.value != "true" && e.value != "false")
+          throw UsageError("bad value '" + e.value + "' (true or false)");
+        if (e.value == "true") flag->apply(o, nullptr);
+        continue;
+      }
+      if (e.value.empty()) throw UsageError("needs a value");
+      std::string value = e.value;
+      if (flag->path && std::filesystem::path(value).is_relative())
+        value = (folder / value).string();
+      flag->apply(o, value.c_str());
+    } catch (const UsageError& fault) {
+      throw UsageError(where + fault.what());
+    }
+  }
+}
+
+const std::pair<const char*, ServiceAction> kActions[] = {
+    {"install", ServiceAction::Install}, {"uninstall", ServiceAction::Uninstall},
+    {"start", ServiceAction::Start},     {"stop", ServiceAction::Stop},
+    {"run", ServiceAction::Run},
+};
+
+// The command (serve, service ACTION, doctor) at the start of the arguments, as the flags'
+// command bit in `command`; the index of the first option.
+std::size_t parse_command(Options& o, const std::vector<std::string>& args, unsigned& command) {
+  command = kRead;
+  if (!args.empty() && args[0] == "doctor") {
+    o.run_doctor = true;
+    command = kDoctor;
+    return 1;
+  }
+  if (args.empty() || (args[0] != "serve" && args[0] != "service")) return 0;
+  o.serve = true;
+  command = kServe;
+  if (args[0] == "serve") return 1;
+  for (const auto& [name, action] : kActions) {
+    if (args.size() > 1 && args[1] == name) o.action = action;
+  }
+  if (o.action == ServiceAction::None)
+    throw UsageError("idcard service needs install, uninstall, start, stop or run (see idcard --help)");
+  return 2;
+}
+
+void parse(Options& o, const std::vector<std::string>& args, ParsedOptions& out) {
+  unsigned command = kRead;
+  const std::size_t first = parse_command(o, args, command);
+  // The configuration file first: the command line overrides it.
+  for (std::size_t i = first; i < args.size(); ++i) {
+    if (args[i] != "--config") continue;
+    if (i + 1 >= args.size()) throw UsageError("--config needs a value (see idcard --help)");
+    if (!o.config.empty()) throw UsageError("--config given twice");
+    o.config = args[++i];
+  }
+  const bool takes_options = o.action == ServiceAction::None || o.action == ServiceAction::Run;
+  if (!o.config.empty()) {
+    if (!takes_options && o.action != ServiceAction::Install)
+      throw UsageError("idcard service " + args[1] + " takes no options");
+    apply_config(o, o.config);
+  }
+  for (std::size_t i = first; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h" || arg == "--version") {
+      out.exit = 0;
+      out.text = arg == "--version" ? "idcard " IDCARD_VERSION "\n" : kUsage;
+      return;
+    }
+    if (arg == "--config") {
+      ++i;
+      continue;
+    }
+    if (!takes_options) {
+      throw UsageError(o.action == ServiceAction::Install
+                           ? "idcard service install takes only --config: put the service's "
+                             "options into that file"
+                           : "idcard service " + args[1] + " takes no options");
+    }
+    const Flag* flag = find_flag(arg);
+    if (!flag || !(flag->commands & command))
+      throw UsageError("unknown option '" + arg + "' (see idcard --help)");
+    if (flag->takes_value && i + 1 >= args.size())
+      throw UsageError(arg + " needs a value (see idcard --help)");
+    flag->apply(o, flag->takes_value ? args[++i].c_str() : nullptr);
+  }
+  check_mode(o.reader, o.reader.mode != 0);
+}
 
 }  // namespace
 
@@ -112,33 +241,28 @@ bool parse_int(const char* text, int* value) {
   return true;
 }
 
+ParsedOptions parse_arguments(const std::vector<std::string>& args) {
+  ParsedOptions out;
+  try {
+    parse(out.options, args, out);
+  } catch (const UsageError& e) {
+    out.exit = 2;
+    out.text = e.what();
+  }
+  return out;
+}
+
 Options parse_options(int argc, char** argv) {
-  Options o;
-  int i = 1;
-  unsigned command = kRead;
-  if (argc > 1 && std::string(argv[1]) == "serve") {
-    o.serve = true;
-    command = kServe;
-    ++i;
-  } else if (argc > 1 && std::string(argv[1]) == "doctor") {
-    o.run_doctor = true;
-    command = kDoctor;
-    ++i;
+  const ParsedOptions parsed = parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.exit == 0) {
+    std::fputs(parsed.text.c_str(), stdout);
+    std::exit(0);
   }
-  for (; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") print_and_exit(kUsage);
-    if (arg == "--version") print_and_exit("idcard " IDCARD_VERSION "\n");
-    const Flag* flag = nullptr;
-    for (const Flag& f : kFlags) {
-      if (arg == f.name && (f.commands & command)) flag = &f;
-    }
-    if (!flag) fail("unknown option '" + arg + "' (see idcard --help)");
-    if (flag->takes_value && i + 1 >= argc) fail(arg + " needs a value (see idcard --help)");
-    flag->apply(o, flag->takes_value ? argv[++i] : nullptr);
+  if (parsed.exit == 2) {
+    std::fprintf(stderr, "idcard: %s\n", parsed.text.c_str());
+    std::exit(2);
   }
-  check_mode(o.reader, o.reader.mode != 0);
-  return o;
+  return parsed.options;
 }
 
 }  // namespace idcard

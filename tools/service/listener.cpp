@@ -33,6 +33,10 @@ void accept_connections(Service::Impl& s) {
         beast::error_code ignored;
         socket.close(ignored);  // too many at once: refused before anything is read
       } else {
+        // Answers and events go out at once, not held back until the client acknowledges the
+        // previous segment.
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
         std::make_shared<Session>(std::move(socket), s)->start();
       }
     }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <future>
+#include <memory>
+#include <string>
 
 #include "tools/card/schema.h"
 #include "tools/editions/edition_log.h"
@@ -16,7 +18,7 @@ namespace idcard {
 
 namespace {
 
-// The edition's log stays at most this large, keeping its newest lines.
+// The edition's log and the service's own stay at most this large, keeping their newest lines.
 constexpr std::size_t kLogLimit = 1 << 20;
 
 // The callers the options name; false with a message for an origin or host that is not one.
@@ -50,6 +52,17 @@ void set_own_origins(Service::Impl& s) {
   for (const std::vector<std::string>* names : std::initializer_list<const std::vector<std::string>*>{&loopback_hosts(), &s.callers.hosts}) {
     for (const std::string& host : *names) s.callers.own_origins.insert("http://" + host + ":" + port);
   }
+}
+
+// The --log file: appended to, after it was cut back to its newest lines when it outgrew the
+// limit. Unbuffered, so that the log tells what happened up to the moment the service ended.
+// (Standard output and error are not redirected: a service started by the service manager has
+// none to redirect.)
+std::FILE* open_log(const std::string& path) {
+  bound_log(path, kLogLimit);
+  std::FILE* file = std::fopen(path.c_str(), "a");
+  if (file) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
 // Loads the library on the worker thread, which makes every later call too.
@@ -91,7 +104,7 @@ void Service::Impl::remove_result_files() const {
 
 void Service::Impl::log(const RequestInfo& info, unsigned status) const {
   if (!options.quiet)
-    std::fprintf(stderr, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
+    std::fprintf(log_to, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
 }
 
 Service::Service(ReaderOptions reader, ServeOptions serve)
@@ -155,30 +168,43 @@ void Service::on_worker(const std::function<void()>& fn) {
   if (queued) done.get_future().wait();
 }
 
-int serve(const ReaderOptions& reader, const ServeOptions& options) {
+int serve(const ReaderOptions& reader, const ServeOptions& options, const ServeRun& run) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, &std::fclose);
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  if (!options.log_file.empty()) {
+    log_file.reset(open_log(options.log_file));
+    if (!log_file) {
+      std::fprintf(stderr, "idcard serve: cannot write the log %s\n", options.log_file.c_str());
+      return 2;
+    }
+    out = err = log_file.get();
+  }
   Service service(reader, options);
+  service.impl_->log_to = err;
   std::string error;
   if (!service.start(&error)) {
-    std::fprintf(stderr, "idcard serve: %s\n", error.c_str());
+    std::fprintf(err, "idcard serve: %s\n", error.c_str());
     return 2;
   }
   const std::optional<ListenAddress> address = parse_listen(options.listen);
   if (!address->loopback) {
-    std::fprintf(stderr,
+    std::fprintf(err,
                  "idcard serve: WARNING: listening on %s, not on loopback: every machine that "
                  "reaches this address can ask for the card\n",
                  address->host.c_str());
   }
   const bool v6 = address->host.find(':') != std::string::npos;
-  std::printf("idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
-              v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
-              reader.edition_name.c_str(), reader.port);
-  std::fflush(stdout);
-  StopSignals signals(service.impl_->ioc, [&service] { service.stop(); });
+  std::fprintf(out, "idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
+               v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
+               reader.edition_name.c_str(), reader.port);
+  std::fflush(out);
+  StopSignals signals(service.impl_->ioc, [&service] { service.stop(); }, run.console);
+  if (run.serving) run.serving();
   service.run();
   service.finish();
-  std::printf("idcard serve: stopped\n");
-  std::fflush(stdout);
+  std::fprintf(out, "idcard serve: stopped\n");
+  std::fflush(out);
   signals.finished();
   return 0;
 }

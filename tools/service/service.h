@@ -20,6 +20,13 @@
 
 namespace idcard {
 
+// How serve() runs: as a console program, stopped by the console's stop signals, or under the
+// service manager, which stops it through StopSignals::request_stop() and is told once it serves.
+struct ServeRun {
+  bool console = true;
+  std::function<void()> serving;  // called once it listens
+};
+
 class Service {
  public:
   Service(ReaderOptions reader, ServeOptions serve);
@@ -47,12 +54,13 @@ class Service {
   struct Impl;  // tools/service/state.h
 
  private:
-  friend int serve(const ReaderOptions& reader, const ServeOptions& serve);
+  friend int serve(const ReaderOptions& reader, const ServeOptions& serve, const ServeRun& run);
 
   std::unique_ptr<Impl> impl_;
 };
 
-// Runs the service for `idcard serve` until the system asks it to stop; the exit status.
-int serve(const ReaderOptions& reader, const ServeOptions& serve);
+// Runs the service for `idcard serve` until the system asks it to stop; the exit status (2 when
+// it cannot start). With a log file, the service's output goes there.
+int serve(const ReaderOptions& reader, const ServeOptions& serve, const ServeRun& run = {});
 
 }  // namespace idcard

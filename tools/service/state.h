@@ -2,6 +2,7 @@
 // (worker thread only), the network context, the worker and the event hub.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <set>
 
@@ -33,6 +34,7 @@ struct Service::Impl {
   EventHub events{*this};
   bool stopping = false;
   bool finished = false;
+  std::FILE* log_to = stderr;  // the request log: standard error or the --log file
 
   // A read (or a reader check) on the worker thread, and the clean-up after it: the result files
   // go, the edition's log stays bounded. The document is the answer's body: the card, the reader's

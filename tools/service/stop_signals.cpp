@@ -3,64 +3,73 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
+
+#include "platform/host.h"
 
 namespace idcard {
 
-#if defined(_WIN32)
-
 namespace {
 
+// What a stop request reaches, from whichever thread it comes.
 struct Handler {
-  std::function<void()> stop;
+  std::mutex mutex;
+  std::function<void()> stop;  // empty when no service runs
   std::promise<void> done;
   std::shared_future<void> finished;
 };
-Handler* handler = nullptr;
+// Allocated once and never freed: a late console event must still find it.
+Handler* const handler = new Handler;
 
-BOOL WINAPI on_console_event(DWORD event) {
-  if (!handler) return FALSE;
-  handler->stop();
+void ask_to_stop() {
+  std::lock_guard<std::mutex> lock(handler->mutex);
+  if (handler->stop) handler->stop();
+}
+
+void on_console(bool process_ends) {
+  ask_to_stop();
+  std::shared_future<void> finished;
+  {
+    std::lock_guard<std::mutex> lock(handler->mutex);
+    finished = handler->finished;
+  }
   // After a closed console, a log-off or a shut-down the system ends the process once this returns:
   // wait (within the system's grace time) until the service has cleaned up.
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
-    handler->finished.wait_for(std::chrono::seconds(4));
-  return TRUE;
+  if (process_ends && finished.valid()) finished.wait_for(std::chrono::seconds(4));
 }
 
-}  // namespace
-
-StopSignals::StopSignals(net::io_context&, std::function<void()> stop) {
-  handler = new Handler;
-  handler->stop = std::move(stop);
-  handler->finished = handler->done.get_future().share();
-  SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-StopSignals::~StopSignals() {
-  // The handler stays registered and allocated: a late event must still find it.
-}
-
-void StopSignals::finished() {
-  if (handler) handler->done.set_value();
-}
-
-#else
-
-namespace {
 std::unique_ptr<net::signal_set> signals;
+
 }  // namespace
 
-StopSignals::StopSignals(net::io_context& ioc, std::function<void()> stop) {
+StopSignals::StopSignals(net::io_context& ioc, std::function<void()> stop, bool console) {
+  {
+    std::lock_guard<std::mutex> lock(handler->mutex);
+    handler->stop = std::move(stop);
+    handler->done = std::promise<void>();
+    handler->finished = handler->done.get_future().share();
+  }
+  if (!console) return;
+  // Windows: the console's events. POSIX: the signals, on the network thread.
+  if (plat::on_console_stop(on_console)) return;
   signals = std::make_unique<net::signal_set>(ioc, SIGINT, SIGTERM);
-  signals->async_wait([stop = std::move(stop)](beast::error_code ec, int) {
-    if (!ec) stop();
+  signals->async_wait([](beast::error_code ec, int) {
+    if (!ec) ask_to_stop();
   });
 }
 
-StopSignals::~StopSignals() { signals.reset(); }
+StopSignals::~StopSignals() {
+  signals.reset();
+  finished();
+}
 
-void StopSignals::finished() {}
+void StopSignals::request_stop() { ask_to_stop(); }
 
-#endif
+void StopSignals::finished() {
+  std::lock_guard<std::mutex> lock(handler->mutex);
+  if (!handler->stop) return;
+  handler->stop = nullptr;
+  handler->done.set_value();
+}
 
 }  // namespace idcard

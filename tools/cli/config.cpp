@@ -1,0 +1,71 @@
+#include "tools/cli/config.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace idcard {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = s.find_last_not_of(" \t");
+  return s.substr(first, last - first + 1);
+}
+
+bool is_key_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+}  // namespace
+
+bool parse_config(std::string_view text, std::vector<ConfigEntry>* entries, std::string* error) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = trim(line);
+    if (line.empty() || line.front() == '#') continue;
+    const std::size_t equals = line.find('=');
+    const std::string_view key = trim(line.substr(0, equals));
+    bool key_ok = !key.empty();
+    for (char c : key) key_ok = key_ok && is_key_char(c);
+    if (equals == std::string_view::npos || !key_ok) {
+      *error = "line " + std::to_string(number) + ": not 'key = value': '" +
+               std::string(line.substr(0, 80)) + "'";
+      return false;
+    }
+    entries->push_back({std::string(key), std::string(trim(line.substr(equals + 1))), number});
+  }
+  return true;
+}
+
+bool read_config(const std::string& path, std::string* text, std::string* error) {
+  std::error_code ec;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(path, ec)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {
+    *error = "configuration file " + path + " cannot be read";
+    return false;
+  }
+  text->assign(kConfigLimit + 1, '\0');
+  in.read(text->data(), static_cast<std::streamsize>(text->size()));
+  text->resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) {
+    *error = "configuration file " + path + " cannot be read";
+    return false;
+  }
+  if (text->size() > kConfigLimit) {
+    *error = "configuration file " + path + " is larger than " + std::to_string(kConfigLimit / 1024) +
+             " KiB";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace idcard
