@@ -16,6 +16,14 @@ Path posix_library_name(const char* windows_name) {
   return name;
 }
 
+Path library_file_name(const char* windows_name) {
+#if defined(_WIN32)
+  return Path(windows_name ? windows_name : "");
+#else
+  return posix_library_name(windows_name);
+#endif
+}
+
 std::string_view folder_of(std::string_view path) {
   const std::size_t cut = find_last_in_path(path, kFolderSeparators);
   return cut == std::string_view::npos ? std::string_view() : std::string_view(path.data(), cut + 1);

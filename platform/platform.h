@@ -44,6 +44,9 @@ Path executable_path();
 // The POSIX shared-object name for a Windows library name: lower-cased stem, "lib" prefix,
 // ".so" ("WltRS.dll" -> "libwltrs.so"). Pure; used by load_library on POSIX.
 Path posix_library_name(const char* windows_name);
+// The file name of a library of that Windows name on this platform: the name itself on Windows,
+// posix_library_name() on POSIX.
+Path library_file_name(const char* windows_name);
 
 // The folder separator of paths on this platform.
 #if defined(_WIN32)

@@ -33,11 +33,7 @@ const std::string& output_folder() {
 }
 
 std::string file_name(const LibraryFile& library) {
-#if defined(_WIN32)
-  return library.windows_name;
-#else
-  return std::string(plat::posix_library_name(library.windows_name));
-#endif
+  return std::string(plat::library_file_name(library.windows_name));
 }
 
 const std::string& build_folder() {

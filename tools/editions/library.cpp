@@ -16,11 +16,7 @@ const std::string& program_folder() {
 }
 
 std::string file_name(const char* windows_name) {
-#if defined(_WIN32)
-  return windows_name;
-#else
-  return plat::posix_library_name(windows_name).c_str();
-#endif
+  return std::string(plat::library_file_name(windows_name));
 }
 
 bool hand_profile(plat::Module m, const std::string& card, std::string* error) {

@@ -31,14 +31,6 @@ namespace {
 
 constexpr int kLibrary = REC_LIBRARY;
 
-std::string file_name(const char* windows_name) {
-#if defined(_WIN32)
-  return windows_name;
-#else
-  return plat::posix_library_name(windows_name).c_str();
-#endif
-}
-
 std::string own_folder() {
   return std::string(plat::folder_of(plat::module_path(plat::own_module()).c_str()));
 }
@@ -53,7 +45,7 @@ struct Real {
 const Real& real() {
   static const Real r = [] {
     Real loaded;
-    loaded.path = own_folder() + file_name(recorder::kRealNames[kLibrary]);
+    loaded.path = own_folder() + std::string(plat::library_file_name(recorder::kRealNames[kLibrary]));
     loaded.module = plat::load_library(loaded.path.c_str());
     return loaded;
   }();
