@@ -1,5 +1,6 @@
 #include "tools/cli/config.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -29,6 +30,17 @@ bool parse_config(std::string_view text, std::vector<ConfigEntry>* entries, std:
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // A NUL would cut a value short where it is used; other control characters would reach a
+    // terminal in a refusal's message.
+    for (const char c : line) {
+      const auto byte = static_cast<unsigned char>(c);
+      if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", byte);
+        *error = "line " + std::to_string(number) + ": a control character (" + hex + ")";
+        return false;
+      }
+    }
     line = trim(line);
     if (line.empty() || line.front() == '#') continue;
     const std::size_t equals = line.find('=');

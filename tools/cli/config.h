@@ -29,7 +29,8 @@ struct ConfigEntry {
 inline constexpr std::size_t kConfigLimit = 64 * 1024;
 
 // The entries of a configuration text, in order (a UTF-8 byte order mark and CR LF line ends are
-// taken too). False, with a message naming the line, for a line that is not `key = value`.
+// taken too). False, with a message naming the line, for a line that is not `key = value` or that
+// holds a control character other than a tab (comments too).
 bool parse_config(std::string_view text, std::vector<ConfigEntry>* entries, std::string* error);
 
 // The text of a configuration file; false with a message when it cannot be read or is larger

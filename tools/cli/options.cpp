@@ -10,6 +10,7 @@
 
 #include "driver/sdtapi.h"
 #include "tools/cli/config.h"
+#include "tools/service/addresses.h"
 
 namespace idcard {
 
@@ -103,11 +104,26 @@ const Flag kFlags[] = {
      [](Options& o, const char*) { o.json = o.doctor.json = true; }},
     {"--folder", true, kDoctor, false, true, [](Options& o, const char* v) { o.doctor.folder = v; }},
     {"--static", false, kDoctor, false, false, [](Options& o, const char*) { o.doctor.live = false; }},
-    {"--listen", true, kServe, false, false, [](Options& o, const char* v) { o.service.listen = v; }},
-    {"--allow-origin", true, kServe, true, false,
-     [](Options& o, const char* v) { o.service.allowed_origins.push_back(v); }},
-    {"--allow-host", true, kServe, true, false,
-     [](Options& o, const char* v) { o.service.allowed_hosts.push_back(v); }},
+    // Addresses, origins and host names are checked here with the rules the service applies, so
+    // that a refusal names where the value came from.
+    {"--listen", true, kServe, false, false, [](Options& o, const char* v) {
+       if (!parse_listen(v))
+         throw UsageError(std::string("bad listen address '") + v +
+                          "' (HOST:PORT, an IP address or localhost and a port 0 to 65535)");
+       o.service.listen = v;
+     }},
+    {"--allow-origin", true, kServe, true, false, [](Options& o, const char* v) {
+       if (!parse_origin(v))
+         throw UsageError(std::string("bad origin '") + v +
+                          "' (scheme://host[:port], no wildcard, no path)");
+       o.service.allowed_origins.push_back(v);
+     }},
+    {"--allow-host", true, kServe, true, false, [](Options& o, const char* v) {
+       if (!parse_host_name(v))
+         throw UsageError(std::string("bad host name '") + v +
+                          "' (a host name or address, no port, no wildcard)");
+       o.service.allowed_hosts.push_back(v);
+     }},
     {"--allow-non-loopback", false, kServe, false, false,
      [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
     {"--poll-interval", true, kServe, false, false, [](Options& o, const char* v) {
@@ -124,9 +140,44 @@ const Flag* find_flag(const std::string& name) {
   return nullptr;
 }
 
+// The command given, as the flags' command bit and as the user typed it.
+struct Command {
+  unsigned bit = kRead;
+  std::string name = "idcard";
+};
+
+const std::pair<unsigned, const char*> kCommandNames[] = {
+    {kRead, "idcard"}, {kServe, "idcard serve"}, {kDoctor, "idcard doctor"}};
+
+// Why a flag is not for a command, where its name does not make that plain.
+struct NotFor {
+  const char* flag;
+  unsigned command;
+  const char* why;
+};
+const NotFor kNotFor[] = {{"--json", kServe, "the service always answers JSON"}};
+
+// The refusal of a flag that exists but not for `command`: the commands it is for.
+std::string not_for(const Flag& flag, const Command& command) {
+  std::string text = "not for " + command.name;
+  for (const NotFor& n : kNotFor) {
+    if (n.command == command.bit && std::string(n.flag) == flag.name)
+      text.append(" (").append(n.why).append(")");
+  }
+  std::string names;
+  for (const auto& [bit, name] : kCommandNames) {
+    if (flag.commands & bit) names.append(names.empty() ? "" : " and ").append(name);
+  }
+  return text + ": it is for " + names;
+}
+
+// Where a configuration file set a flag ("FILE:LINE: key 'KEY': "), for a refusal that needs
+// every option known first; a flag the command line set again has none.
+using Sources = std::map<std::string, std::string>;
+
 // The configuration file's entries applied in turn; every fault names the file, the line and
 // the key.
-void apply_config(Options& o, const std::string& path) {
+void apply_config(Options& o, const std::string& path, const Command& command, Sources& sources) {
   std::string text, error;
   std::vector<ConfigEntry> entries;
   if (!read_config(path, &text, &error)) throw UsageError(error);
@@ -137,6 +188,7 @@ void apply_config(Options& o, const std::string& path) {
     const std::string where = path + ":" + std::to_string(e.line) + ": key '" + e.key + "': ";
     const Flag* flag = find_flag("--" + e.key);
     if (!flag) throw UsageError(where + "unknown key (see idcard --help for the options)");
+    if (!(flag->commands & command.bit)) throw UsageError(where + not_for(*flag, command));
     if (!flag->repeatable) {
       const auto [earlier, first] = seen.emplace(e.key, e.line);
       if (!first)
@@ -147,6 +199,7 @@ void apply_config(Options& o, const std::string& path) {
         if (e.value != "true" && e.value != "false")
           throw UsageError("bad value '" + e.value + "' (true or false)");
         if (e.value == "true") flag->apply(o, nullptr);
+        sources[flag->name] = where;
         continue;
       }
       if (e.value.empty()) throw UsageError("needs a value");
@@ -154,10 +207,30 @@ void apply_config(Options& o, const std::string& path) {
       if (flag->path && std::filesystem::path(value).is_relative())
         value = (folder / value).string();
       flag->apply(o, value.c_str());
+      sources[flag->name] = where;
     } catch (const UsageError& fault) {
       throw UsageError(where + fault.what());
     }
   }
+}
+
+// The checks that need every option, each refusal naming the configuration line of the value it
+// refuses when a file gave it.
+void check_together(const Options& o, const Sources& sources) {
+  const auto where = [&sources](const char* flag) {
+    const auto it = sources.find(flag);
+    return it == sources.end() ? std::string() : it->second;
+  };
+  try {
+    check_mode(o.reader, o.reader.mode != 0);
+  } catch (const UsageError& fault) {
+    throw UsageError(where("--mode") + fault.what());
+  }
+  if (!o.serve) return;
+  const std::optional<ListenAddress> address = parse_listen(o.service.listen);
+  if (address && !address->loopback && !o.service.allow_non_loopback)
+    throw UsageError(where("--listen") + address->host +
+                     " is not a loopback address: add --allow-non-loopback to listen there");
 }
 
 const std::pair<const char*, ServiceAction> kActions[] = {
@@ -166,29 +239,29 @@ const std::pair<const char*, ServiceAction> kActions[] = {
     {"run", ServiceAction::Run},
 };
 
-// The command (serve, service ACTION, doctor) at the start of the arguments, as the flags'
-// command bit in `command`; the index of the first option.
-std::size_t parse_command(Options& o, const std::vector<std::string>& args, unsigned& command) {
-  command = kRead;
+// The command (serve, service ACTION, doctor) at the start of the arguments; the index of the
+// first option.
+std::size_t parse_command(Options& o, const std::vector<std::string>& args, Command& command) {
   if (!args.empty() && args[0] == "doctor") {
     o.run_doctor = true;
-    command = kDoctor;
+    command = {kDoctor, "idcard doctor"};
     return 1;
   }
   if (args.empty() || (args[0] != "serve" && args[0] != "service")) return 0;
   o.serve = true;
-  command = kServe;
+  command = {kServe, "idcard serve"};
   if (args[0] == "serve") return 1;
   for (const auto& [name, action] : kActions) {
     if (args.size() > 1 && args[1] == name) o.action = action;
   }
   if (o.action == ServiceAction::None)
     throw UsageError("idcard service needs install, uninstall, start, stop or run (see idcard --help)");
+  command.name = "idcard service " + args[1];
   return 2;
 }
 
 void parse(Options& o, const std::vector<std::string>& args, ParsedOptions& out) {
-  unsigned command = kRead;
+  Command command;
   const std::size_t first = parse_command(o, args, command);
   // The configuration file first: the command line overrides it.
   for (std::size_t i = first; i < args.size(); ++i) {
@@ -198,10 +271,11 @@ void parse(Options& o, const std::vector<std::string>& args, ParsedOptions& out)
     o.config = args[++i];
   }
   const bool takes_options = o.action == ServiceAction::None || o.action == ServiceAction::Run;
+  Sources sources;
   if (!o.config.empty()) {
     if (!takes_options && o.action != ServiceAction::Install)
       throw UsageError("idcard service " + args[1] + " takes no options");
-    apply_config(o, o.config);
+    apply_config(o, o.config, command, sources);
   }
   for (std::size_t i = first; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -221,13 +295,14 @@ void parse(Options& o, const std::vector<std::string>& args, ParsedOptions& out)
                            : "idcard service " + args[1] + " takes no options");
     }
     const Flag* flag = find_flag(arg);
-    if (!flag || !(flag->commands & command))
-      throw UsageError("unknown option '" + arg + "' (see idcard --help)");
+    if (!flag) throw UsageError("unknown option '" + arg + "' (see idcard --help)");
+    if (!(flag->commands & command.bit)) throw UsageError(arg + " is " + not_for(*flag, command));
     if (flag->takes_value && i + 1 >= args.size())
       throw UsageError(arg + " needs a value (see idcard --help)");
     flag->apply(o, flag->takes_value ? args[++i].c_str() : nullptr);
+    sources.erase(flag->name);
   }
-  check_mode(o.reader, o.reader.mode != 0);
+  check_together(o, sources);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "tools/service/session.h"
 #include "tools/service/state.h"
+#include "tools/service/system_error.h"
 
 namespace idcard {
 
@@ -21,7 +22,7 @@ bool bind_listener(Service::Impl& s, const ListenAddress& address, std::string* 
 #endif
   if (!ec) s.acceptor.bind(endpoint, ec);
   if (!ec) s.acceptor.listen(net::socket_base::max_listen_connections, ec);
-  if (ec) *error = "cannot listen on " + s.options.listen + ": " + ec.message();
+  if (ec) *error = "cannot listen on " + s.options.listen + ": " + error_words(ec);
   return !ec;
 }
 
