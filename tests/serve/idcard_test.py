@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The command line of idcard: what it refuses (exit 2 with a message naming the fault), --help and
---version, a library of another edition, a missing driver, and a vantrel failure shown with the
+--version, a library of another edition, a missing driver, a port taken, and a vantrel failure shown with the
 edition's own log. Runs the native program, or the Windows one under Wine with --wrapper.
 
     idcard_test.py --program build/linux/tools/idcard --version-expected 1.0.0 --testdata tools/testdata
@@ -8,6 +8,7 @@ edition's own log. Runs the native program, or the Windows one under Wine with -
 import argparse
 import os
 import shutil
+import socket
 import subprocess
 import sys
 
@@ -48,6 +49,17 @@ def missing_driver_check(c, command, program, scratch):
     shutil.rmtree(layout, ignore_errors=True)
 
 
+def port_taken_check(c, command):
+    """A port another program listens on: the system's error in words, on Windows as on Linux."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        code, _, err = run(command, "serve", "--listen", f"127.0.0.1:{port}")
+    c.expect(code == 2 and f"cannot listen on 127.0.0.1:{port}: Address already in use" in err,
+             f"port taken: exit {code}, {err!r}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--program", required=True)
@@ -66,8 +78,12 @@ def main():
                 (["--port", "0"], "bad port"), (["--port", "1017"], "bad port"),
                 (["--port", "99999"], "bad port"), (["--port", "abc"], "bad port"),
                 (["--edition", "foo"], "unknown edition"), (["--frobnicate"], "unknown option"),
-                (["--listen", "127.0.0.1:0"], "unknown option"), (["--port"], "needs a value"),
-                (["serve", "--json"], "unknown option"),
+                (["--listen", "127.0.0.1:0"], "--listen is not for idcard: it is for idcard serve"),
+                (["--port"], "needs a value"),
+                (["serve", "--json"], "--json is not for idcard serve (the service always answers JSON)"),
+                (["doctor", "--allow-origin", "*"], "--allow-origin is not for idcard doctor"),
+                (["serve", "--allow-origin", "*"], "bad origin '*'"),
+                (["serve", "--listen", "127.0.0.1:99999"], "bad listen address '127.0.0.1:99999'"),
                 (["serve", "--poll-interval", "5"], "bad poll interval"),
                 (["--edition", "qdx", "--library", library_of(args.program, "sdt")],
                  "is the sdt edition, not the qdx edition"),
@@ -100,6 +116,7 @@ def main():
     c.expect(code == 1 and "no card" in err and "log" not in err, f"sdt failure: exit {code}, {err!r}")
 
     missing_driver_check(c, command, args.program, args.scratch)
+    port_taken_check(c, command)
     print(f"{c.count - len(c.failures)} of {c.count} checks passed")
     return 1 if c.failures else 0
 
