@@ -143,11 +143,18 @@ const Flag* find_flag(const std::string& name) {
 // The command given, as the flags' command bit and as the user typed it.
 struct Command {
   unsigned bit = kRead;
-  std::string name = "idcard";
+  std::string name;
 };
 
 const std::pair<unsigned, const char*> kCommandNames[] = {
     {kRead, "idcard"}, {kServe, "idcard serve"}, {kDoctor, "idcard doctor"}};
+
+Command command_of(unsigned bit) {
+  for (const auto& [b, name] : kCommandNames) {
+    if (b == bit) return {bit, name};
+  }
+  return {};
+}
 
 // Why a flag is not for a command, where its name does not make that plain.
 struct NotFor {
@@ -244,12 +251,12 @@ const std::pair<const char*, ServiceAction> kActions[] = {
 std::size_t parse_command(Options& o, const std::vector<std::string>& args, Command& command) {
   if (!args.empty() && args[0] == "doctor") {
     o.run_doctor = true;
-    command = {kDoctor, "idcard doctor"};
+    command = command_of(kDoctor);
     return 1;
   }
   if (args.empty() || (args[0] != "serve" && args[0] != "service")) return 0;
   o.serve = true;
-  command = {kServe, "idcard serve"};
+  command = command_of(kServe);
   if (args[0] == "serve") return 1;
   for (const auto& [name, action] : kActions) {
     if (args.size() > 1 && args[1] == name) o.action = action;
@@ -261,7 +268,7 @@ std::size_t parse_command(Options& o, const std::vector<std::string>& args, Comm
 }
 
 void parse(Options& o, const std::vector<std::string>& args, ParsedOptions& out) {
-  Command command;
+  Command command = command_of(kRead);
   const std::size_t first = parse_command(o, args, command);
   // The configuration file first: the command line overrides it.
   for (std::size_t i = first; i < args.size(); ++i) {
