@@ -82,9 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(p.text.find('\n') == std::string::npos, static_cast<long long>(p.text.size()));
     return 0;
   }
-  if (!p.options.serve) return 0;
-  // What the file gave, the service takes.
   const ServeOptions& s = p.options.service;
+  if (!p.options.serve) {
+    // A key of the service's is refused by the other commands, never taken in silence.
+    const ServeOptions none;
+    FUZZ_CHECK(s.listen == none.listen && s.allowed_origins.empty() && s.allowed_hosts.empty(), 0);
+    FUZZ_CHECK(s.allow_non_loopback == none.allow_non_loopback && s.quiet == none.quiet, 0);
+    FUZZ_CHECK(s.log_file.empty() && s.poll_interval == none.poll_interval, 0);
+    return 0;
+  }
+  // What the file gave, the service takes.
   const std::optional<ListenAddress> listen = parse_listen(s.listen);
   FUZZ_CHECK(listen.has_value(), 0);
   FUZZ_CHECK(listen->loopback || s.allow_non_loopback, listen->port);
