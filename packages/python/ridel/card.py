@@ -45,6 +45,8 @@ MEANINGS: Dict[Tuple[str, str], List[Tuple[int, int, str]]] = {
     ("vantrel", "GetSAMIDToStr"): [(*_ANY, "the driver's status: the SAM ID could not be read")],
 }
 
+SDT_NO_APPENDED_ADDRESS = 0x91
+
 # The result files each edition writes in a full read (QDX: the SAM-named files besides).
 RESULT_FILES = {
     "qdx": ["NEWADDR.txt"],
@@ -129,6 +131,17 @@ def qdx_dates(birth_line: str, validity_line: str) -> Tuple[CardDate, CardDate, 
             card_date(end if end is not None else validity_line))
 
 
+def sdt_undash(value: bytes) -> bytes:
+    """A date's bytes as they were on the card, from the SDT edition's form, which inserts "-" at
+    byte 4 and then at byte 7 (at the end when the value is shorter): 1988-08-08 gives
+    19880808, 长期-- gives 长期. A value without those dashes is given back as it is."""
+    length = len(value) - 2
+    first, second = min(4, length), min(7, length + 1)
+    if length < 0 or value[first:first + 1] != b"-" or value[second:second + 1] != b"-":
+        return value
+    return value[:first] + value[first + 1:second] + value[second + 1:]
+
+
 def _gbk(data: bytes) -> str:
     return data.decode("gbk", errors="replace")
 
@@ -153,7 +166,9 @@ class _Session:
         self.edition, self.library = edition, library
 
     def call(self, step: str, name: str, *args: int, ok: int = 1) -> int:
-        result = getattr(self.library, name)(*args)
+        return self.check(getattr(self.library, name)(*args), step, name, *args, ok=ok)
+
+    def check(self, result: int, step: str, name: str, *args: int, ok: int = 1) -> int:
         if result != ok:
             raise CardError(self.edition, step, name, ", ".join(map(str, args)), result)
         return result
@@ -168,16 +183,20 @@ def _read_qdx(s: _Session, folder: str, port: int, written: List[str]) -> Card:
         s.call("read", "QDX_ReadBaseMsg", record, 0, photo_record, 0, 0)
         sex_code, nation_code = record_codes(bytes(record))
         # Mode 6: the text lines and the photo, in files named after the reader's SAM number.
+        # They are found (and removed) also when the read fails half-way.
         started = _numbered_stems(folder)
-        s.call("read", "Read_Content", 6)
+        result = s.library.Read_Content(6)
         sam = _newest_stem(folder, started)
+        if sam is not None:
+            written += [sam + ".txt", sam + ".wlt", sam + ".bmp"]
+        s.check(result, "read", "Read_Content", 6)
         if sam is None:
             raise FileNotFoundError("no text file named after the SAM number in " + folder)
-        written += [sam + ".txt", sam + ".wlt", sam + ".bmp"]
         lines = _gbk(_read_file(folder, sam + ".txt")).split("\r\n")
         if len(lines) < 8:
             raise ValueError("%s.txt holds %d lines, 8 expected" % (sam, len(lines)))
         photo = _read_file(folder, sam + ".bmp")
+        written += RESULT_FILES["qdx"]
         s.call("appended address", "Read_Content", 3)
         message = _read_file(folder, "NEWADDR.txt")
         appended = message[:70].decode("utf-16-le", errors="replace").strip("\0 ")
@@ -202,9 +221,9 @@ def _numbered_stems(folder: str) -> Dict[str, int]:
 
 
 def _newest_stem(folder: str, before: Dict[str, int]) -> Optional[str]:
-    """The SAM-named text file that a read wrote: new or changed since `before`."""
+    """The SAM-named text file that a read wrote: new or changed since `before` (the newest)."""
     changed = [(mtime, stem) for stem, mtime in _numbered_stems(folder).items()
-               if before.get(stem) != mtime and os.path.exists(os.path.join(folder, stem + ".bmp"))]
+               if before.get(stem) != mtime]
     return max(changed)[1] if changed else None
 
 
@@ -216,26 +235,30 @@ def _read_sdt(s: _Session, folder: str, port: int, written: List[str]) -> Card:
         s.call("read", "ReadBaseInfo", 1)
         buffer = ctypes.create_string_buffer(api.SDT_VALUE_BUFFER)
 
-        def text(getter: str) -> str:
-            return _gbk(buffer.raw[:getattr(s.library, getter)(buffer)])
+        def value(getter: str) -> bytes:
+            length = getattr(s.library, getter)(buffer)
+            return buffer.raw[:length]
 
-        fields = {name: text(getter) for name, getter in [
-            ("name", "GetName"), ("sex", "GetSex"), ("nation", "GetFolk"), ("birth", "GetBirth"),
-            ("address", "GetAddr"), ("id_number", "GetIDNum"), ("authority", "GetDep"),
-            ("valid_from", "GetBegin"), ("valid_to", "GetEnd")]}
+        def text(getter: str) -> str:
+            return _gbk(value(getter))
+
+        name, sex, nation, address, id_number, authority = (text(g) for g in (
+            "GetName", "GetSex", "GetFolk", "GetAddr", "GetIDNum", "GetDep"))
+        birth, valid_from, valid_to = (card_date(_gbk(sdt_undash(value(g))))
+                                       for g in ("GetBirth", "GetBegin", "GetEnd"))
         sex_code, nation_code = record_codes(_read_file(folder, "wz.txt"))
         photo = _read_file(folder, "zp.bmp")
-        s.call("appended address", "ReadBaseInfo", 3)
-        appended = text("GetNewAddr")
+        # The driver's 0x91 is a card without an appended address.
+        result = s.library.ReadBaseInfo(3)
+        appended = ""
+        if result != SDT_NO_APPENDED_ADDRESS:
+            s.check(result, "appended address", "ReadBaseInfo", 3)
+            appended = text("GetNewAddr")
         sam_id = (ctypes.c_ubyte * api.SDT_SAM_ID_BYTES)()
         s.call("sam", "GetSamID", sam_id)
-        dates = {k: card_date(fields[k].replace("-", "")) if re.fullmatch(
-            r"[0-9]{4}-[0-9]{2}-[0-9]{2}", fields[k]) else fields[k]
-            for k in ("birth", "valid_from", "valid_to")}
-        return Card("sdt", fields["name"], sex_code, fields["sex"], nation_code,
-                    fields["nation"], dates["birth"], fields["address"], fields["id_number"],
-                    fields["authority"], dates["valid_from"], dates["valid_to"],
-                    appended or None, photo, bytes(sam_id).hex().upper())
+        return Card("sdt", name, sex_code, sex, nation_code, nation, birth, address, id_number,
+                    authority, valid_from, valid_to, appended or None, photo,
+                    bytes(sam_id).hex().upper())
     finally:
         s.library.CloseComm()
 
@@ -250,7 +273,8 @@ def _read_vantrel(s: _Session, folder: str, port: int, written: List[str]) -> Ca
         buffer = ctypes.create_string_buffer(api.VANTREL_ADDRESS_BYTES + 1)
 
         def text(getter: Callable[[ctypes.Array, int], int]) -> str:
-            return _gbk(buffer.raw[:max(getter(buffer, len(buffer)), 0)]).rstrip()
+            length = getter(buffer, len(buffer))
+            return _gbk(buffer.raw[:max(length, 0)]).rstrip()
 
         lib = s.library
         fields = [text(g) for g in (lib.GetPeopleName, lib.GetPeopleSex, lib.GetPeopleNation,
@@ -259,7 +283,8 @@ def _read_vantrel(s: _Session, folder: str, port: int, written: List[str]) -> Ca
                                     lib.GetEndDate)]
         appended = text(lambda b, n: lib.GetAppAddress(1, b, n))
         bitmap = ctypes.create_string_buffer(api.VANTREL_PHOTO_BMP_BYTES)
-        photo = bitmap.raw[:max(lib.GetPhotoBMP(bitmap, len(bitmap)), 0)]
+        length = lib.GetPhotoBMP(bitmap, len(bitmap))
+        photo = bitmap.raw[:max(length, 0)]
         if not photo:
             raise ValueError("GetPhotoBMP gave no bitmap after a successful read")
         sex_code, nation_code = record_codes(_read_file(folder, "WZ.txt"))

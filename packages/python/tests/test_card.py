@@ -36,6 +36,24 @@ class QdxDatesTest(unittest.TestCase):
                 self.assertEqual(c.qdx_dates(birth, validity), expected)
 
 
+class SdtUndashTest(unittest.TestCase):
+    def test_values(self):
+        cases = [
+            (b"1988-08-08", b"19880808"),
+            ("长期--".encode("gbk"), "长期".encode("gbk")),     # dashes appended to a short value
+            (b"--", b""),                                        # an empty value
+            (b"2035-0-", b"20350"),                              # five bytes: the second at the end
+            # A double-byte character split by the first dash comes back whole.
+            (b"1" + "长期".encode("gbk")[:3] + b"-" + "长期".encode("gbk")[3:] + b"-",
+             b"1" + "长期".encode("gbk")),
+            (b"19880808", b"19880808"),                          # no dashes: as it is
+            (b"", b""),
+        ]
+        for value, expected in cases:
+            with self.subTest(value=value):
+                self.assertEqual(c.sdt_undash(value), expected)
+
+
 class RecordCodesTest(unittest.TestCase):
     def test_codes(self):
         record = bytearray(b"\0" * 256)
