@@ -162,7 +162,8 @@ package-dotnet:
 # Mono finds Ridel.Net.dll beside the test programs, the system's assemblies from its copy.
 package-test-dotnet: package-dotnet
 	@mkdir -p $(PACKAGES_TEST)/dotnet
-	cp -f $(PACKAGES_OUT)/Ridel.Net.dll "$$(readlink -f "$$(command -v mono)")" $(PACKAGES_TEST)/dotnet/
+	cp -f $(PACKAGES_OUT)/Ridel.Net.dll $(PACKAGES_TEST)/dotnet/
+	cp -f "$$(readlink -f "$$(command -v mono)")" $(PACKAGES_TEST)/dotnet/mono
 	mcs -warnaserror+ -r:$(PACKAGES_OUT)/Ridel.Net.dll -out:$(PACKAGES_TEST)/dotnet/Tests.exe \
 	  packages/dotnet/tests/Tests.cs
 	mcs -warnaserror+ -r:$(PACKAGES_OUT)/Ridel.Net.dll -out:$(PACKAGES_TEST)/dotnet/Probe.exe \
@@ -177,7 +178,7 @@ package-java:
 	  -d build/packages-src/java/classes packages/java/src/ridel/*.java
 	javadoc -quiet -encoding UTF-8 -Xdoclint:all,-missing -cp $(JNA_JAR) \
 	  -d build/packages-src/java/javadoc packages/java/src/ridel/*.java
-	printf 'Implementation-Title: ridel\nImplementation-Version: %s\nClass-Path: jna.jar\n' \
+	printf 'Implementation-Title: ridel\nImplementation-Version: %s\n' \
 	  $(VERSION) > build/packages-src/java/manifest
 	jar --create --file $(PACKAGES_OUT)/ridel-$(VERSION).jar \
 	  --manifest build/packages-src/java/manifest -C build/packages-src/java/classes .

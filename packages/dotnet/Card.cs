@@ -218,15 +218,16 @@ namespace Ridel
                 var photoRecord = new byte[Sizes.QdxPhotoRecord];
                 Check(e, "read", "QDX_ReadBaseMsg", api.QDX_ReadBaseMsg(record, 0, photoRecord, 0, 0));
                 string[] codes = RecordCodes(record);
-                // Mode 6: the text lines and the photo, in files named after the reader's SAM number.
+                // Mode 6: the text lines and the photo, in files named after the reader's SAM
+                // number. They are found (and removed) also when the read fails half-way.
                 var before = NumberedStems(folder);
-                Check(e, "read", "Read_Content", api.Read_Content(6), 1, 6);
-                string sam = NumberedStems(folder)
-                    .Where(s => !before.Contains(s) && File.Exists(Path.Combine(folder, s.Key + ".bmp")))
+                int result = api.Read_Content(6);
+                string sam = NumberedStems(folder).Where(s => !before.Contains(s))
                     .OrderBy(s => s.Value).Select(s => s.Key).LastOrDefault();
+                if (sam != null) written.AddRange(new[] { sam + ".txt", sam + ".wlt", sam + ".bmp" });
+                Check(e, "read", "Read_Content", result, 1, 6);
                 if (sam == null)
                     throw new FileNotFoundException("no text file named after the SAM number in " + folder);
-                written.AddRange(new[] { sam + ".txt", sam + ".wlt", sam + ".bmp" });
                 string[] lines = Gbk.GetString(File.ReadAllBytes(Path.Combine(folder, sam + ".txt")))
                     .Split(new[] { "\r\n" }, StringSplitOptions.None);
                 if (lines.Length < 8)
@@ -262,6 +263,21 @@ namespace Ridel
                     s, File.GetLastWriteTimeUtc(Path.Combine(folder, s + ".txt")))).ToList();
         }
 
+        const int SdtNoAppendedAddress = 0x91;
+
+        /// <summary>A date's bytes as they were on the card, from the SDT edition's form, which
+        /// inserts "-" at byte 4 and then at byte 7 (at the end when the value is shorter):
+        /// 1988-08-08 gives 19880808, 长期-- gives 长期. A value without those dashes is given
+        /// back as it is.</summary>
+        public static byte[] Undash(byte[] value)
+        {
+            int length = value.Length - 2;
+            int first = Math.Min(4, length), second = Math.Min(7, length + 1);
+            if (length < 0 || value[first] != (byte)'-' || value[second] != (byte)'-') return value;
+            return value.Take(first).Concat(value.Skip(first + 1).Take(second - first - 1))
+                .Concat(value.Skip(second + 1)).ToArray();
+        }
+
         static readonly string[] SdtFiles = { "wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt", "NewAdd1.txt" };
 
         static Card ReadSdt(SdtApi api, string folder, int port, List<string> written)
@@ -277,9 +293,8 @@ namespace Ridel
                 Func<BufferArg, string> text = getter => Gbk.GetString(buffer, 0, getter(buffer));
                 Func<BufferArg, CardDate> date = getter =>
                 {
-                    string value = text(getter);
-                    return CardDate.Parse(Regex.IsMatch(value, "^[0-9]{4}-[0-9]{2}-[0-9]{2}$")
-                        ? value.Replace("-", "") : value);
+                    byte[] value = Undash(buffer.Take(getter(buffer)).ToArray());
+                    return CardDate.Parse(Gbk.GetString(value));
                 };
                 var card = new Card
                 {
@@ -291,8 +306,14 @@ namespace Ridel
                 card.SexCode = codes[0];
                 card.NationCode = codes[1];
                 card.Photo = File.ReadAllBytes(Path.Combine(folder, "zp.bmp"));
-                Check(e, "appended address", "ReadBaseInfo", api.ReadBaseInfo(3), 1, 3);
-                string appended = text(api.GetNewAddr);
+                // The driver's 0x91 is a card without an appended address.
+                int result = api.ReadBaseInfo(3);
+                string appended = "";
+                if (result != SdtNoAppendedAddress)
+                {
+                    Check(e, "appended address", "ReadBaseInfo", result, 1, 3);
+                    appended = text(api.GetNewAddr);
+                }
                 card.AppendedAddress = appended.Length > 0 ? appended : null;
                 var sam = new byte[Sizes.SdtSamId];
                 Check(e, "sam", "GetSamID", api.GetSamID(sam));

@@ -28,6 +28,7 @@ const
   VantrelSamIdTextBytes = 40;   { GetSAMIDToStr's text with its zero byte }
   VantrelManagementInfoBytes = 28; { ReadMngInfo's record }
   VantrelDriverOk = $90;        { the driver's success, handed on by ReadMngInfo and GetSAMIDToStr }
+  SdtNoAppendedAddress = $91;   { ReadBaseInfo(3): the driver's status for a card without one }
 
 type
   TEdition = (edQdx, edSdt, edVantrel);
@@ -136,6 +137,10 @@ function ParseCardDate(const EightCharacters: UnicodeString): TCardDate;
   characters 4/2/2 as YYYY年MM月DD日 and YYYY.MM.DD-YYYY.MM.DD. }
 procedure QdxDates(const BirthLine, ValidityLine: UnicodeString; out Birth, ValidFrom,
   ValidTo: TCardDate);
+{ A date's bytes as they were on the card, from the SDT edition's form, which inserts '-' at byte 4
+  and then at byte 7 (at the end when the value is shorter): 1988-08-08 gives 19880808, 长期--
+  gives 长期. A value without those dashes is given back as it is. }
+function SdtUndash(const Value: TBytes): TBytes;
 { The sex and nation codes of a 256-byte identity record (UCS-2 at bytes 30 and 32). }
 procedure RecordCodes(const Rec: TBytes; out SexCode, NationCode: UnicodeString);
 
@@ -469,8 +474,8 @@ begin
   end;
 end;
 
-{ The SAM-named text file that a read in mode 6 wrote: new or changed since Before, whose bitmap
-  exists; the newest when there are several. }
+{ The SAM-named text file that a read in mode 6 wrote: new or changed since Before; the newest
+  when there are several. }
 function NewStem(const Folder: string; Before: TStringList): string;
 var
   After: TStringList;
@@ -483,8 +488,7 @@ begin
   try
     for I := 0 to After.Count - 1 do
       if (Before.Values[After.Names[I]] <> After.ValueFromIndex[I]) and
-         (StrToInt64(After.ValueFromIndex[I]) >= Newest) and
-         FileExists(IncludeTrailingPathDelimiter(Folder) + After.Names[I] + '.bmp') then
+         (StrToInt64(After.ValueFromIndex[I]) >= Newest) then
       begin
         Result := After.Names[I];
         Newest := StrToInt64(After.ValueFromIndex[I]);
@@ -502,7 +506,7 @@ var
   Sam: string;
   L: array of UnicodeString;
   Text: UnicodeString;
-  I, Start: Integer;
+  I, Start, Got: Integer;
 begin
   Api := LoadQdx(Path);
   Check(edQdx, 'open', 'InitComm', Api.InitComm(Port), IntToStr(Port));
@@ -512,17 +516,22 @@ begin
     SetLength(PhotoRec, QdxPhotoRecordBytes);
     Check(edQdx, 'read', 'QDX_ReadBaseMsg', Api.QDX_ReadBaseMsg(@Rec[0], 0, @PhotoRec[0], 0, 0), '');
     RecordCodes(Rec, Result.SexCode, Result.NationCode);
-    { Mode 6: the text lines and the photo, in files named after the reader's SAM number. }
+    { Mode 6: the text lines and the photo, in files named after the reader's SAM number. They
+      are found (and removed) also when the read fails half-way. }
     Before := NumberedStems(Folder);
     try
-      Check(edQdx, 'read', 'Read_Content', Api.Read_Content(6), '6');
+      Got := Api.Read_Content(6);
       Sam := NewStem(Folder, Before);
     finally
       Before.Free;
     end;
+    if Sam <> '' then
+    begin
+      Written.Add(Sam + '.txt'); Written.Add(Sam + '.wlt'); Written.Add(Sam + '.bmp');
+    end;
+    Check(edQdx, 'read', 'Read_Content', Got, '6');
     if Sam = '' then
       raise EInOutError.Create('no text file named after the SAM number in ' + Folder);
-    Written.Add(Sam + '.txt'); Written.Add(Sam + '.wlt'); Written.Add(Sam + '.bmp');
     Message := ReadFileBytes(IncludeTrailingPathDelimiter(Folder) + Sam + '.txt');
     Text := Gbk(Message, Length(Message));
     SetLength(L, 0);
@@ -555,12 +564,22 @@ begin
   end;
 end;
 
-function SdtDate(const Value: UnicodeString): TCardDate;
+function SdtUndash(const Value: TBytes): TBytes;
+var
+  Len, First, Second: Integer;
 begin
-  if (Length(Value) = 10) and (Value[5] = '-') and (Value[8] = '-') then
-    Result := ParseCardDate(Copy(Value, 1, 4) + Copy(Value, 6, 2) + Copy(Value, 9, 2))
-  else
-    Result := ParseCardDate(Value);
+  Len := Length(Value) - 2;
+  First := Len;
+  if First > 4 then First := 4;
+  Second := Len + 1;
+  if Second > 7 then Second := 7;
+  if (Len < 0) or (Value[First] <> Ord('-')) or (Value[Second] <> Ord('-')) then
+    Exit(Copy(Value, 0, Length(Value)));
+  Result := Copy(Value, 0, First);
+  SetLength(Result, Len);
+  if Second - First - 1 > 0 then Move(Value[First + 1], Result[First], Second - First - 1);
+  if Length(Value) - Second - 1 > 0 then
+    Move(Value[Second + 1], Result[Second - 1], Length(Value) - Second - 1);
 end;
 
 function ReadSdt(const Path: string; Port: Integer; const Folder: string; Written: TStrings): TCard;
@@ -569,11 +588,19 @@ const
 var
   Api: TSdtApi;
   Buffer, Sam: TBytes;
-  I: Integer;
+  I, Got: Integer;
 
   function Value(Getter: TBufferArg): UnicodeString;
   begin
     Result := Gbk(Buffer, Getter(PAnsiChar(@Buffer[0])));
+  end;
+
+  function Date(Getter: TBufferArg): TCardDate;
+  var
+    Card: TBytes;
+  begin
+    Card := SdtUndash(Copy(Buffer, 0, Getter(PAnsiChar(@Buffer[0]))));
+    Result := ParseCardDate(Gbk(Card, Length(Card)));
   end;
 
 begin
@@ -588,17 +615,23 @@ begin
     Result.Name := Value(Api.GetName);
     Result.Sex := Value(Api.GetSex);
     Result.Nation := Value(Api.GetFolk);
-    Result.Birth := SdtDate(Value(Api.GetBirth));
+    Result.Birth := Date(Api.GetBirth);
     Result.Address := Value(Api.GetAddr);
     Result.IdNumber := Value(Api.GetIDNum);
     Result.Authority := Value(Api.GetDep);
-    Result.ValidFrom := SdtDate(Value(Api.GetBegin));
-    Result.ValidTo := SdtDate(Value(Api.GetEnd));
+    Result.ValidFrom := Date(Api.GetBegin);
+    Result.ValidTo := Date(Api.GetEnd);
     RecordCodes(ReadFileBytes(IncludeTrailingPathDelimiter(Folder) + 'wz.txt'), Result.SexCode,
       Result.NationCode);
     Result.Photo := ReadFileBytes(IncludeTrailingPathDelimiter(Folder) + 'zp.bmp');
-    Check(edSdt, 'appended address', 'ReadBaseInfo', Api.ReadBaseInfo(3), '3');
-    Result.AppendedAddress := Value(Api.GetNewAddr);
+    { The driver's $91 is a card without an appended address. }
+    Got := Api.ReadBaseInfo(3);
+    Result.AppendedAddress := '';
+    if Got <> SdtNoAppendedAddress then
+    begin
+      Check(edSdt, 'appended address', 'ReadBaseInfo', Got, '3');
+      Result.AppendedAddress := Value(Api.GetNewAddr);
+    end;
     SetLength(Sam, SdtSamIdBytes);
     Check(edSdt, 'sam', 'GetSamID', Api.GetSamID(PAnsiChar(@Sam[0])), '');
     Result.Sam := '';

@@ -35,6 +35,21 @@ static class Tests
             Expect("QdxDates(" + c[0] + ", " + c[1] + ")", Show(d[0]) + " " + Show(d[1]) + " " + Show(d[2]), c[2]);
         }
 
+        // The SDT edition's dashes, taken out of the bytes.
+        var gbk = CardReader.Gbk;
+        byte[] longTerm = gbk.GetBytes("长期");
+        foreach (var c in new[] {
+            Tuple.Create(gbk.GetBytes("1988-08-08"), gbk.GetBytes("19880808")),
+            Tuple.Create(gbk.GetBytes("长期--"), longTerm),
+            Tuple.Create(gbk.GetBytes("--"), new byte[0]),
+            Tuple.Create(gbk.GetBytes("2035-0-"), gbk.GetBytes("20350")),
+            Tuple.Create(new byte[] { (byte)'1', longTerm[0], longTerm[1], longTerm[2], (byte)'-', longTerm[3], (byte)'-' },
+                         new byte[] { (byte)'1', longTerm[0], longTerm[1], longTerm[2], longTerm[3] }),
+            Tuple.Create(gbk.GetBytes("19880808"), gbk.GetBytes("19880808")),
+            Tuple.Create(new byte[0], new byte[0]) })
+            Expect("Undash(" + BitConverter.ToString(c.Item1) + ")",
+                   BitConverter.ToString(CardReader.Undash(c.Item1)), BitConverter.ToString(c.Item2));
+
         // Codes from the identity record.
         var record = new byte[256];
         System.Text.Encoding.Unicode.GetBytes("936", 0, 3, record, 30);

@@ -36,6 +36,22 @@ public final class Tests {
             CardDate[] d = CardReader.qdxDates(c[0], c[1]);
             expect("qdxDates(" + c[0] + ", " + c[1] + ")", show(d[0]) + " " + show(d[1]) + " " + show(d[2]), c[2]);
         }
+        // The SDT edition's dashes, taken out of the bytes.
+        java.nio.charset.Charset gbk = CardReader.GBK;
+        byte[] longTerm = "长期".getBytes(gbk);
+        byte[][][] undash = {
+            {"1988-08-08".getBytes(gbk), "19880808".getBytes(gbk)},
+            {"长期--".getBytes(gbk), longTerm},
+            {"--".getBytes(gbk), {}},
+            {"2035-0-".getBytes(gbk), "20350".getBytes(gbk)},
+            {{'1', longTerm[0], longTerm[1], longTerm[2], '-', longTerm[3], '-'},
+             {'1', longTerm[0], longTerm[1], longTerm[2], longTerm[3]}},
+            {"19880808".getBytes(gbk), "19880808".getBytes(gbk)},
+            {{}, {}}};
+        for (byte[][] c : undash) {
+            expect("undash(" + java.util.Arrays.toString(c[0]) + ")",
+                    java.util.Arrays.toString(CardReader.undash(c[0])), java.util.Arrays.toString(c[1]));
+        }
         // Codes from the identity record.
         byte[] record = new byte[256];
         byte[] codes = "936".getBytes("UTF-16LE");

@@ -32,6 +32,33 @@ const
     ('1988年08月', '2015.01.01-2035', 'text:1988年08月 text:2015.01.01-2035 text:2015.01.01-2035'),
     ('1988年02月30日', '2015.01.01-2035.01.01', 'text:19880230 date:2015-01-01 date:2035-01-01'));
 
+  { Bytes in hexadecimal: 长期 is B3A4 C6DA in GBK; 2D is the dash. }
+  UndashCases: array[0..6, 0..1] of UnicodeString = (
+    ('313938382D30382D3038', '3139383830383038'),   { 1988-08-08 }
+    ('B3A4C6DA2D2D', 'B3A4C6DA'),                   { 长期--: dashes appended to a short value }
+    ('2D2D', ''),                                   { an empty value }
+    ('323033352D302D', '3230333530'),               { five bytes: the second dash at the end }
+    ('31B3A4C62DDA2D', '31B3A4C6DA'),               { 1长期: a double-byte character split }
+    ('3139383830383038', '3139383830383038'),       { no dashes: as it is }
+    ('', ''));
+
+function Hex(const B: TBytes): UnicodeString;
+var
+  I: Integer;
+begin
+  Result := '';
+  for I := 0 to High(B) do Result := Result + UnicodeString(IntToHex(B[I], 2));
+end;
+
+function Unhex(const S: UnicodeString): TBytes;
+var
+  I: Integer;
+begin
+  Result := nil;
+  SetLength(Result, Length(S) div 2);
+  for I := 0 to High(Result) do Result[I] := StrToInt('$' + string(Copy(S, 2 * I + 1, 2)));
+end;
+
 type
   TMeaningCase = record Edition: TEdition; Call: string; Code: Integer; Words: string; end;
 
@@ -64,6 +91,10 @@ begin
     Expect('QdxDates(' + Lines[I, 0] + ', ' + Lines[I, 1] + ')',
       Show(B) + ' ' + Show(F) + ' ' + Show(T), Lines[I, 2]);
   end;
+  { The SDT edition's dashes, taken out of the bytes. }
+  for I := Low(UndashCases) to High(UndashCases) do
+    Expect('SdtUndash(' + UndashCases[I, 0] + ')', Hex(SdtUndash(Unhex(UndashCases[I, 0]))),
+      UndashCases[I, 1]);
   { Codes from the identity record. }
   SetLength(Rec, 256);
   FillChar(Rec[0], 256, 0);

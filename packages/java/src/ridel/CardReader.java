@@ -189,21 +189,24 @@ public final class CardReader {
             check(e, "read", "QDX_ReadBaseMsg", api.QDX_ReadBaseMsg(record, 0, photoRecord, 0, 0), 1);
             String[] codes = recordCodes(record);
             // Mode 6: the text lines and the photo, in files named after the reader's SAM number.
+            // They are found (and removed) also when the read fails half-way.
             Map<String, Long> before = numberedStems(folder);
-            check(e, "read", "Read_Content", api.Read_Content(6), 1, 6);
+            int result = api.Read_Content(6);
             String sam = null;
             long newest = Long.MIN_VALUE;
             for (Map.Entry<String, Long> s : numberedStems(folder).entrySet()) {
-                if (!s.getValue().equals(before.get(s.getKey())) && s.getValue() >= newest
-                        && Files.exists(folder.resolve(s.getKey() + ".bmp"))) {
+                if (!s.getValue().equals(before.get(s.getKey())) && s.getValue() >= newest) {
                     sam = s.getKey();
                     newest = s.getValue();
                 }
             }
+            if (sam != null) {
+                written.addAll(Arrays.asList(sam + ".txt", sam + ".wlt", sam + ".bmp"));
+            }
+            check(e, "read", "Read_Content", result, 1, 6);
             if (sam == null) {
                 throw new NoSuchFileException(folder.toString(), null, "no text file named after the SAM number");
             }
-            written.addAll(Arrays.asList(sam + ".txt", sam + ".wlt", sam + ".bmp"));
             String[] lines = new String(Files.readAllBytes(folder.resolve(sam + ".txt")), GBK).split("\r\n", -1);
             if (lines.length < 8) {
                 throw new IOException(sam + ".txt holds " + lines.length + " lines, 8 expected");
@@ -236,6 +239,30 @@ public final class CardReader {
         return stems;
     }
 
+    private static final int SDT_NO_APPENDED_ADDRESS = 0x91;
+
+    /**
+     * A date's bytes as they were on the card, from the SDT edition's form, which inserts "-" at
+     * byte 4 and then at byte 7 (at the end when the value is shorter): 1988-08-08 gives 19880808,
+     * 长期-- gives 长期. A value without those dashes is given back as it is.
+     *
+     * @param value the getter's bytes
+     * @return the card's bytes
+     */
+    public static byte[] undash(byte[] value) {
+        int length = value.length - 2;
+        int first = Math.min(4, length);
+        int second = Math.min(7, length + 1);
+        if (length < 0 || value[first] != '-' || value[second] != '-') {
+            return value;
+        }
+        byte[] out = new byte[length];
+        System.arraycopy(value, 0, out, 0, first);
+        System.arraycopy(value, first + 1, out, first, second - first - 1);
+        System.arraycopy(value, second + 1, out, second - 1, value.length - second - 1);
+        return out;
+    }
+
     private static final List<String> SDT_FILES =
             Arrays.asList("wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt", "NewAdd1.txt");
 
@@ -248,28 +275,31 @@ public final class CardReader {
             written.addAll(SDT_FILES);
             check(e, "read", "ReadBaseInfo", api.ReadBaseInfo(1), 1, 1);
             byte[] buffer = new byte[Api.SDT_VALUE_BUFFER];
-            ToIntFunction<ToIntFunction<byte[]>> length = getter -> getter.applyAsInt(buffer);
-            String[] text = new String[8];
-            String[] dates = new String[3];
             List<ToIntFunction<byte[]>> textGetters = Arrays.asList(api::GetName, null, api::GetSex, null,
                     api::GetFolk, api::GetAddr, api::GetIDNum, api::GetDep);
+            String[] text = new String[textGetters.size()];
             for (int i = 0; i < text.length; i++) {
                 if (textGetters.get(i) != null) {
-                    text[i] = new String(buffer, 0, length.applyAsInt(textGetters.get(i)), GBK);
+                    text[i] = new String(buffer, 0, textGetters.get(i).applyAsInt(buffer), GBK);
                 }
             }
             List<ToIntFunction<byte[]>> dateGetters = Arrays.asList(api::GetBirth, api::GetBegin, api::GetEnd);
-            CardDate[] parsed = new CardDate[3];
-            for (int i = 0; i < dates.length; i++) {
-                String value = new String(buffer, 0, length.applyAsInt(dateGetters.get(i)), GBK);
-                parsed[i] = CardDate.parse(value.matches("[0-9]{4}-[0-9]{2}-[0-9]{2}") ? value.replace("-", "") : value);
+            CardDate[] parsed = new CardDate[dateGetters.size()];
+            for (int i = 0; i < parsed.length; i++) {
+                byte[] value = Arrays.copyOf(buffer, dateGetters.get(i).applyAsInt(buffer));
+                parsed[i] = CardDate.parse(new String(undash(value), GBK));
             }
             String[] codes = recordCodes(Files.readAllBytes(folder.resolve("wz.txt")));
             text[1] = codes[0];
             text[3] = codes[1];
             byte[] photo = Files.readAllBytes(folder.resolve("zp.bmp"));
-            check(e, "appended address", "ReadBaseInfo", api.ReadBaseInfo(3), 1, 3);
-            String appended = new String(buffer, 0, api.GetNewAddr(buffer), GBK);
+            // The driver's 0x91 is a card without an appended address.
+            int result = api.ReadBaseInfo(3);
+            String appended = "";
+            if (result != SDT_NO_APPENDED_ADDRESS) {
+                check(e, "appended address", "ReadBaseInfo", result, 1, 3);
+                appended = new String(buffer, 0, api.GetNewAddr(buffer), GBK);
+            }
             byte[] sam = new byte[Api.SDT_SAM_ID_BYTES];
             check(e, "sam", "GetSamID", api.GetSamID(sam), 1);
             StringBuilder hex = new StringBuilder();
