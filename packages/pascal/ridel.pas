@@ -227,7 +227,7 @@ function Open(Edition: TEdition; const Path: string): TBinding;
 begin
   if Path <> '' then Result.Path := Path else Result.Path := LibraryFile(Edition);
   {$IFDEF FPC}
-  Result.Module := LoadLibrary(Result.Path);
+  Result.Module := dynlibs.LoadLibrary(Result.Path);
   if Result.Module = NilHandle then
     raise ELibraryError.Create(Result.Path + ' cannot be loaded: ' + GetLoadErrorStr);
   {$ELSE}
@@ -242,7 +242,7 @@ var
   P: Pointer;
 begin
   {$IFDEF FPC}
-  P := GetProcedureAddress(B.Module, Name);
+  P := dynlibs.GetProcedureAddress(B.Module, Name);
   {$ELSE}
   P := GetProcAddress(B.Module, PChar(Name));
   {$ENDIF}
