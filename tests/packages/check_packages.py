@@ -58,6 +58,15 @@ FAILURES = {
         "qdx": ("open", "InitComm", 0, "no reader"),
         "sdt": ("open", "OpenComm", -10, "no reader"),
         "vantrel": ("open", "InitComm", 0, "no reader")}),
+    # Failures after the card was read: the files already written must go all the same.
+    "SAM ID unreadable": ({"faults": {"status": {"GetSAMID": 65, "GetSAMIDToStr": 65}}}, {
+        "qdx": ("open", "InitComm", 0, "no reader"),
+        "sdt": ("sam", "GetSamID", 0, "SAM"),
+        "vantrel": ("sam", "GetSAMIDToStr", 65, "SAM")}),
+    "appended address unreadable": ({"faults": {"status": {"ReadNewAppMsg": 65}}}, {
+        "qdx": ("appended address", "Read_Content", 0, "driver refused"),
+        "sdt": ("appended address", "ReadBaseInfo", 65, "driver's status"),
+        "vantrel": ("read", "Read_Content", 0, "driver refused")}),
     "decoder failure": ({"faults": {"decoder_result": -3}}, {
         "qdx": ("read", "Read_Content", 0, "decoder"),
         "sdt": ("read", "ReadBaseInfo", -3, "decoder"),
