@@ -138,15 +138,18 @@ PACKAGES_OUT := build/packages
 PACKAGES_TEST := $(CURDIR)/build/packages-test
 PACKAGE_FILES = $(addprefix $(PACKAGES_OUT)/,Ridel.Net.dll Ridel.Net.xml ridel-$(VERSION).jar \
                   ridel-$(VERSION)-javadoc.jar ridel-$(VERSION)-py3-none-any.whl ridel.pas)
+# The Wine prefix of the 64-bit suites.
+WIN64_PREFIX := $(CURDIR)/build/windows-x64/wineprefix
 # Debian's interpreter, whose setuptools, wheel and venv install-deps installs.
 DEBIAN_PYTHON := /usr/bin/python3
-CHECK_PACKAGE = python3 tests/packages/check_packages.py --dist $(EXAMPLE_DIST) \
-                  --work $(PACKAGES_TEST)/$(1)-work --runtime-folder $(2) --
+CHECK_PACKAGE = python3 tests/packages/check_packages.py --work $(PACKAGES_TEST)/$(1)-work \
+                  --runtime-folder $(2) $(or $(3),--dist $(EXAMPLE_DIST)) --
 FPC := fpc -Mdelphi -vewn -Sew
 .PHONY: packages package-files package-dotnet package-java package-python package-pascal \
         package-test-dotnet package-test-java package-test-python package-test-pascal
 
-packages: package-test-dotnet package-test-java package-test-python package-test-pascal
+packages: package-test-dotnet package-test-java package-test-python package-test-pascal \
+          package-test-pascal-windows
 
 package-files: package-dotnet package-java package-python package-pascal
 
@@ -230,6 +233,24 @@ package-test-pascal: package-pascal
 	  packages/pascal/tests/probe.pas
 	$(PACKAGES_TEST)/pascal/tests
 	$(call CHECK_PACKAGE,pascal,$(PACKAGES_TEST)/pascal) $(PACKAGES_TEST)/pascal/probe
+
+# The same for 64-bit Windows under Wine, against dist/windows-x64/, with Free Pascal's Windows
+# units built from Debian's fpc-source (Debian ships none; it has no compiler for 32-bit Windows).
+PASCAL_WIN64 := $(PACKAGES_TEST)/pascal-win64
+WIN64_DIST ?= $(CURDIR)/dist/windows-x64
+.PHONY: package-test-pascal-windows
+package-test-pascal-windows:
+	@test -f $(WIN64_DIST)/sdt/ridel.dll || \
+	  { echo "packages: no $(WIN64_DIST), run make dist-windows-x64 first" >&2; exit 1; }
+	scripts/fpc-win64-rtl.sh $(PASCAL_WIN64)/rtl
+	@mkdir -p $(PASCAL_WIN64)/units
+	$(FPC) -Twin64 -Px86_64 -Fu$(PASCAL_WIN64)/rtl -Fupackages/pascal -FU$(PASCAL_WIN64)/units \
+	  -FE$(PASCAL_WIN64) packages/pascal/tests/tests.pas
+	$(FPC) -Twin64 -Px86_64 -Fu$(PASCAL_WIN64)/rtl -Fupackages/pascal -FU$(PASCAL_WIN64)/units \
+	  -FE$(PASCAL_WIN64) packages/pascal/tests/probe.pas
+	WINEPREFIX=$(WIN64_PREFIX) scripts/wine-run.sh $(PASCAL_WIN64)/tests.exe
+	WINEPREFIX=$(WIN64_PREFIX) $(call CHECK_PACKAGE,pascal-win64,$(PASCAL_WIN64),--windows \
+	  --dist $(WIN64_DIST)) scripts/wine-run.sh $(PASCAL_WIN64)/probe.exe
 
 # dist/linux-aarch64/tools/idcard reads the sample card through each edition under qemu-aarch64,
 # with the simulated reader of dist/linux-aarch64/ (make test; timed).

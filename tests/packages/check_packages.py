@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs a language package's probe against the simulated reader and checks what it read.
 
-    check_packages.py --dist DIST_TARGET --runtime-folder DIR --work DIR -- COMMAND [ARG...]
+    check_packages.py [--windows] --dist DIST_TARGET --runtime-folder DIR --work DIR
+                      -- COMMAND [ARG...]
 
 COMMAND, given EDITION PORT [LIBRARY] as its last arguments, reads the card through the package
 and prints "key=value" lines: the card's fields (dates as "date:YYYY-MM-DD" or "text:...", the
@@ -13,6 +14,10 @@ a failing decoder. The editions and the simulated reader are copied from DIST_TA
 that the vantrel edition's log stays out of dist/. DIR is the folder of the probe's runtime
 executable, where the editions write their result files: after every read it must hold no file
 that was not there before, since the package removes what the edition wrote.
+
+--windows: DIST_TARGET is a Windows one and COMMAND runs under Wine. Each edition is deployed as
+an application deploys it, as ridel.dll (the vantrel edition too), and found through PATH when its
+path is not given; the simulated reader goes beside the program, where the editions look for it.
 """
 import argparse
 import json
@@ -24,6 +29,8 @@ import sys
 
 EDITIONS = ["qdx", "sdt", "vantrel"]
 LIBRARY = {"qdx": "qdx/libridel.so", "sdt": "sdt/libridel.so", "vantrel": "vantrel/libvantrel.so"}
+WINDOWS_LIBRARY = {"qdx": "qdx/ridel.dll", "sdt": "sdt/ridel.dll", "vantrel": "vantrel/vantrel.dll"}
+SIMULATOR_DLLS = ["sdtapi.dll", "stdapi.dll", "WltRS.dll"]
 ADDRESS = "广东省广州市天河区云杉东路一百六十八号锦华花园七栋二单元五零三房"
 SAMPLE = {
     "name": "陈志远", "sex_code": "1", "sex": "男", "nation_code": "01",
@@ -75,17 +82,33 @@ FAILURES = {
 PHOTO = (102, 126, 24, 38862)  # the simulated decoder's bitmap: width, height, bits, bytes
 
 
+def wine_path(path):
+    """A path of this machine as Wine's programs see it, on drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def library_path(args, edition):
+    libs = os.path.join(args.work, "lib")
+    if args.windows:
+        return os.path.join(libs, edition, "ridel.dll")
+    return os.path.join(libs, LIBRARY[edition])
+
+
 def run_probe(args, edition, profile, with_path):
     profile_path = os.path.join(args.work, "profile.json")
     with open(profile_path, "w", encoding="utf-8") as f:
         json.dump(profile, f, ensure_ascii=False)
     libs = os.path.join(args.work, "lib")
-    env = dict(os.environ, RIDEL_SIM_CARD=profile_path, LC_ALL="C.UTF-8",
-               LD_LIBRARY_PATH=os.path.join(libs, os.path.dirname(LIBRARY[edition])) + ":" +
-               os.path.join(libs, "simulator"))
-    command = args.command + [edition, "1001"]
-    if with_path:
-        command.append(os.path.join(libs, LIBRARY[edition]))
+    library = library_path(args, edition)
+    if args.windows:
+        env = dict(os.environ, RIDEL_SIM_CARD=wine_path(profile_path),
+                   WINEPATH=wine_path(os.path.dirname(library)))
+        library = wine_path(library)
+    else:
+        env = dict(os.environ, RIDEL_SIM_CARD=profile_path, LC_ALL="C.UTF-8",
+                   LD_LIBRARY_PATH=os.path.dirname(library) + ":" +
+                   os.path.join(libs, "simulator"))
+    command = args.command + [edition, "1001"] + ([library] if with_path else [])
     before = set(os.listdir(args.runtime_folder))
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                          check=False)
@@ -153,13 +176,22 @@ def main():
     parser.add_argument("--dist", required=True)
     parser.add_argument("--runtime-folder", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--windows", action="store_true")
     parser.add_argument("command", nargs="+")
     args = parser.parse_args()
     libs = os.path.join(args.work, "lib")
     shutil.rmtree(libs, ignore_errors=True)
-    for folder in ["qdx", "sdt", "vantrel", "simulator"]:
-        shutil.copytree(os.path.join(args.dist, folder), os.path.join(libs, folder),
-                        symlinks=True)
+    if args.windows:
+        for edition in EDITIONS:
+            os.makedirs(os.path.join(libs, edition))
+            shutil.copy(os.path.join(args.dist, WINDOWS_LIBRARY[edition]),
+                        library_path(args, edition))
+        for name in SIMULATOR_DLLS:
+            shutil.copy(os.path.join(args.dist, "simulator", name), args.runtime_folder)
+    else:
+        for folder in ["qdx", "sdt", "vantrel", "simulator"]:
+            shutil.copytree(os.path.join(args.dist, folder), os.path.join(libs, folder),
+                            symlinks=True)
 
     cases = []
     for edition in EDITIONS:
