@@ -6,6 +6,7 @@ export set, for callers who need the calls themselves. On 32-bit Windows the exp
 """
 import ctypes
 import os
+import sys
 from typing import Dict, List, Optional, Tuple
 
 EDITIONS = ("qdx", "sdt", "vantrel")
@@ -93,5 +94,4 @@ def executable_folder() -> str:
     try:
         return os.path.dirname(os.readlink("/proc/self/exe"))
     except OSError:
-        import sys
         return os.path.dirname(os.path.realpath(sys.executable))
