@@ -41,6 +41,7 @@ test: deps
 	done
 	@$(MAKE) --no-print-directory read-aarch64
 	@$(MAKE) --no-print-directory examples
+	@$(MAKE) --no-print-directory packages
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 	@$(MAKE) --no-print-directory release
 	tests/release/run.sh $(RELEASE)
@@ -70,6 +71,7 @@ release: deps $(addprefix package-,$(DIST_PRESETS))
 	    \( -name '*.zip' -o -name '*.tar.gz' -o -name '*.deb' \) -exec cp {} $(RELEASE) \; ; \
 	done
 	@cd $(RELEASE) && sha256sum ridel* > SHA256SUMS
+	@$(MAKE) --no-print-directory package-files && cp $(PACKAGE_FILES) $(RELEASE)/ && cd $(RELEASE) && sha256sum $(notdir $(PACKAGE_FILES)) >> SHA256SUMS
 	@echo "$(RELEASE):"; cd $(RELEASE) && ls -l ridel* SHA256SUMS | awk '{print "  " $$5 "  " $$9}'
 
 # The examples, each run against dist/linux-x86_64/ and the simulated reader and checked for the
@@ -123,6 +125,132 @@ example-java:
 	  -cp build/java-example/classes:$(JNA_JAR) -Djna.library.path=$(EXAMPLE_DIST)/vantrel \
 	  ReadCard 1001 build/java-example/photo.bmp
 	cmp build/java-example/photo.bmp build/java-example/runtime/bin/ZP.bmp
+
+# The language packages of packages/ (.NET, Java, Python, Object Pascal): each built into
+# build/packages/ (PACKAGE_FILES, which make release ships) and tested against dist/linux-x86_64/
+# and the simulated reader by tests/packages/check_packages.py: each edition reads the sample
+# card, an odd card, no card, no reader and a failing decoder. As for the examples, each test
+# runs from a private copy of its runtime in build/packages-test/, where the editions' result
+# files land (and where the packages remove them again).
+VERSION := $(shell sed -n 's/^\#define RIDEL_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$$/\2/p' \
+             include/ridel_version.h | paste -sd.)
+PACKAGES_OUT := build/packages
+PACKAGES_TEST := $(CURDIR)/build/packages-test
+PACKAGE_FILES = $(addprefix $(PACKAGES_OUT)/,Ridel.Net.dll Ridel.Net.xml ridel-$(VERSION).jar \
+                  ridel-$(VERSION)-javadoc.jar ridel-$(VERSION)-py3-none-any.whl ridel.pas)
+# The Wine prefix of the 64-bit suites.
+WIN64_PREFIX := $(CURDIR)/build/windows-x64/wineprefix
+# Debian's interpreter, whose setuptools, wheel and venv install-deps installs.
+DEBIAN_PYTHON := /usr/bin/python3
+CHECK_PACKAGE = python3 tests/packages/check_packages.py --work $(PACKAGES_TEST)/$(1)-work \
+                  --runtime-folder $(2) $(or $(3),--dist $(EXAMPLE_DIST)) --
+FPC := fpc -Mdelphi -vewn -Sew
+.PHONY: packages package-files package-dotnet package-java package-python package-pascal \
+        package-test-dotnet package-test-java package-test-python package-test-pascal
+
+packages: package-test-dotnet package-test-java package-test-python package-test-pascal \
+          package-test-pascal-windows
+
+package-files: package-dotnet package-java package-python package-pascal
+
+package-test-dotnet package-test-java package-test-python package-test-pascal: example-dist
+
+package-dotnet:
+	@mkdir -p $(PACKAGES_OUT) build/packages-src
+	@printf '[assembly: System.Reflection.AssemblyVersion("%s.0")]\n' $(VERSION) \
+	  > build/packages-src/AssemblyVersion.cs
+	mcs -warnaserror+ -target:library -doc:$(PACKAGES_OUT)/Ridel.Net.xml \
+	  -out:$(PACKAGES_OUT)/Ridel.Net.dll packages/dotnet/*.cs build/packages-src/AssemblyVersion.cs
+
+# Mono finds Ridel.Net.dll beside the test programs, the system's assemblies from its copy.
+package-test-dotnet: package-dotnet
+	@mkdir -p $(PACKAGES_TEST)/dotnet
+	cp -f $(PACKAGES_OUT)/Ridel.Net.dll $(PACKAGES_TEST)/dotnet/
+	cp -f "$$(readlink -f "$$(command -v mono)")" $(PACKAGES_TEST)/dotnet/mono
+	mcs -warnaserror+ -r:$(PACKAGES_OUT)/Ridel.Net.dll -out:$(PACKAGES_TEST)/dotnet/Tests.exe \
+	  packages/dotnet/tests/Tests.cs
+	mcs -warnaserror+ -r:$(PACKAGES_OUT)/Ridel.Net.dll -out:$(PACKAGES_TEST)/dotnet/Probe.exe \
+	  packages/dotnet/tests/Probe.cs
+	$(PACKAGES_TEST)/dotnet/mono $(PACKAGES_TEST)/dotnet/Tests.exe
+	$(call CHECK_PACKAGE,dotnet,$(PACKAGES_TEST)/dotnet) \
+	  $(PACKAGES_TEST)/dotnet/mono $(PACKAGES_TEST)/dotnet/Probe.exe
+
+package-java:
+	@rm -rf build/packages-src/java && mkdir -p build/packages-src/java/classes $(PACKAGES_OUT)
+	javac --release 8 -encoding UTF-8 -Xlint:all -Werror -cp $(JNA_JAR) \
+	  -d build/packages-src/java/classes packages/java/src/ridel/*.java
+	javadoc -quiet -encoding UTF-8 -Xdoclint:all,-missing -cp $(JNA_JAR) \
+	  -d build/packages-src/java/javadoc packages/java/src/ridel/*.java
+	printf 'Implementation-Title: ridel\nImplementation-Version: %s\n' \
+	  $(VERSION) > build/packages-src/java/manifest
+	jar --create --file $(PACKAGES_OUT)/ridel-$(VERSION).jar \
+	  --manifest build/packages-src/java/manifest -C build/packages-src/java/classes .
+	jar --create --file $(PACKAGES_OUT)/ridel-$(VERSION)-javadoc.jar \
+	  -C build/packages-src/java/javadoc .
+
+# A runtime of its own made with jlink (jdk.charsets for GBK), as for the Java example.
+package-test-java: package-java
+	@test -x $(PACKAGES_TEST)/java/runtime/bin/java || { rm -rf $(PACKAGES_TEST)/java/runtime && \
+	  jlink --add-modules java.base,java.logging,jdk.charsets --strip-debug --no-man-pages \
+	    --no-header-files --output $(PACKAGES_TEST)/java/runtime; }
+	javac -encoding UTF-8 -Xlint:all -Werror -cp $(PACKAGES_OUT)/ridel-$(VERSION).jar:$(JNA_JAR) \
+	  -d $(PACKAGES_TEST)/java/classes packages/java/tests/*.java
+	$(PACKAGES_TEST)/java/runtime/bin/java \
+	  -cp $(PACKAGES_TEST)/java/classes:$(PACKAGES_OUT)/ridel-$(VERSION).jar:$(JNA_JAR) Tests
+	$(call CHECK_PACKAGE,java,$(PACKAGES_TEST)/java/runtime/bin) \
+	  $(PACKAGES_TEST)/java/runtime/bin/java \
+	  -cp $(PACKAGES_TEST)/java/classes:$(CURDIR)/$(PACKAGES_OUT)/ridel-$(VERSION).jar:$(JNA_JAR) Probe
+
+# The wheel is built offline from a copy whose version is the project's.
+package-python:
+	@rm -rf build/packages-src/python && mkdir -p build/packages-src $(PACKAGES_OUT)
+	cp -r packages/python build/packages-src/python
+	sed -i 's/^version = .*/version = "$(VERSION)"/' build/packages-src/python/pyproject.toml
+	sed -i 's/^__version__ = .*/__version__ = "$(VERSION)"/' build/packages-src/python/ridel/__init__.py
+	$(DEBIAN_PYTHON) -m pip wheel --quiet --no-build-isolation --no-deps --no-index \
+	  -w $(PACKAGES_OUT) build/packages-src/python
+
+# Installed into a fresh virtual environment with its own copy of the interpreter.
+package-test-python: package-python
+	rm -rf $(PACKAGES_TEST)/python && $(DEBIAN_PYTHON) -m venv --copies $(PACKAGES_TEST)/python
+	$(PACKAGES_TEST)/python/bin/python3 -m pip install --quiet --no-index --no-deps \
+	  $(PACKAGES_OUT)/ridel-$(VERSION)-py3-none-any.whl
+	cd packages/python/tests && $(PACKAGES_TEST)/python/bin/python3 -m unittest -q test_card
+	$(call CHECK_PACKAGE,python,$(PACKAGES_TEST)/python/bin) \
+	  $(PACKAGES_TEST)/python/bin/python3 packages/python/tests/probe.py
+
+package-pascal:
+	@mkdir -p $(PACKAGES_OUT) build/packages-src/pascal
+	$(FPC) -FUbuild/packages-src/pascal packages/pascal/ridel.pas
+	cp -f packages/pascal/ridel.pas $(PACKAGES_OUT)/
+
+# The probe is the program itself: the result files land beside it.
+package-test-pascal: package-pascal
+	@mkdir -p $(PACKAGES_TEST)/pascal/units
+	$(FPC) -Fupackages/pascal -FU$(PACKAGES_TEST)/pascal/units -FE$(PACKAGES_TEST)/pascal \
+	  packages/pascal/tests/tests.pas
+	$(FPC) -Fupackages/pascal -FU$(PACKAGES_TEST)/pascal/units -FE$(PACKAGES_TEST)/pascal \
+	  packages/pascal/tests/probe.pas
+	$(PACKAGES_TEST)/pascal/tests
+	$(call CHECK_PACKAGE,pascal,$(PACKAGES_TEST)/pascal) $(PACKAGES_TEST)/pascal/probe
+
+# The same for 64-bit Windows under Wine, against dist/windows-x64/, with Free Pascal's Windows
+# units built from Debian's fpc-source (Debian ships none; it has no compiler for 32-bit Windows).
+PASCAL_WIN64 := $(PACKAGES_TEST)/pascal-win64
+WIN64_DIST ?= $(CURDIR)/dist/windows-x64
+.PHONY: package-test-pascal-windows
+package-test-pascal-windows:
+	@test -f $(WIN64_DIST)/sdt/ridel.dll || \
+	  { echo "packages: no $(WIN64_DIST), run make dist-windows-x64 first" >&2; exit 1; }
+	scripts/fpc-win64-rtl.sh $(PASCAL_WIN64)/rtl
+	@mkdir -p $(PASCAL_WIN64)/units
+	$(FPC) -Twin64 -Px86_64 -Fu$(PASCAL_WIN64)/rtl -Fupackages/pascal -FU$(PASCAL_WIN64)/units \
+	  -FE$(PASCAL_WIN64) packages/pascal/tests/tests.pas
+	$(FPC) -Twin64 -Px86_64 -Fu$(PASCAL_WIN64)/rtl -Fupackages/pascal -FU$(PASCAL_WIN64)/units \
+	  -FE$(PASCAL_WIN64) packages/pascal/tests/probe.pas
+	WINEPREFIX=$(WIN64_PREFIX) scripts/wine-run.sh $(PASCAL_WIN64)/tests.exe
+	WINEPREFIX=$(WIN64_PREFIX) $(call CHECK_PACKAGE,pascal-win64,$(PASCAL_WIN64),--windows \
+	  --dist $(WIN64_DIST)) scripts/wine-run.sh $(PASCAL_WIN64)/probe.exe
 
 # dist/linux-aarch64/tools/idcard reads the sample card through each edition under qemu-aarch64,
 # with the simulated reader of dist/linux-aarch64/ (make test; timed).

@@ -83,7 +83,8 @@ RIDEL_SDT_API int WINAPI SelectCard(void);
 
 /* 1: read type `read_type` (1 to 5, see above) is read and its files written; 0: unknown read
  * type; -8: a required result file cannot be written; read type 1 only: -1 to -6 or -11, the
- * photo could not be decoded; -10 or the driver's status: the driver failed. */
+ * photo could not be decoded; -10 or the driver's status: the driver failed. Read type 3 on a
+ * card without an appended address gives the driver's status for that, 145 (0x91). */
 RIDEL_SDT_API int WINAPI ReadBaseInfo(int read_type);
 
 /* 1: the SAM's identity, RIDEL_SDT_SAM_ID_BYTES raw bytes as the driver gives them, is in `id`;

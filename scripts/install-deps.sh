@@ -20,7 +20,10 @@ packages=(
   locales                                             # zh_CN.GBK for code page 936 under Wine
   python3 python3-venv                                # the Python example and its checker
   mono-mcs mono-runtime libmono-i18n-cjk4.0-cil       # the C# example
-  default-jdk-headless libjna-java                    # the Java example
+  default-jdk-headless libjna-java                    # the Java example and package (javadoc, jar)
+  python3-pip python3-setuptools python3-wheel        # the Python package's wheel, built offline
+  fp-compiler fp-units-rtl fpc-source                 # the Object Pascal package (Free Pascal;
+                                                      # its Windows units built from the sources)
   libboost1.74-dev                                    # idcard serve: Boost.Asio and Boost.Beast
   chromium fonts-wqy-microhei                         # idcard serve's page test: browser, CJK font
   nodejs                                              # the JavaScript client's tests
