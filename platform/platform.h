@@ -186,6 +186,8 @@ bool copy_file(const char* from, const char* to);  // replaces `to`
 bool append_to_file(const char* path, const void* data, std::size_t size);
 bool delete_file(const char* path);
 bool file_exists(const char* path);
+// Whether `path` names a folder (a link to one included).
+bool is_folder(const char* path);
 
 // The operating system's last error code (GetLastError / errno).
 std::uint32_t last_error();

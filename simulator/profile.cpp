@@ -172,6 +172,8 @@ class Parser {
     std::string error;
     if (!read_recording(absolute(path) ? path : folder_ + path, r, error)) {
       error_ = error;
+      out_.replay = std::move(r);
+      out_.replay->refused = error;
       return false;
     }
     out_.replay = std::move(r);
@@ -260,6 +262,16 @@ class Parser {
   std::string error_;
 };
 
+// The parser's message without its own tag ("[json.exception.parse_error.101] "): the line and
+// column it names stay.
+std::string parser_message(const json::exception& e) {
+  const std::string what = e.what();
+  const std::size_t tag_end = what.find("] ");
+  return what.rfind("[json.exception.", 0) == 0 && tag_end != std::string::npos
+             ? what.substr(tag_end + 2)
+             : what;
+}
+
 }  // namespace
 
 bool parse_profile(std::string_view text, Reader& out, std::string& error,
@@ -269,7 +281,7 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
   try {
     doc = json::parse(text.begin(), text.end());
   } catch (const json::exception& e) {
-    error = std::string("profile: not valid JSON: ") + e.what();
+    error = "profile: not valid JSON: " + parser_message(e);
     return false;
   }
   Parser parser(out, folder);
@@ -277,13 +289,17 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
     if (parser.document(doc)) return true;
     error = parser.error();
   } catch (const json::exception& e) {
-    error = std::string("profile: ") + e.what();
+    error = "profile: " + parser_message(e);
   }
   return false;
 }
 
 bool read_profile(const char* path, Reader& out, std::string& error) {
   const std::string shown = path ? path : "(null)";
+  if (plat::is_folder(path)) {
+    error = "profile: " + shown + " is a folder, not a file";
+    return false;
+  }
   plat::File file = path ? plat::open_file(path, false, plat::Share::Read) : plat::File();
   if (!file.is_open()) {
     error = "profile: cannot open " + shown;

@@ -71,6 +71,11 @@ struct Replay {
   std::shared_ptr<const std::vector<recording::Call>> calls;
   std::size_t next = 0;  // the recording's next call, of any library
   bool left = false;     // a call left the recorded sequence: every later call fails too
+  // Set when the recording, or the profile that named it, could not be used: why. Every call then
+  // fails as off the recording; the reason goes to standard error once, at the first call unless
+  // it was said already (`said`).
+  std::string refused;
+  bool said = false;
 };
 
 // Everything a card profile describes; a profile is parsed into a fresh Reader and swapped in.
@@ -139,6 +144,11 @@ std::optional<int> replay_call(int library, int prefix, int entry,
 // Reads a recording for replay; false with "replay: <what is wrong>" in `error`.
 bool read_recording(const std::string& path, Replay& out, std::string& error);
 
+// A reader that fails every call with SIM_STATUS_OFF_RECORDING, since what it was asked to be
+// cannot be used: `why`. `said`: the reason was told already (on standard error or to the caller
+// that loaded the profile); else the first call says it.
+Reader refused_reader(const std::string& why, bool said);
+
 // ---- Building records ---------------------------------------------------------------------------
 
 // UTF-8 to UCS-2. nullopt with a reason in *why when the text is not valid UTF-8 or holds a
@@ -156,7 +166,8 @@ const char* entry_name(int entry);
 // ---- Card profiles ------------------------------------------------------------------------------
 
 // Parses a card profile into `out`: the sample reader changed by what the profile names. False with
-// a message naming the field in `error`; `out` is then unspecified.
+// a message naming the field in `error`; `out` is then unspecified, except that out.replay is set
+// and refused when what failed was the recording the profile names.
 // A relative recording path ("replay") is taken from `folder` (with its separator), when given.
 bool parse_profile(std::string_view json, Reader& out, std::string& error,
                    const std::string& folder = {});

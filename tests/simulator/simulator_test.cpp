@@ -439,6 +439,75 @@ TEST_F(SimulatorTest, ReplayOfABadRecordingIsRefusedNamingTheLine) {
   EXPECT_EQ(error, "replay: cannot open " + path("no-such.jsonl"));
 }
 
+// What no reader hands back is refused when the recording is loaded, naming the line.
+TEST_F(SimulatorTest, ReplayRefusesWhatNoReaderHandsBack) {
+  const std::string open = R"({"library":"sdtapi","call":"QDX_OpenPort","args":{"port":1001},"status":144})";
+  const std::string read = R"({"library":"sdtapi","call":"SDT_ReadBaseMsg","args":{"port":1001,"flag":1,"text":true,"text_length":true,"photo":true,"photo_length":true},"status":144,)";
+  const struct {
+    std::string line;  // the recording's second line
+    std::string message;
+  } cases[] = {
+      {read + R"("counts":{"text_length":4000,"photo_length":1024}})",
+       "line 2: counts.text_length: 4000, at most 256"},
+      {read + R"("counts":{"text_length":256,"photo_length":20000}})",
+       "line 2: counts.photo_length: 20000, at most 1024"},
+      {R"({"library":"sdtapi","call":"QDX_ReadNewAppMsg","args":{"port":1001},"status":144,"counts":{"length":281}})",
+       "line 2: counts.length: 281, at most 280"},
+      {read + R"("counts":{"text_length":-1}})", "line 2: counts.text_length: a length expected"},
+      {read + R"("counts":{"length":4}})",
+       "line 2: counts.length: SDT_ReadBaseMsg hands back no such length"},
+      {read + R"("bytes":{"text":")" + std::string(2 * 257, '0') + R"("}})",
+       "line 2: bytes.text: 257 bytes, at most 256"},
+      {read + R"("bytes":{"message":"00"}})", "line 2: bytes.message: SDT_ReadBaseMsg fills no such buffer"},
+      {R"({"library":"sdtapi","call":"QDX_OpenPort","args":{"port":1001},"status":4294967296})",
+       "line 2: status: 4294967296 is out of range"},
+      {R"({"library":"sdtapi","call":"QDX_OpenPort","args":{"port":8589934592},"status":144})",
+       "line 2: args.port: a 32-bit integer or true/false expected"},
+      {open.substr(0, open.size() - 1) + R"(,"microseconds":"12"})",
+       "line 2: microseconds: an integer expected"},
+      {open.substr(0, open.size() - 1) + R"(,"bitmap_written":1})",
+       "line 2: bitmap_written: true or false expected"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(testbed::write_file(path("replay-limits.jsonl"), testbed::bytes(open + "\n" + c.line + "\n")));
+    std::string error;
+    EXPECT_FALSE(load_profile(R"({"replay": "replay-limits.jsonl"})", &error));
+    EXPECT_EQ(error, "replay: " + path("replay-limits.jsonl") + ", " + c.message);
+  }
+  // The largest lengths of each record are a reader's own.
+  ASSERT_TRUE(testbed::write_file(path("replay-limits.jsonl"), testbed::bytes(
+      open + "\n" + read + R"("counts":{"text_length":256,"photo_length":1024}})" + "\n")));
+  EXPECT_TRUE(load_profile(R"({"replay": "replay-limits.jsonl"})"));
+}
+
+// A recording that cannot be read leaves no reader in its place: the driver and the decoder fail
+// every call until a profile loads or the simulator is reset.
+TEST_F(SimulatorTest, UnreadableRecordingFailsEveryCall) {
+  std::string error;
+  EXPECT_FALSE(load_profile(R"({"replay": "no-such-recording.jsonl"})", &error));
+  EXPECT_EQ(error, "replay: cannot open " + path("no-such-recording.jsonl"));
+  const Driver d = driver(SIM_LIB_SDTAPI, "SDT_");
+  EXPECT_EQ(d.open(kUsb), SIM_STATUS_OFF_RECORDING);
+  Bytes text(256, kFill), photo(1024, kFill);
+  unsigned tl = 0, pl = 0;
+  EXPECT_EQ(d.read_base(kUsb, text.data(), &tl, photo.data(), &pl, 0), SIM_STATUS_OFF_RECORDING);
+  EXPECT_EQ(written(text), 0u) << "nothing of the sample card";
+  std::string wlt = path("refused.wlt");
+  ASSERT_TRUE(testbed::write_file(wlt, Bytes(1024, 1)));
+  EXPECT_EQ(get_bmp()(wlt.data(), 2), SIM_STATUS_OFF_RECORDING);
+  EXPECT_EQ(driver(SIM_LIB_STDAPI, "QDX_").open(kUsb), SIM_STATUS_OFF_RECORDING);
+
+  ASSERT_TRUE(load_profile(R"({"name": "李四"})"));
+  EXPECT_EQ(d.open(kUsb), drv::kOk) << "a profile that loads replaces the refusal";
+  EXPECT_FALSE(load_profile(R"({"replay": "no-such-recording.jsonl"})"));
+  sim().reset();
+  EXPECT_EQ(d.open(kUsb), drv::kOk) << "so does a reset";
+  // A profile refused for anything else keeps the reader as it was.
+  EXPECT_FALSE(load_profile(R"({"nmae": "x"})"));
+  EXPECT_EQ(d.close(kUsb), drv::kOk);
+}
+
 TEST_F(SimulatorTest, JournalKeepsOnlyTheLatestCalls) {
   const Driver d = driver(SIM_LIB_SDTAPI, "SDT_");
   for (int i = 0; i < 5000; ++i) d.sam_status(i, i);
@@ -733,6 +802,21 @@ TEST_F(SimulatorTest, ProfileWithBadHexOrMissingFileIsRefused) {
   EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
 
+// Messages for people: where the JSON breaks without the parser's own tag, a folder named as one.
+TEST_F(SimulatorTest, ProfileMessagesSayWhatIsWrongInWords) {
+  std::string error;
+  EXPECT_FALSE(load_profile("{\n  \"name\": \"x\",\n}", &error));
+  EXPECT_EQ(error.rfind("profile: not valid JSON: parse error at line 3, column 1: ", 0), 0u) << error;
+  EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
+
+  std::string folder = testbed::output_folder();
+  folder.pop_back();  // as a person names it, without the last separator
+  EXPECT_FALSE(sim().load_profile(folder, &error));
+  EXPECT_EQ(error, "profile: " + folder + " is a folder, not a file");
+  EXPECT_FALSE(load_profile(R"({"replay": "."})", &error));
+  EXPECT_EQ(error, "replay: " + path(".") + " is a folder, not a file");
+}
+
 #if defined(_WIN32)
 void set_card_variable(const std::string& value) { _putenv(("RIDEL_SIM_CARD=" + value).c_str()); }
 #else
@@ -751,11 +835,17 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
 #endif
   ASSERT_TRUE(plat::copy_file(testbed::simulator_path(SIM_LIB_SDTAPI).c_str(), copy.c_str()));
   const std::string profile = path("env-profile.json");
+  ASSERT_TRUE(testbed::write_file(path("env-bad.jsonl"), testbed::bytes("{\"library\":1}\n")));
+  // A profile that cannot be used leaves no sample card in its place: every call fails.
+  constexpr int kRefused = SIM_STATUS_OFF_RECORDING;
   struct Case {
     const char* json;
-    int port;  // where the copy's reader answers
+    int on_1009, on_usb;  // what OpenPort answers on port 1009 and on the sample's port
   };
-  for (const Case& c : {Case{R"({"port": 1009})", 1009}, Case{R"({"port": "bad"})", kUsb}}) {
+  for (const Case& c : {Case{R"({"port": 1009})", drv::kOk, drv::kStatusOne},
+                        Case{R"({"port": "bad"})", kRefused, kRefused},
+                        Case{R"({"replay": "env-bad.jsonl"})", kRefused, kRefused},
+                        Case{R"({"replay": "env-missing.jsonl"})", kRefused, kRefused}}) {
     SCOPED_TRACE(c.json);
     ASSERT_TRUE(testbed::write_file(profile, testbed::bytes(c.json)));
     set_card_variable(profile);
@@ -763,8 +853,8 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
     set_card_variable("");
     ASSERT_NE(m, nullptr);
     auto open = reinterpret_cast<drv::OpenPortFn>(plat::entry_point(m, "SDT_OpenPort"));
-    EXPECT_EQ(open(1009), c.port == 1009 ? drv::kOk : drv::kStatusOne);
-    EXPECT_EQ(open(kUsb), c.port == kUsb ? drv::kOk : drv::kStatusOne);
+    EXPECT_EQ(open(1009), c.on_1009);
+    EXPECT_EQ(open(kUsb), c.on_usb);
     plat::free_library(m);
   }
   plat::delete_file(copy.c_str());
