@@ -329,6 +329,15 @@ bool delete_file(const char* path) { return path && ::unlink(path) == 0; }
 // Not stat, for the same reason as File::size.
 bool file_exists(const char* path) { return path && ::access(path, F_OK) == 0; }
 
+// Opened as a folder, not examined with stat (see File::size).
+bool is_folder(const char* path) {
+  if (!path) return false;
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
 
 LocalTime local_time() {

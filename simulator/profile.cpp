@@ -172,6 +172,8 @@ class Parser {
     std::string error;
     if (!read_recording(absolute(path) ? path : folder_ + path, r, error)) {
       error_ = error;
+      out_.replay = std::move(r);
+      out_.replay->refused = error;
       return false;
     }
     out_.replay = std::move(r);
@@ -191,6 +193,15 @@ class Parser {
         ok = integer(name, item, out_.decoder_result);
       } else if (key == "status") {
         ok = statuses(name, item);
+      } else if (key == "hang") {
+        ok = hangs(name, item);
+      } else if (key == "crash") {
+        ok = crashes(name, item);
+      } else if (key == "strikes") {
+        int strikes = 0;
+        ok = integer(name, item, strikes) &&
+             (strikes >= 1 || fail(name, item.dump() + " is out of range, at least 1"));
+        if (ok) out_.faults.strikes = static_cast<unsigned>(strikes);
       } else {
         ok = fail(name, "unknown key");
       }
@@ -199,24 +210,67 @@ class Parser {
     return true;
   }
 
-  bool statuses(const std::string& field, const json& value) {
+  // An object of "<entry point>": <value> pairs, each value handed to `take` with the entry
+  // point's number and the pair's field name.
+  template <class Take>
+  bool per_entry_point(const std::string& field, const json& value, Take take) {
     if (!value.is_object()) return fail(field, "an object expected");
     for (const auto& [key, item] : value.items()) {
       const std::string name = field + "." + key;
       int entry = 0;
       while (entry < SIM_ENTRY_COUNT && key != entry_name(entry)) ++entry;
       if (entry == SIM_ENTRY_COUNT) return fail(name, "unknown entry point");
+      if (!take(entry, name, item)) return false;
+    }
+    return true;
+  }
+
+  bool statuses(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
       int status = 0;
       if (!integer(name, item, status)) return false;
       out_.script.persistent[{entry, SIM_ANY_PORT}] = status;
-    }
-    return true;
+      return true;
+    });
+  }
+
+  bool hangs(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
+      int milliseconds = 0;
+      if (!integer(name, item, milliseconds)) return false;
+      if (milliseconds < 0) return fail(name, item.dump() + " is out of range, at least 0");
+      out_.faults.hang[entry] = static_cast<unsigned>(milliseconds);
+      return true;
+    });
+  }
+
+  bool crashes(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
+      bool crash = false;
+      if (!boolean(name, item, crash)) return false;
+      if (crash) {
+        out_.faults.crash.insert(entry);
+      } else {
+        out_.faults.crash.erase(entry);
+      }
+      return true;
+    });
   }
 
   Reader& out_;
   const std::string& folder_;
   std::string error_;
 };
+
+// The parser's message without its own tag ("[json.exception.parse_error.101] "): the line and
+// column it names stay.
+std::string parser_message(const json::exception& e) {
+  const std::string what = e.what();
+  const std::size_t tag_end = what.find("] ");
+  return what.rfind("[json.exception.", 0) == 0 && tag_end != std::string::npos
+             ? what.substr(tag_end + 2)
+             : what;
+}
 
 }  // namespace
 
@@ -227,7 +281,7 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
   try {
     doc = json::parse(text.begin(), text.end());
   } catch (const json::exception& e) {
-    error = std::string("profile: not valid JSON: ") + e.what();
+    error = "profile: not valid JSON: " + parser_message(e);
     return false;
   }
   Parser parser(out, folder);
@@ -235,13 +289,17 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
     if (parser.document(doc)) return true;
     error = parser.error();
   } catch (const json::exception& e) {
-    error = std::string("profile: ") + e.what();
+    error = "profile: " + parser_message(e);
   }
   return false;
 }
 
 bool read_profile(const char* path, Reader& out, std::string& error) {
   const std::string shown = path ? path : "(null)";
+  if (plat::is_folder(path)) {
+    error = "profile: " + shown + " is a folder, not a file";
+    return false;
+  }
   plat::File file = path ? plat::open_file(path, false, plat::Share::Read) : plat::File();
   if (!file.is_open()) {
     error = "profile: cannot open " + shown;

@@ -30,6 +30,15 @@ std::optional<int> replay_call(int library, int prefix, int entry,
   came.prefix = prefix;
   came.entry = entry;
   recording::take_arguments(came, args);
+  if (!r.refused.empty()) {
+    if (!r.said) {
+      std::fprintf(stderr, "simulator: %s; every call fails with status %d\n", r.refused.c_str(),
+                   SIM_STATUS_OFF_RECORDING);
+      std::fflush(stderr);
+      r.said = true;
+    }
+    return SIM_STATUS_OFF_RECORDING;
+  }
   if (r.left) return SIM_STATUS_OFF_RECORDING;
   const std::vector<recording::Call>& calls = *r.calls;
   while (r.next < calls.size() && calls[r.next].library != library) ++r.next;
@@ -49,7 +58,21 @@ std::optional<int> replay_call(int library, int prefix, int entry,
   return expected.status;
 }
 
+Reader refused_reader(const std::string& why, bool said) {
+  Reader reader = sample_reader();
+  Replay refused;
+  refused.refused = why;
+  refused.said = said;
+  refused.left = true;
+  reader.replay = std::move(refused);
+  return reader;
+}
+
 bool read_recording(const std::string& path, Replay& out, std::string& error) {
+  if (plat::is_folder(path.c_str())) {
+    error = "replay: " + path + " is a folder, not a file";
+    return false;
+  }
   plat::File file = plat::open_file(path.c_str(), false, plat::Share::Read);
   if (!file.is_open()) {
     error = "replay: cannot open " + path;

@@ -48,7 +48,8 @@ enum SimRecord {
 #define SIM_STATUS_NULL_POINTER 0x02      /* a buffer or out-value the call must write is null */
 #define SIM_STATUS_NO_CARD 0x41           /* fault no_card: SelectIDCard and the three reads */
 #define SIM_STATUS_SAM_NOT_ANSWERING 0x60 /* fault sam_not_answering: ResetSAM and the SAM queries */
-/* What every call answers, the decoder's too, once a call in replay left the recorded sequence. */
+/* What every call answers, the decoder's too, once a call in replay left the recorded sequence,
+ * and while the recording or the profile it was asked to use cannot be used. */
 #define SIM_STATUS_OFF_RECORDING 0x04
 /* GetBmp's results when it cannot do its work. */
 #define SIM_DECODE_UNREADABLE (-2)    /* the photo file cannot be read */
@@ -114,7 +115,9 @@ int WINAPI Sim_JournalEntry(int index, SimCall* out);
 void WINAPI Sim_SetJournalSink(SimSink sink);
 
 /* Loads a card profile (JSON; see the README). 1 on success; 0 with a message naming the field
- * in `error` (cut to error_size, zero-terminated), the simulator's state unchanged. */
+ * (or the recording's file and line) in `error` (cut to error_size, zero-terminated), the
+ * simulator's state unchanged, except that a recording that cannot be read makes every later call
+ * fail with SIM_STATUS_OFF_RECORDING. */
 int WINAPI Sim_LoadProfile(const char* path, char* error, int error_size);
 
 #ifdef __cplusplus

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
+
+#include "platform/platform.h"
 
 namespace sim {
 
@@ -59,6 +62,34 @@ void journal_call(int library, int prefix, int entry, int port, int value, int r
   if (SimSink sink = s.sink) sink(&call);
 }
 
+void strike(int entry) {
+  if (entry < 0 || entry >= SIM_ENTRY_COUNT) return;
+  State& s = state();
+  unsigned& calls = s.calls[static_cast<std::size_t>(entry)];
+  if (calls < std::numeric_limits<unsigned>::max()) ++calls;
+  const Faults& f = s.reader.faults;
+  if (f.strikes && calls > *f.strikes) return;
+  // Said on standard error first, so that whoever watches the process knows it was asked for.
+  if (f.crash.count(entry)) {
+    std::fprintf(stderr, "simulator: %s crashes the process, as the card profile asks\n",
+                 entry_name(entry));
+    std::fflush(stderr);
+    plat::crash_process();
+  }
+  const auto hang = f.hang.find(entry);
+  if (hang == f.hang.end()) return;
+  if (hang->second == kHangForever) {
+    std::fprintf(stderr, "simulator: %s blocks until the process ends, as the card profile asks\n",
+                 entry_name(entry));
+    std::fflush(stderr);
+    plat::block_forever();
+  }
+  std::fprintf(stderr, "simulator: %s blocks for %u ms, as the card profile asks\n",
+               entry_name(entry), hang->second);
+  std::fflush(stderr);
+  plat::sleep_ms(hang->second);
+}
+
 }  // namespace sim
 
 namespace {
@@ -80,25 +111,31 @@ void reset_state() {
   s.journal.clear();
   s.sink = nullptr;
   s.card_was_read = false;
+  s.calls = {};
 }
 
 // RIDEL_SIM_CARD names a card profile to load when the library is loaded: it lets the host
-// program and demos read a chosen card without a control call.
+// program and demos read a chosen card without a control call. A profile that cannot be used never
+// leaves the sample card in its place: the reader fails every call, and says why at once.
 struct EnvironmentProfile {
   EnvironmentProfile() {
+    const char* path = std::getenv("RIDEL_SIM_CARD");
+    if (!path || !*path) return;
     try {
-      const char* path = std::getenv("RIDEL_SIM_CARD");
-      if (!path || !*path) return;
       sim::Reader reader;
       std::string error;
       if (sim::read_profile(path, reader, error)) {
         sim::state().reader = std::move(reader);
-      } else {
-        std::fprintf(stderr, "simulator: RIDEL_SIM_CARD ignored: %s\n", error.c_str());
+        return;
       }
+      const std::string why = std::string("RIDEL_SIM_CARD=") + path + ": " + error;
+      sim::state().reader = sim::refused_reader(why, true);
+      std::fprintf(stderr, "simulator: %s; every call fails with status %d\n", why.c_str(),
+                   SIM_STATUS_OFF_RECORDING);
     } catch (...) {
-      std::fprintf(stderr, "simulator: RIDEL_SIM_CARD ignored: out of memory\n");
+      std::fprintf(stderr, "simulator: RIDEL_SIM_CARD=%s not loaded: out of memory\n", path);
     }
+    std::fflush(stderr);
   }
 };
 const EnvironmentProfile environment_profile;
@@ -190,6 +227,11 @@ SIM_EXPORT int WINAPI Sim_LoadProfile(const char* path, char* error, int error_s
     sim::Reader reader;
     std::string message;
     if (!sim::read_profile(path, reader, message)) {
+      // A recording that cannot be read leaves no reader in its place that could answer for it;
+      // any other refusal keeps the state as it was. Either way the caller has the message; a
+      // caller that calls on all the same hears it again at its first call.
+      if (reader.replay && !reader.replay->refused.empty())
+        sim::state().reader = sim::refused_reader(message, false);
       copy_message(message, error, error_size);
       return 0;
     }

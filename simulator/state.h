@@ -44,7 +44,14 @@ inline constexpr int kInternalFailure = 0x03;
 struct Faults {
   bool no_card = false;            // StartFindIDCard 0x80, SelectIDCard and the reads 0x41
   bool sam_not_answering = false;  // the SAM entry points 0x60
+  // Entry points that block when called: for that many milliseconds, kHangForever until the
+  // process ends; and entry points that end the process abnormally when called.
+  std::map<int, unsigned> hang;
+  std::set<int> crash;
+  // Set: hang and crash strike only the first that many calls of their entry point.
+  std::optional<unsigned> strikes;
 };
+inline constexpr unsigned kHangForever = 0;
 
 // Scripted statuses by (entry, port); SIM_ANY_PORT is a port value like any other here.
 struct Script {
@@ -64,6 +71,11 @@ struct Replay {
   std::shared_ptr<const std::vector<recording::Call>> calls;
   std::size_t next = 0;  // the recording's next call, of any library
   bool left = false;     // a call left the recorded sequence: every later call fails too
+  // Set when the recording, or the profile that named it, could not be used: why. Every call then
+  // fails as off the recording; the reason goes to standard error once, at the first call unless
+  // it was said already (`said`).
+  std::string refused;
+  bool said = false;
 };
 
 // Everything a card profile describes; a profile is parsed into a fresh Reader and swapped in.
@@ -95,6 +107,9 @@ struct State {
   SimSink sink = nullptr;
   // The card on the reader was read since it was put there (see Reader::hides_read_card).
   bool card_was_read = false;
+  // Calls of each entry point since the library was loaded (or reset), under either prefix: what
+  // Faults::strikes counts.
+  std::array<unsigned, SIM_ENTRY_COUNT> calls{};
 
   bool is_open(int port) const { return open_ports.count(port) != 0; }
   // No card to select or read: the fault no_card, or the card taken off.
@@ -112,6 +127,10 @@ State& state();
 void journal_call(int library, int prefix, int entry, int port, int value, int result,
                   const char* path);
 
+// Counts a call of `entry` and lets the faults hang and crash strike it: ends the process, or
+// blocks, before the call does anything else. Called first by every driver and decoder export.
+void strike(int entry);
+
 // ---- Replay -------------------------------------------------------------------------------------
 
 // The answer of `library` to a call in replay: the recorded status after handing back the
@@ -124,6 +143,11 @@ std::optional<int> replay_call(int library, int prefix, int entry,
 
 // Reads a recording for replay; false with "replay: <what is wrong>" in `error`.
 bool read_recording(const std::string& path, Replay& out, std::string& error);
+
+// A reader that fails every call with SIM_STATUS_OFF_RECORDING, since what it was asked to be
+// cannot be used: `why`. `said`: the reason was told already (on standard error or to the caller
+// that loaded the profile); else the first call says it.
+Reader refused_reader(const std::string& why, bool said);
 
 // ---- Building records ---------------------------------------------------------------------------
 
@@ -142,7 +166,8 @@ const char* entry_name(int entry);
 // ---- Card profiles ------------------------------------------------------------------------------
 
 // Parses a card profile into `out`: the sample reader changed by what the profile names. False with
-// a message naming the field in `error`; `out` is then unspecified.
+// a message naming the field in `error`; `out` is then unspecified, except that out.replay is set
+// and refused when what failed was the recording the profile names.
 // A relative recording path ("replay") is taken from `folder` (with its separator), when given.
 bool parse_profile(std::string_view json, Reader& out, std::string& error,
                    const std::string& folder = {});

@@ -13,4 +13,10 @@ bool file_exists(const char* path) {
   return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool is_folder(const char* path) {
+  if (!path) return false;
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace plat

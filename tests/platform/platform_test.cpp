@@ -1,5 +1,7 @@
 // The platform layer: names, paths, conversion, string tables, files.
+#include <algorithm>
 #include <functional>
+#include <type_traits>
 
 #include "platform/host.h"
 
@@ -121,13 +123,52 @@ TEST(Conversion, NulUnitsBecomeZeroBytesAndBadArgumentsNothing) {
   EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 3, out, 0, 0), 0);
 }
 
-#if !defined(_WIN32)
 TEST(Conversion, NeverSplitsACharacterAtTheEndOfTheBuffer) {
   const testbed::Bytes in = testbed::ucs2(u"A汉");
   char out[3] = {'x', 'x', 'G'};
   EXPECT_EQ(plat::ucs2_to_ansi(in.data(), 2, out, 2, 0), 1);
   EXPECT_EQ(out[2], 'G');
 }
+
+// A buffer too small for the whole text gets the longest run of whole characters that fits, on
+// every system alike, also where the cut falls in a later block of a long text (the Windows
+// conversion works 256 units at a time).
+TEST(Conversion, WritesWhatFitsOfALongText) {
+  const std::string han = text({0xBA, 0xBA});
+  auto repeat = [](const auto& piece, int times) {
+    std::decay_t<decltype(piece)> out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+  };
+  const struct {
+    const char* name;
+    std::u16string in;
+    int room;
+    std::string out;
+  } cases[] = {
+      {"one character, no room for it", u"汉", 1, ""},
+      {"odd room", u"汉汉", 3, han},
+      {"within the first block", repeat(std::u16string(u"汉"), 200), 301, repeat(han, 150)},
+      {"cut in the second block", repeat(std::u16string(u"汉"), 300), 533, repeat(han, 266)},
+      {"ASCII, cut in the second block", std::u16string(300, u'a'), 280, std::string(280, 'a')},
+      {"ASCII then Chinese", std::u16string(200, u'a') + repeat(std::u16string(u"汉"), 100), 301,
+       std::string(200, 'a') + repeat(han, 50)},
+      {"first block exactly, no room for the next character",
+       std::u16string(256, u'a') + u"汉", 257, std::string(256, 'a')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const testbed::Bytes in = testbed::ucs2(c.in);
+    std::string out(static_cast<std::size_t>(c.room) + 1, 'G');
+    const int n = plat::ucs2_to_ansi(in.data(), static_cast<int>(c.in.size()), out.data(), c.room,
+                                     plat::kWcCompositeCheck | plat::kWcDefaultChar);
+    EXPECT_EQ(out.substr(0, static_cast<std::size_t>(std::max(n, 0))), c.out);
+    EXPECT_EQ(out.substr(c.out.size()), std::string(out.size() - c.out.size(), 'G'))
+        << "nothing written beyond what it reports";
+  }
+}
+
+#if !defined(_WIN32)
 
 // A lead byte counts as one only with a trail byte after it; a broken pair costs one replacement
 // character and the character after it stays.

@@ -178,6 +178,22 @@ TEST_P(RecordReplay, ReplayGivesTheRecordedResultsFilesAndCalls) {
   if (fault() == 0) {
     EXPECT_NE(live.out.find(kIdNumber), std::string::npos) << "not the sample card: " << live.out;
   }
+  // Kept card data is told on standard error and in the recording, once by each library that
+  // keeps it; synthetic data needs no warning.
+  const std::string warning = "keeps the card's own data (RIDEL_RECORD_CARD_DATA=1): it holds identity data";
+  const auto count = [](const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  std::size_t libraries = 0;
+  for (int library = 0; library < SIM_LIB_COUNT; ++library) {
+    libraries += std::any_of(recorded.begin(), recorded.end(),
+                             [&](const Call& c) { return c.library == library; });
+  }
+  EXPECT_EQ(count(live.err, "recorder: the recording " + chain_folder() + recorder::kRecordingFile + " " + warning),
+            keep() ? libraries : 0u) << live.err;
+  EXPECT_EQ(count(recorded_text, "\"warning\":"), keep() ? libraries : 0u) << recorded_text;
   if (keep()) {
     EXPECT_EQ(replayed.out, live.out);
     EXPECT_EQ(replayed.files, live.files);
@@ -253,6 +269,67 @@ TEST_F(ReplayMismatch, AnotherEditionLeavesTheRecordingAtItsFirstCall) {
   // One line, however many calls came after it.
   EXPECT_EQ(std::count(replayed.err.begin(), replayed.err.end(), '\n'), 1) << replayed.err;
 }
+
+// ---- The recording driver without its real library ---------------------------------------------
+
+// A recording driver in a folder of its own, with or without the real library beside it.
+class Lonely : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    std::error_code error;
+    fs::remove_all(folder(), error);
+    fs::create_directories(folder());
+    ASSERT_TRUE(plat::copy_file(testbed::library_path({"recorder", drv::kUsbDriverFile}).c_str(),
+                                library().c_str()));
+    if (GetParam()) {
+      const std::string real = folder() + std::string(plat::library_file_name("sdtapi.real.dll"));
+      ASSERT_TRUE(plat::copy_file(testbed::simulator_path(SIM_LIB_SDTAPI).c_str(), real.c_str()));
+    }
+  }
+  static std::string folder() { return here() + "lonely" + kSep; }
+  // Under a name of its own, so that it is never taken for a library already loaded.
+#if defined(_WIN32)
+  static std::string library() { return folder() + "lonely-recorder.dll"; }
+#else
+  static std::string library() { return folder() + "liblonely-recorder.so"; }
+#endif
+};
+
+TEST_P(Lonely, WithoutItsRealLibraryItAnswersAsAMissingDriver) {
+  const bool real = GetParam();
+  plat::Module m = plat::load_library(library().c_str());
+#if defined(_WIN32)
+  // Windows: it refuses to load, as a driver that is not there.
+  ASSERT_EQ(m != nullptr, real);
+  if (!m) return;
+#else
+  ASSERT_NE(m, nullptr) << "a shared object cannot refuse its load";
+#endif
+  using Keeps = int(WINAPI*)();
+  const auto keeps = reinterpret_cast<Keeps>(plat::entry_point(m, "Rec_KeepsCardData"));
+  ASSERT_NE(keeps, nullptr) << "the export that tells a recording driver";
+  EXPECT_EQ(keeps(), 0);
+  const std::string keep_file = folder() + recorder::kKeepFile;
+  ASSERT_TRUE(testbed::write_file(keep_file, {}));
+  EXPECT_EQ(keeps(), 1);
+  plat::delete_file(keep_file.c_str());
+
+  const auto open = reinterpret_cast<drv::OpenPortFn>(plat::entry_point(m, "SDT_OpenPort"));
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(open(1001), real ? drv::kOk : drv::kNotBound);
+  const std::string recorded = text_of(testbed::read_file(folder() + recorder::kRecordingFile));
+  const bool noted = recorded.find("\"note\":\"the real library ") != std::string::npos;
+  EXPECT_EQ(noted, !real) << recorded;
+  EXPECT_NE(recorded.find("\"status\":" + std::to_string(real ? drv::kOk : drv::kNotBound)),
+            std::string::npos)
+      << recorded;
+  plat::free_library(m);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealLibrary, Lonely, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("Beside") : std::string("Missing");
+                         });
 
 // ---- The recording's own rules, without a driver ----------------------------------------------
 
@@ -349,6 +426,20 @@ TEST(RecordingLines, ACallSurvivesItsLineAndIsMatchedByItsPhotosFileName) {
     came.args = {{"selector", c.selector}};
     EXPECT_EQ(recording::same_call(*back, came), c.same) << c.path << " " << c.selector;
   }
+}
+
+TEST(RecordingLines, WarningLinesArePassedOver) {
+  const std::string text = recording::warning_line(42, "kept") + "\n" +
+                           "{\"library\":\"sdtapi\",\"call\":\"QDX_OpenPort\",\"status\":144}\n";
+  EXPECT_EQ(recording::warning_line(42, "kept"), R"({"process":42,"warning":"kept"})");
+  std::string why;
+  const std::optional<std::vector<Call>> calls = recording::parse(text, &why);
+  ASSERT_TRUE(calls) << why;
+  ASSERT_EQ(calls->size(), 1u);
+  EXPECT_EQ((*calls)[0].entry, SIM_OPEN_PORT);
+  // A line with a call is a call, whatever else it holds.
+  EXPECT_FALSE(recording::parse(R"({"warning":"x","call":"QDX_OpenPort"})", &why));
+  EXPECT_EQ(why, "line 1: library: a name expected");
 }
 
 TEST(RecordingLines, AMalformedLineIsNamedByItsNumber) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "common/record.h"
 #include "driver/sdtapi.h"
@@ -47,6 +48,31 @@ const Buffer* find_buffer(int entry, const std::string& name) {
   for (const Buffer& b : kBuffers)
     if (b.entry == entry && name == b.name) return &b;
   return nullptr;
+}
+
+// The largest value a call may hand back through its Count argument `name`: the capacity of the
+// buffer it measures, any unsigned value for GetCOMBaud's rate; 0 when the call has no such
+// argument.
+std::uint64_t count_limit(int entry, const std::string& name) {
+  if (entry == SIM_GET_COM_BAUD && name == "baud") return std::numeric_limits<unsigned>::max();
+  for (const Buffer& b : kBuffers)
+    if (b.entry == entry && b.length && name == b.length) return static_cast<std::uint64_t>(b.capacity);
+  return 0;
+}
+
+// Whether a JSON integer fits a 32-bit int, as statuses and the integer arguments are.
+bool fits_int(const ordered_json& value) {
+  if (value.is_number_unsigned())
+    return value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+  const std::int64_t v = value.get<std::int64_t>();
+  return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
+}
+
+// Whether a JSON integer is a value of a 32-bit parameter, signed or unsigned.
+bool fits_32_bits(const ordered_json& value) {
+  if (value.is_number_unsigned())
+    return value.get<std::uint64_t>() <= std::numeric_limits<std::uint32_t>::max();
+  return value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min();
 }
 
 bool success(int status) {
@@ -347,12 +373,18 @@ std::string to_line(const Call& call) {
   return line.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-std::optional<Call> from_line(std::string_view text, std::string* error) {
+namespace {
+
+// A warning line of the recording driver: no call.
+bool is_warning(const ordered_json& line) {
+  return line.is_object() && line.contains("warning") && !line.contains("call");
+}
+
+std::optional<Call> from_object(const ordered_json& line, std::string* error) {
   const auto fail = [&](const std::string& why) {
     *error = why;
     return std::nullopt;
   };
-  ordered_json line = ordered_json::parse(text.begin(), text.end(), nullptr, false);
   if (!line.is_object()) return fail("not a JSON object");
   Call call;
   const auto library = line.find("library");
@@ -371,6 +403,7 @@ std::optional<Call> from_line(std::string_view text, std::string* error) {
   if (call.entry < 0) return fail("call: unknown " + name->dump());
   const auto status = line.find("status");
   if (status == line.end() || !status->is_number_integer()) return fail("status: an integer expected");
+  if (!fits_int(*status)) return fail("status: " + status->dump() + " is out of range");
   call.status = status->get<int>();
   if (const auto args = line.find("args"); args != line.end() && args->is_object()) {
     for (const auto& [key, value] : args->items()) {
@@ -379,33 +412,71 @@ std::optional<Call> from_line(std::string_view text, std::string* error) {
         if (!call.path) return fail("args.path: not a path as recordings write it");
       } else if (value.is_boolean()) {
         call.pointers.emplace_back(key, value.get<bool>());
-      } else if (value.is_number_integer()) {
+      } else if (value.is_number_integer() && fits_32_bits(value)) {
         call.args.emplace_back(key, value.get<std::int64_t>());
       } else {
-        return fail("args." + key + ": a number or true/false expected");
+        return fail("args." + key + ": a 32-bit integer or true/false expected");
       }
     }
   }
+  const std::string shown = call_name(call.prefix, call.entry);
   if (const auto counts = line.find("counts"); counts != line.end() && counts->is_object()) {
     for (const auto& [key, value] : counts->items()) {
+      const std::uint64_t most = count_limit(call.entry, key);
+      if (most == 0) return fail("counts." + key + ": " + shown + " hands back no such length");
       if (!value.is_number_unsigned()) return fail("counts." + key + ": a length expected");
+      if (value.get<std::uint64_t>() > most) {
+        return fail("counts." + key + ": " + value.dump() + ", at most " + std::to_string(most));
+      }
       call.counts[key] = value.get<unsigned>();
     }
   }
   if (const auto bytes = line.find("bytes"); bytes != line.end() && bytes->is_object()) {
     for (const auto& [key, value] : bytes->items()) {
+      const Buffer* buffer = find_buffer(call.entry, key);
+      if (!buffer) return fail("bytes." + key + ": " + shown + " fills no such buffer");
       std::optional<Bytes> b = value.is_string() ? unhex(value.get<std::string>()) : std::nullopt;
       if (!b) return fail("bytes." + key + ": hex digits expected");
+      if (b->size() > static_cast<std::size_t>(buffer->capacity)) {
+        return fail("bytes." + key + ": " + std::to_string(b->size()) + " bytes, at most " +
+                    std::to_string(buffer->capacity));
+      }
       call.bytes[key] = std::move(*b);
     }
   }
+  // The keys that say how the call was recorded: each of its own type when it is there.
+  const auto optional_key = [&](const char* key, auto is_type) {
+    const auto found = line.find(key);
+    return found == line.end() || is_type(*found);
+  };
+  const auto is_string = [](const ordered_json& v) { return v.is_string(); };
+  const auto is_integer = [](const ordered_json& v) { return v.is_number_integer(); };
+  const auto is_boolean = [](const ordered_json& v) { return v.is_boolean(); };
+  if (!optional_key("card_data", is_string)) return fail("card_data: \"kept\" or \"synthetic\" expected");
+  if (!optional_key("microseconds", is_integer)) return fail("microseconds: an integer expected");
+  if (!optional_key("process", is_integer)) return fail("process: an integer expected");
+  if (!optional_key("note", is_string)) return fail("note: a text expected");
+  if (!optional_key("bitmap_written", is_boolean)) return fail("bitmap_written: true or false expected");
   call.card_data_kept = line.value("card_data", std::string()) == "kept";
   call.microseconds = line.value("microseconds", std::int64_t{0});
   call.process = line.value("process", std::int64_t{0});
   call.note = line.value("note", std::string());
-  if (const auto bitmap = line.find("bitmap_written"); bitmap != line.end() && bitmap->is_boolean())
+  if (const auto bitmap = line.find("bitmap_written"); bitmap != line.end())
     call.bitmap = bitmap->get<bool>();
   return call;
+}
+
+}  // namespace
+
+std::string warning_line(std::int64_t process, const std::string& warning) {
+  ordered_json line;
+  line["process"] = process;
+  line["warning"] = warning;
+  return line.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+std::optional<Call> from_line(std::string_view text, std::string* error) {
+  return from_object(ordered_json::parse(text.begin(), text.end(), nullptr, false), error);
 }
 
 std::optional<std::vector<Call>> parse(std::string_view text, std::string* error) {
@@ -418,8 +489,10 @@ std::optional<std::vector<Call>> parse(std::string_view text, std::string* error
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    const ordered_json object = ordered_json::parse(line.begin(), line.end(), nullptr, false);
+    if (is_warning(object)) continue;
     std::string why;
-    std::optional<Call> call = from_line(line, &why);
+    std::optional<Call> call = from_object(object, &why);
     if (!call) {
       *error = "line " + std::to_string(number) + ": " + why;
       return std::nullopt;

@@ -138,8 +138,12 @@ void make_synthetic(Call& call);
 std::string to_line(const Call& call);
 // A call from a line; nullopt with the reason in *error.
 std::optional<Call> from_line(std::string_view line, std::string* error);
+// The line that warns, in a recording, about what the recording driver does: no call, so that
+// playing the recording back passes over it.
+std::string warning_line(std::int64_t process, const std::string& warning);
 
-// Every call of a recording's text; nullopt with "line N: reason" in *error.
+// Every call of a recording's text, warning lines passed over; nullopt with "line N: reason" in
+// *error.
 std::optional<std::vector<Call>> parse(std::string_view text, std::string* error);
 
 }  // namespace recording
