@@ -34,7 +34,8 @@ LoadError last_load_error() {
   const char* message = dlerror();
   e.text = message ? message : "no reason given";
   // The loader's messages: "<dependency>: cannot open shared object file" for a library the file
-  // needs, "file too short", "invalid ELF header" and the like for a damaged one.
+  // needs; "file too short", "invalid ELF header", "ELF file version ident does not match" and
+  // the other words about the ELF file's own fields for a damaged one.
   const std::string_view m = e.text;
   const std::size_t colon = m.find(": ");
   const std::string_view reason = colon == std::string_view::npos ? m : m.substr(colon + 2);
@@ -42,9 +43,9 @@ LoadError last_load_error() {
     e.kind = reason.find("Permission denied") != std::string_view::npos ? LoadFailure::Refused
                                                                          : LoadFailure::NeedsLibraries;
   else if (reason.find("file too short") != std::string_view::npos ||
-           reason.find("invalid ELF header") != std::string_view::npos ||
-           reason.find("ELF load command") != std::string_view::npos ||
-           reason.find("unexpected reloc") != std::string_view::npos)
+           reason.find("unexpected reloc") != std::string_view::npos ||
+           (reason.find("ELF") != std::string_view::npos &&
+            reason.find("wrong ELF class") == std::string_view::npos))
     e.kind = LoadFailure::Damaged;
   else if (reason.find("undefined symbol") != std::string_view::npos)
     e.kind = LoadFailure::NeedsLibraries;

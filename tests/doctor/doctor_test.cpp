@@ -129,9 +129,32 @@ void set_machine(const std::string& path, unsigned machine) {
   ASSERT_TRUE(testbed::write_file(path, b));
 }
 
-// The smallest files of each system that read as libraries: a 32-bit x86 PE DLL's headers and a
-// 64-bit x86-64 ELF shared object's header.
-testbed::Bytes minimal_pe() {
+// Spoils a library where the file checks do not look but the system's loader does: a PE file
+// no longer marked executable, an ELF file of an unknown ELF version.
+void spoil_for_the_loader(const std::string& path) {
+  testbed::Bytes b = testbed::read_file(path);
+  ASSERT_GT(b.size(), 0x40u);
+  if (b[0] == 'M' && b[1] == 'Z') {
+    const std::size_t characteristics = (b[0x3C] | b[0x3D] << 8 | b[0x3E] << 16) + 4u + 18u;
+    ASSERT_LT(characteristics, b.size());
+    b[characteristics] &= static_cast<unsigned char>(~0x02);  // executable image
+  } else {
+    b[6] = 0x7F;  // the version of the ELF identification
+  }
+  ASSERT_TRUE(testbed::write_file(path, b));
+}
+
+// The smallest file of the other system that reads as a library: on Linux a 32-bit x86 PE DLL's
+// headers, on Windows a 64-bit x86-64 ELF shared object's header.
+testbed::Bytes other_systems_library() {
+#if defined(_WIN32)
+  testbed::Bytes b(64, 0);
+  const unsigned char start[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
+  std::copy(std::begin(start), std::end(start), b.begin());
+  b[16] = 3;   // a shared object
+  b[18] = 62;  // x86-64
+  b[20] = 1;
+#else
   testbed::Bytes b(0x40 + 4 + 20 + 0xE0, 0);
   b[0] = 'M';
   b[1] = 'Z';
@@ -145,15 +168,7 @@ testbed::Bytes minimal_pe() {
   b[0x57] = 0x21;
   b[0x58] = 0x0B;  // PE32
   b[0x59] = 0x01;
-  return b;
-}
-testbed::Bytes minimal_elf() {
-  testbed::Bytes b(64, 0);
-  const unsigned char start[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
-  std::copy(std::begin(start), std::end(start), b.begin());
-  b[16] = 3;   // a shared object
-  b[18] = 62;  // x86-64
-  b[20] = 1;
+#endif
   return b;
 }
 
@@ -411,7 +426,10 @@ std::vector<Case> cases() {
          s.recorder(true);
        },
        with_live({{"recorder", "ridel-recording.jsonl", Status::Note,
-                   "is the recording driver: it passes each call on to",
+                   "{folder} are the recording driver: they pass each call on to " + kRealDriver +
+                       ", " + idcard::file_name("WltRS.real.dll") +
+                       " and write it to {folder}ridel-recording.jsonl; the card's data is replaced "
+                       "by synthetic data there",
                    "put the reader maker's libraries back"}}),
        true},
       {"recorder_keeping_card_data",
@@ -420,7 +438,7 @@ std::vector<Case> cases() {
          s.recorder(true);
          std::ofstream(s.path(kKeepFile)).flush();
        },
-       {{"recorder", "ridel-recording.jsonl", Status::Note, "is the recording driver", nullptr},
+       {{"recorder", "ridel-recording.jsonl", Status::Note, "are the recording driver", nullptr},
         {"recorder", kKeepFile, Status::Fail,
          "the recording driver keeps the card's own data: the name, ID number, address and photo "
          "of every card read here go into {folder}ridel-recording.jsonl, because "
@@ -460,15 +478,25 @@ std::vector<Case> cases() {
         {"architecture", kDecoder, Status::Ok, nullptr}},
        false,
        {"deploy the reader maker's"}},
+      // Damage that only the loader sees is named as damage, not as libraries it lacks.
+      {"driver_refused_by_the_loader",
+       [](Scratch& s) {
+         healthy(s, Edition::Qdx);
+         spoil_for_the_loader(s.path(kDriver));
+       },
+#if defined(_WIN32)
+       {{"live", "", Status::Fail, kDriver + " is damaged: the system refuses to load it (system error 193)",
+#else
+       {{"live", "", Status::Fail, kDriver + " is damaged: the system refuses to load it (",
+#endif
+         "copy the reader maker's " + kDriver + " again"}},
+       false,
+       {"needs libraries"}},
       // A file of the other system under the driver's name.
       {"driver_of_the_other_system",
        [](Scratch& s) {
          healthy(s, Edition::Qdx);
-#if defined(_WIN32)
-         ASSERT_TRUE(testbed::write_file(s.path(kDriver), minimal_elf()));
-#else
-         ASSERT_TRUE(testbed::write_file(s.path(kDriver), minimal_pe()));
-#endif
+         ASSERT_TRUE(testbed::write_file(s.path(kDriver), other_systems_library()));
        },
 #if defined(_WIN32)
        {{"file", kDriver, Status::Fail,

@@ -447,9 +447,7 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
   }
   add(r, "architecture", l.file, Status::Ok,
       l.file + " is for " + image::architecture(l.image) + ", as " + lib + " is");
-  if (!image::same_architecture(d.edition_image, d.reference))
-    l.unusable = "the edition beside it is for another architecture";
-  else if (!readable)
+  if (!readable)
     l.unusable = user_words(d.who.user) + " cannot read it";
   else
     l.unusable.clear();

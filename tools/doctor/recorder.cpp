@@ -58,8 +58,11 @@ void check_recorder(Deployment& d, Report& r) {
   const bool by_variable = variable && std::string_view(variable) == "1";
   const bool by_file = plat::file_exists((folder + recorder::kKeepFile).c_str());
   add(r, "recorder", recorder::kRecordingFile, Status::Note,
-      files + " in " + folder + (recorders.size() == 1 ? " is" : " are") +
-          " the recording driver: it passes each call on to " + reals + " and writes it to " +
+      files + " in " + folder +
+          (recorders.size() == 1 ? " is the recording driver: it passes each call on to " + reals +
+                                       " and writes it to "
+                                 : " are the recording driver: they pass each call on to " + reals +
+                                       " and write it to ") +
           recording +
           (by_variable || by_file ? "" : "; the card's data is replaced by synthetic data there"),
       "when the recording is made, put the reader maker's libraries back under their own names");
