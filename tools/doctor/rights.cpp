@@ -21,6 +21,7 @@ std::string mode_words(const plat::PathFacts& f) {
 // The command that gives `user` the right on `path`.
 std::string grant(const Checker& who, const std::string& path, bool folder, unsigned rights) {
 #if defined(_WIN32)
+  (void)folder;
   const std::string name = who.user.name.empty() ? "Users" : who.user.name;
   if (rights & plat::kMayWrite) return "icacls " + quoted(path) + " /grant " + name + ":(OI)(CI)M";
   return "icacls " + quoted(path) + " /grant " + name + ":RX";
