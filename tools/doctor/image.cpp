@@ -128,11 +128,16 @@ class Pe {
     if (!directory(0) || e == kNowhere) return;
     image.export_name = name_at(b_.u32(e + 12));
     const std::uint32_t base = b_.u32(e + 16);
-    const std::uint32_t functions = std::min(b_.u32(e + 20), kMaxExports);
-    const std::uint32_t names = std::min(b_.u32(e + 24), kMaxExports);
     const std::size_t function_table = at(b_.u32(e + 28));
     const std::size_t name_table = at(b_.u32(e + 32));
     const std::size_t ordinal_table = at(b_.u32(e + 36));
+    // No more functions than the table can hold within the file: a garbled count must not cost
+    // a name slot for each of its 65536.
+    const std::size_t room = function_table < b_.size() ? (b_.size() - function_table) / 4 : 0;
+    const std::uint32_t claimed = std::min(b_.u32(e + 20), kMaxExports);
+    if (function_table != kNowhere && claimed > room) image.truncated = true;
+    const std::uint32_t functions = static_cast<std::uint32_t>(std::min<std::size_t>(claimed, room));
+    const std::uint32_t names = std::min(b_.u32(e + 24), kMaxExports);
     // One pass over the name table; an ordinal keeps the last of its names.
     std::vector<std::string> name_of(functions);
     if (name_table != kNowhere && ordinal_table != kNowhere) {
