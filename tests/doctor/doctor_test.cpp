@@ -460,6 +460,18 @@ std::vector<Case> cases() {
         {"live", "", Status::Skipped, "has no real library"}},
        false,
        {"connect the reader"}},
+      {"recorder_with_a_truncated_real_driver",
+       [](Scratch& s) {
+         s.edition(Edition::Qdx);
+         s.recorder(true);
+         truncate_to(s.path(kRealDriver), 700);
+       },
+       {{"recorder", kRealDriver, Status::Fail,
+         "the real library {folder}" + kRealDriver + " behind the recording driver " + kDriver +
+             " is damaged",
+         "copy the reader maker's " + kDriver},
+        {"live", "", Status::Skipped, "is not loaded: the real library behind the recording driver"}},
+       false},
       // A driver of another processor beside an edition that agrees with this program and the
       // rest: the driver is the odd one. An edition of another processor beside drivers that
       // agree with this program: the edition is.

@@ -83,7 +83,20 @@ void check_recorder(Deployment& d, Report& r) {
   }
   for (Located* l : recorders) {
     const std::string real(plat::library_file_name(recorder::kRealNames[library_index(*l)]));
-    if (plat::file_exists((folder + real).c_str())) continue;
+    if (plat::file_exists((folder + real).c_str())) {
+      // The recording driver loads it at the first call: a damaged one is not to be loaded either.
+      const image::Image real_image = image::read(folder + real);
+      if (real_image.ok && !real_image.truncated && image::same_architecture(real_image, l->image))
+        continue;
+      add(r, "recorder", real, Status::Fail,
+          "the real library " + folder + real + " behind the recording driver " + l->file +
+              " is damaged, no library or for another architecture than " +
+              image::architecture(l->image) + ": the recording driver cannot pass the calls on",
+          "copy the reader maker's " + l->file + " for " + image::architecture(l->image) +
+              " again, as " + real + " in " + folder);
+      l->unusable = "the real library behind the recording driver (" + real + ") is damaged";
+      continue;
+    }
     add(r, "recorder", l->file, Status::Fail,
         "the real library " + real + " is missing beside the recording driver " + l->file + " in " +
             folder + ": the recording driver answers every call with 0, as if no reader were there",
