@@ -3,6 +3,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <iconv.h>
 #endif
 
@@ -11,6 +12,46 @@
 namespace plat {
 
 std::string executable_folder() { return std::string(folder_of(executable_path())); }
+
+LoadError last_load_error() {
+  LoadError e;
+#if defined(_WIN32)
+  const DWORD code = GetLastError();
+  e.text = "system error " + std::to_string(code);
+  switch (code) {
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_INVALID_DLL:
+      e.kind = LoadFailure::Damaged;
+      break;
+    case ERROR_MOD_NOT_FOUND:
+    case ERROR_PROC_NOT_FOUND:
+      e.kind = LoadFailure::NeedsLibraries;
+      break;
+    case ERROR_ACCESS_DENIED: e.kind = LoadFailure::Refused; break;
+    default: break;
+  }
+#else
+  const char* message = dlerror();
+  e.text = message ? message : "no reason given";
+  // The loader's messages: "<dependency>: cannot open shared object file" for a library the file
+  // needs; "file too short", "invalid ELF header", "ELF file version ident does not match" and
+  // the other words about the ELF file's own fields for a damaged one.
+  const std::string_view m = e.text;
+  const std::size_t colon = m.find(": ");
+  const std::string_view reason = colon == std::string_view::npos ? m : m.substr(colon + 2);
+  if (reason.find("cannot open shared object file") != std::string_view::npos)
+    e.kind = reason.find("Permission denied") != std::string_view::npos ? LoadFailure::Refused
+                                                                         : LoadFailure::NeedsLibraries;
+  else if (reason.find("file too short") != std::string_view::npos ||
+           reason.find("unexpected reloc") != std::string_view::npos ||
+           (reason.find("ELF") != std::string_view::npos &&
+            reason.find("wrong ELF class") == std::string_view::npos))
+    e.kind = LoadFailure::Damaged;
+  else if (reason.find("undefined symbol") != std::string_view::npos)
+    e.kind = LoadFailure::NeedsLibraries;
+#endif
+  return e;
+}
 
 #if !defined(_WIN32)
 

@@ -3,9 +3,11 @@
 // this header.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,6 +23,57 @@ unsigned ansi_code_page();
 
 // The folder of the process's executable, ending in a separator; empty when unknown.
 std::string executable_folder();
+
+// ---- Why a library did not load -------------------------------------------------------------
+
+enum class LoadFailure {
+  Damaged,         // not a loadable library: cut short, garbled (Windows: error 193)
+  NeedsLibraries,  // a library it needs is missing (Windows: error 126)
+  Refused,         // access denied
+  Other,
+};
+struct LoadError {
+  LoadFailure kind = LoadFailure::Other;
+  std::string text;  // the system's words: "system error 193", or the loader's message
+};
+// Why the last load_library() of this thread failed; to be called right after it.
+LoadError last_load_error();
+
+// ---- Accounts and the rights on files --------------------------------------------------------
+
+// A user account as the file system's rights see it.
+struct Account {
+  std::string name;
+  std::uint32_t id = 0;               // POSIX: the user id
+  std::vector<std::uint32_t> groups;  // POSIX: the primary group first, then the others
+  bool administrator = false;         // POSIX: the user id 0; Windows: a member of Administrators
+};
+
+// The account this process runs as (POSIX: its effective user).
+Account current_account();
+// The account of a user name. False when there is none; always false on Windows, where rights
+// are only found out by trying them as the running user.
+bool find_account(const std::string& name, Account* account);
+
+// What lies under a path, without following a link, and where a link leads.
+struct PathFacts {
+  bool exists = false;  // something lies under the name, a dangling link too
+  bool link = false;
+  std::string link_target;  // as written in the link
+  bool leads_somewhere = false;  // the path, links followed, ends at a file or folder
+  bool folder = false;           // ... at a folder
+  // POSIX: of what the path leads to.
+  std::uint32_t owner = 0, group = 0, mode = 0;  // mode: the permission bits (0777)
+  std::string owner_name;
+};
+PathFacts path_facts(const std::string& path);
+
+enum Right : unsigned { kMayExecute = 1, kMayWrite = 2, kMayRead = 4 };
+// Whether the account has each of `rights` (Right bits) on what the path leads to. POSIX: by the
+// permission bits, as the kernel decides them (the administrator may read and write anything and
+// execute what has an execute bit or is a folder). Windows: read is tried by opening the file
+// as the running user; write and execute are not found out here (true).
+bool may(const Account& account, const std::string& path, unsigned rights);
 
 // ---- Stop requests of the console -----------------------------------------------------------
 

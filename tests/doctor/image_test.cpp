@@ -108,6 +108,43 @@ Bytes elf(Layout* l) {
   return b;
 }
 
+// A 64-bit shared object whose section headers list one symbol table of 64 defined functions 300
+// times over: each table read again would multiply the exports far beyond what the file holds.
+Bytes elf_tables_over_the_same_bytes(Layout* l) {
+  Bytes b;
+  put_text(b, 0, "\x7f" "ELF");
+  put(b, 4, 2, 1);
+  put(b, 5, 1, 1);
+  put(b, 18, img::kElfX86_64, 2);
+  l->strings = 64;
+  put_text(b, 65, "F");
+  l->exports = 128;
+  constexpr std::size_t kSymbols = 64, kTables = 300;
+  for (std::size_t i = 1; i < kSymbols; ++i) {
+    const std::size_t s = l->exports + 24 * i;
+    put(b, s, 1, 4);
+    put(b, s + 4, 0x12, 1);
+    put(b, s + 6, 7, 2);
+  }
+  l->section = l->exports + 24 * kSymbols;
+  put(b, 40, l->section, 8);
+  put(b, 58, 64, 2);
+  put(b, 60, kTables + 2, 2);
+  const std::size_t str = l->section + 64;  // header 1: the strings; 2 onwards: the tables
+  put(b, str + 4, 3, 4);
+  put(b, str + 24, l->strings, 8);
+  put(b, str + 32, 16, 8);
+  for (std::size_t t = 0; t < kTables; ++t) {
+    const std::size_t sym = l->section + 64 * (2 + t);
+    put(b, sym + 4, 11, 4);
+    put(b, sym + 24, l->exports, 8);
+    put(b, sym + 32, 24 * kSymbols, 8);
+    put(b, sym + 40, 1, 4);
+  }
+  b.resize(l->section + 64 * (kTables + 2));
+  return b;
+}
+
 struct Case {
   const char* name;
   Bytes (*build)(Layout*);
@@ -161,6 +198,8 @@ const Case kCases[] = {
     {"elf_string_link_out_of_range", elf, poke(&Layout::section, 64 + 40, 99, 4), true, false, {}},
     {"elf_name_past_strings", elf, poke(&Layout::exports, 24, 0xFFFFFF, 4), true, false,
      {"OpenPort"}},
+    {"elf_symbol_tables_over_the_same_bytes", elf_tables_over_the_same_bytes, none, true, false,
+     {"F"}},
 };
 
 class ImageReader : public ::testing::TestWithParam<Case> {};

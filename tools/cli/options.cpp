@@ -46,6 +46,8 @@ constexpr const char kUsage[] =
     "doctor only (with --edition, --port: the port the application opens, --card, --json):\n"
     "  --folder DIR               the application's folder (default the current folder)\n"
     "  --static                   reads the files only, does not ask the reader\n"
+    "  --as-user NAME             checks the files' rights for the user the application runs as\n"
+    "                             (Linux)\n"
     "  exit status 0 when everything holds, 1 when a finding fails\n";
 
 // A bad option or value: the message, which the caller places.
@@ -104,6 +106,15 @@ const Flag kFlags[] = {
      [](Options& o, const char*) { o.json = o.doctor.json = true; }},
     {"--folder", true, kDoctor, false, true, [](Options& o, const char* v) { o.doctor.folder = v; }},
     {"--static", false, kDoctor, false, false, [](Options& o, const char*) { o.doctor.live = false; }},
+    {"--as-user", true, kDoctor, false, false, [](Options& o, const char* v) {
+#if defined(_WIN32)
+       (void)o;
+       (void)v;
+       throw UsageError("--as-user is for Linux; on Windows run idcard doctor as that user");
+#else
+       o.doctor.as_user = v;
+#endif
+     }},
     // Addresses, origins and host names are checked here with the rules the service applies, so
     // that a refusal names where the value came from.
     {"--listen", true, kServe, false, false, [](Options& o, const char* v) {

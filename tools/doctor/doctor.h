@@ -17,13 +17,16 @@ struct Options {
   std::string card;     // a card profile handed to a simulated reader, or empty
   bool live = true;     // false: only the files are read (--static)
   bool json = false;
+  // The user the application runs as, whose rights the file checks stand for (POSIX); empty:
+  // the user running the doctor.
+  std::string as_user;
 };
 
 enum class Status { Ok, Note, Fail, Skipped };
 
 struct Finding {
-  std::string check;    // edition, exports, architecture, file, entry_points, folder, code_page,
-                        // live, ports, sam, card
+  std::string check;    // user, edition, exports, architecture, file, access, entry_points,
+                        // recorder, folder, code_page, live, ports, sam, card, decoder
   std::string subject;  // the file or folder it is about
   Status status;
   std::string text;  // what was found, in plain words

@@ -1,12 +1,16 @@
 // What the folder's files say, read without loading them: which edition the library is, its
-// architecture against this program's, the driver and decoder where the edition looks for them
-// (the folder first, then the system's search path), their architecture and the entry points the
-// edition needs of them, whether the folder can be written, the ANSI code page.
+// architecture against this program's and the rest of the deployment's, the driver and decoder
+// where the edition looks for them (the folder first, then the system's search path), whether each
+// is whole, for this system, readable by the application's user, and has the entry points the
+// edition needs of it; a recording driver among them; whether the folder can be written; the ANSI
+// code page.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include "platform/host.h"
 #include "platform/platform.h"
@@ -16,11 +20,6 @@
 namespace idcard::doctor {
 
 namespace {
-
-void add(Report& r, const char* check, const std::string& subject, Status status,
-         std::string text, std::string fix = {}) {
-  r.findings.push_back({check, subject, status, std::move(text), std::move(fix)});
-}
 
 std::string with_separator(std::string folder) {
 #if defined(_WIN32)
@@ -68,8 +67,68 @@ const char* search_path_name() {
 #endif
 }
 
+// Whether a name lies in the folder: a file, or a link, even one that leads nowhere.
 bool file_in(const std::string& folder, const std::string& name) {
-  return plat::file_exists((folder + name).c_str());
+  return plat::path_facts(folder + name).exists;
+}
+
+const char* this_system() {
+#if defined(_WIN32)
+  return "Windows";
+#else
+  return "Linux";
+#endif
+}
+
+// What a file of the other system is, in words; empty for one of this system's.
+std::string other_system(const image::Image& image) {
+#if defined(_WIN32)
+  if (image.format == image::Format::Elf)
+    return "not a Windows DLL: it is a Linux library (for " + image::architecture(image) + ")";
+#else
+  if (image.format == image::Format::Pe)
+    return "a Windows DLL (for " + image::architecture(image) + "), not a Linux library";
+#endif
+  return "";
+}
+
+// The finding for a file that cannot serve as a library as it lies, with `fix`; false when it
+// can: a link that leads nowhere, a file the doctor cannot read, one it cannot read as a library,
+// one cut short, one of the other system.
+bool broken_file(const Deployment& d, const char* check, const std::string& name,
+                 const std::string& path, const image::Image& image, const std::string& what,
+                 const std::string& fix, Report& r) {
+  const plat::PathFacts facts = plat::path_facts(path);
+  if (facts.link && !facts.leads_somewhere) {
+    add(r, "file", name, Status::Fail,
+        path + " is a link to " + facts.link_target + ", which does not exist: " + what,
+        fix + " in place of the link, or put " + facts.link_target + " back");
+    return true;
+  }
+  if (!image.ok) {
+    unsigned refused = 0;
+    if (!refused_at(d.who.doctor, path, plat::kMayRead, &refused).empty()) {
+      check_access(Checker{d.who.doctor, d.who.doctor, false}, path, plat::kMayRead, what, r);
+      return true;
+    }
+    add(r, check, name, Status::Fail,
+        path + " is no library that this system can read (damaged, or not a library): " + what,
+        fix);
+    return true;
+  }
+  if (const std::string other = other_system(image); !other.empty()) {
+    add(r, check, name, Status::Fail,
+        path + " is " + other + ": " + this_system() + " cannot load it, so " + what, fix);
+    return true;
+  }
+  if (image.truncated) {
+    add(r, check, name, Status::Fail,
+        path + " is damaged: it is cut short (" + std::to_string(image.file_size) +
+            " bytes, its own tables reach beyond its end): " + what,
+        fix);
+    return true;
+  }
+  return false;
 }
 
 std::string names_of(const std::vector<const char*>& names) {
@@ -111,50 +170,94 @@ std::string release_folder(const image::Image& host, const EditionInfo* e) {
   return "dist/" + target + "/" + (e ? e->name : "<edition>") + "/";
 }
 
+// The edition's library under a versioned name (libridel-sdt.so.1.0.0) that the application does
+// not load by; empty when there is none.
+std::string versioned_file(const Deployment& d, const std::vector<std::string>& names) {
+#if defined(_WIN32)
+  (void)d;
+  (void)names;
+  return "";
+#else
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(d.folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    for (const std::string& name : names) {
+      const std::string stem = name.substr(0, name.size() - 3);  // "libridel" of "libridel.so"
+      if (file.rfind(stem, 0) == 0 && file != name &&
+          (file.compare(stem.size(), 1, "-") == 0 || file.compare(stem.size(), 4, ".so.") == 0))
+        found.push_back(file);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  for (const std::string& file : found) {
+    if (edition_of(image::read(d.folder + file))) return file;
+  }
+  return "";
+#endif
+}
+
+// Reads the edition's library, names it, and checks its exports.
+void take_edition(const EditionInfo* wanted, const std::string& name, image::Image img,
+                  Deployment& d, Report& r) {
+  const EditionInfo* e = edition_of(img);
+  // The files the application would meet are still those of the edition found.
+  d.edition = e;
+  if (wanted && e != wanted) {
+    add(r, "edition", name, Status::Fail,
+        name + " is the " + e->name + " edition, not the " + wanted->name + " edition",
+        "deploy the " + std::string(wanted->name) + " edition from " + release_folder(d.host, wanted) +
+            ", or check with --edition " + e->name);
+  } else if (name != e->deployed_as) {
+    if (!file_in(d.folder, e->deployed_as) && name.find(".so.") != std::string::npos) {
+      add(r, "edition", name, Status::Fail,
+          "no " + std::string(e->deployed_as) + " in " + d.folder + ", but " + name + " there is the " +
+              e->name + " edition: applications load it as " + e->deployed_as,
+          "ln -s " + name + " " + quoted(d.folder + e->deployed_as));
+    } else {
+      add(r, "edition", name, Status::Fail,
+          name + " is the " + e->name + " edition, but applications load it as " + e->deployed_as,
+          "rename " + name + " to " + e->deployed_as);
+    }
+  } else {
+    add(r, "edition", name, Status::Ok, name + " is the " + e->name + " edition");
+  }
+  d.edition_file = name;
+  d.edition_image = std::move(img);
+  std::vector<const char*> lacking;
+  for (const char* n : called_exports(*d.edition)) {
+    if (!d.edition_image.exports_name(n)) lacking.push_back(n);
+  }
+  if (!lacking.empty()) {
+    add(r, "exports", name, Status::Fail,
+        name + " lacks " + names_of(lacking) + " of the " + d.edition->name + " edition",
+        "copy " + name + " again from " + release_folder(d.host, d.edition));
+  }
+}
+
 void check_edition(const Options& o, Deployment& d, Report& r) {
   const EditionInfo* wanted = o.edition.empty() ? nullptr : find_edition(o.edition);
   const std::vector<std::string> names = edition_file_names(wanted);
   for (const std::string& name : names) {
     if (!file_in(d.folder, name)) continue;
-    image::Image img = image::read(d.folder + name);
-    const EditionInfo* e = edition_of(img);
-    if (!img.ok) {
-      add(r, "edition", name, Status::Fail,
-          name + " in " + d.folder + " is no library that this system can read (damaged, or not a library)",
-          "copy " + name + " again from the release (" + release_folder(d.host, wanted) + ")");
+    const std::string path = d.folder + name;
+    image::Image img = image::read(path);
+    if (broken_file(d, "edition", name, path, img, "the application cannot load it",
+                    "copy " + name + " again from the release (" + release_folder(d.host, wanted) + ")",
+                    r))
       return;
-    }
-    if (!e) {
+    check_access(d.who, path, plat::kMayRead, "the application cannot load it", r);
+    if (!edition_of(img)) {
       add(r, "edition", name, Status::Fail,
           name + " is none of the editions: it exports none of their functions",
           "deploy the edition's library from " + release_folder(d.host, wanted));
       return;
     }
-    // The files the application would meet are still those of the edition found.
-    d.edition = e;
-    if (wanted && e != wanted) {
-      add(r, "edition", name, Status::Fail,
-          name + " is the " + e->name + " edition, not the " + wanted->name + " edition",
-          "deploy the " + std::string(wanted->name) + " edition from " + release_folder(d.host, wanted) +
-              ", or check with --edition " + e->name);
-    } else if (name != e->deployed_as) {
-      add(r, "edition", name, Status::Fail,
-          name + " is the " + e->name + " edition, but applications load it as " + e->deployed_as,
-          "rename " + name + " to " + e->deployed_as);
-    } else {
-      add(r, "edition", name, Status::Ok, name + " is the " + e->name + " edition");
-    }
-    d.edition_file = name;
-    d.edition_image = std::move(img);
-    std::vector<const char*> lacking;
-    for (const char* n : called_exports(*d.edition)) {
-      if (!d.edition_image.exports_name(n)) lacking.push_back(n);
-    }
-    if (!lacking.empty()) {
-      add(r, "exports", name, Status::Fail,
-          name + " lacks " + names_of(lacking) + " of the " + d.edition->name + " edition",
-          "copy " + name + " again from " + release_folder(d.host, d.edition));
-    }
+    take_edition(wanted, name, std::move(img), d, r);
+    return;
+  }
+  if (const std::string versioned = versioned_file(d, names); !versioned.empty()) {
+    take_edition(wanted, versioned, image::read(d.folder + versioned), d, r);
     return;
   }
   // Another edition's library may lie there under its own name.
@@ -172,9 +275,52 @@ void check_edition(const Options& o, Deployment& d, Report& r) {
           d.folder);
 }
 
+// The architecture the deployment holds together by: the one that most of this program, the
+// edition, the driver, the serial driver and the decoder share; on a tie, this program's, then the
+// edition's. Files of the other system or cut short do not count.
+image::Image reference_of(const Deployment& d) {
+  std::vector<const image::Image*> votes = {&d.host, &d.edition_image};
+  for (const Located* l : {&d.driver, &d.serial_driver, &d.decoder}) {
+    if (!l->path.empty()) votes.push_back(&l->image);
+  }
+  const image::Image* best = &d.host;
+  std::size_t best_count = 0;
+  for (const image::Image* candidate : votes) {
+    if (!candidate->ok || candidate->truncated || !other_system(*candidate).empty()) continue;
+    const std::size_t count = static_cast<std::size_t>(
+        std::count_if(votes.begin(), votes.end(), [candidate](const image::Image* i) {
+          return image::same_architecture(*i, *candidate);
+        }));
+    if (count > best_count) {
+      best = candidate;
+      best_count = count;
+    }
+  }
+  return *best;
+}
+
+// The files named for the architecture `a`: "idcard, libsdtapi.so, libwltrs.so".
+std::string files_for(const Deployment& d, const image::Image& a) {
+  std::string names = image::same_architecture(d.host, a) ? "idcard" : "";
+  for (const Located* l : {&d.driver, &d.serial_driver, &d.decoder}) {
+    if (!l->path.empty() && image::same_architecture(l->image, a))
+      names += (names.empty() ? "" : ", ") + l->file;
+  }
+  return names;
+}
+
 void check_architecture(Deployment& d, Report& r) {
   const image::Image& lib = d.edition_image;
   const std::string arch = image::architecture(lib);
+  if (!image::same_architecture(lib, d.reference)) {
+    // The rest agrees on another architecture: the edition is the odd one.
+    add(r, "architecture", d.edition_file, Status::Fail,
+        d.edition_file + " is for " + arch + ", while " + files_for(d, d.reference) + " are for " +
+            image::architecture(d.reference) + ": the edition is the odd one",
+        "deploy the " + std::string(d.edition->name) + " edition built for " +
+            image::architecture(d.reference) + " from " + release_folder(d.reference, d.edition));
+    return;
+  }
   if (image::same_architecture(lib, d.host)) {
     add(r, "architecture", d.edition_file, Status::Ok,
         d.edition_file + " is for " + arch + ", as this idcard is");
@@ -216,7 +362,11 @@ Located locate(const std::string& folder, const char* windows_name) {
       break;
     }
   }
-  if (!l.path.empty()) l.image = image::read(l.path);
+  if (l.path.empty()) return l;
+  const plat::PathFacts facts = plat::path_facts(l.path);
+  if (facts.link) l.link = facts.link_target;
+  l.dangling = facts.link && !facts.leads_somewhere;
+  if (!l.dangling) l.image = image::read(l.path);
   return l;
 }
 
@@ -251,11 +401,11 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
   const std::string& lib = d.edition_file;
   const Needs needs = needs_of(d, decoder);
   const bool linked = needs.linked;
+  // What the application meets without the file: whether the edition imports it decides.
+  const std::string effect = linked ? "the application cannot load " + lib + " at all"
+                             : optional ? "the edition cannot open serial ports (USB readers do not need it)"
+                                        : "the edition's calls fail";
   if (l.path.empty()) {
-    // Whether the edition imports it decides what the application meets.
-    std::string effect = linked ? "the application cannot load " + lib + " at all"
-                         : optional ? "the edition cannot open serial ports (USB readers do not need it)"
-                                    : "the edition's calls fail";
     add(r, "file", l.file, optional ? Status::Note : Status::Fail,
         "the reader's " + std::string(role) + " " + l.file + " is missing: not in " + d.folder +
             " nor on " + search_path_name() + "; " + effect,
@@ -263,30 +413,44 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
     return;
   }
   const bool beside = l.path == d.folder + l.file;
-  if (!l.image.ok) {
-    add(r, "file", l.file, Status::Fail,
-        l.path + " is no library that this system can read (damaged, or not a library)",
-        "copy the reader maker's " + l.file + " again");
+  const std::string fix_copy = "copy the reader maker's " + l.file + " for " +
+                               image::architecture(d.reference) + " into " +
+                               std::string(plat::folder_of(l.path));
+  if (broken_file(d, "file", l.file, l.path, l.image, effect, fix_copy, r)) {
+    if (l.dangling) l.unusable = "it is a link that leads nowhere";
+    else if (!l.image.ok) l.unusable = "it is unreadable or no library";
+    else if (!other_system(l.image).empty()) l.unusable = "it is for the other system";
+    else l.unusable = "it is damaged";
     return;
   }
+  const std::string link = l.link.empty() ? "" : " (a link to " + l.link + ")";
   add(r, "file", l.file, beside ? Status::Ok : Status::Note,
-      beside ? "the " + std::string(role) + " " + l.file + " lies beside " + lib
+      beside ? "the " + std::string(role) + " " + l.file + " lies beside " + lib + link
              : "the " + std::string(role) + " is found on " + std::string(search_path_name()) +
-                   " as " + l.path + ", not beside " + lib,
+                   " as " + l.path + link + ", not beside " + lib,
       beside ? "" : "copy " + l.file + " into " + d.folder + " so that no other copy is taken");
-  if (!image::same_architecture(l.image, d.edition_image)) {
+  const bool readable = check_access(d.who, l.path, plat::kMayRead,
+                                     "the application cannot load it, so " + effect, r);
+  if (!image::same_architecture(l.image, d.reference)) {
+    const bool edition_agrees = image::same_architecture(d.edition_image, d.reference);
     add(r, "architecture", l.file, Status::Fail,
-        l.file + " is for " + image::architecture(l.image) + ", " + lib + " for " +
-            image::architecture(d.edition_image) + ": " +
+        l.file + " is for " + image::architecture(l.image) + ", " +
+            (edition_agrees ? lib : files_for(d, d.reference)) + " for " +
+            image::architecture(d.reference) + ": " +
             (linked ? "the application cannot load " + lib
                     : "the edition cannot load " + l.file) +
             (l.image.format == image::Format::Pe ? " (load error 193)" : ""),
-        "deploy the reader maker's " + l.file + " for " + image::architecture(d.edition_image));
+        "deploy the reader maker's " + l.file + " for " + image::architecture(d.reference));
+    l.unusable = "it is for " + image::architecture(l.image) + ", the deployment for " +
+                 image::architecture(d.reference);
     return;
   }
   add(r, "architecture", l.file, Status::Ok,
       l.file + " is for " + image::architecture(l.image) + ", as " + lib + " is");
-  l.usable = true;
+  if (!readable)
+    l.unusable = user_words(d.who.user) + " cannot read it";
+  else
+    l.unusable.clear();
   std::vector<const char*> missing;
   for (const char* name : needs.names) {
     if (!l.image.exports_name(name)) missing.push_back(name);
@@ -307,12 +471,13 @@ void check_driver_file(Deployment& d, Located& l, const char* role, bool decoder
 void check_drivers(Deployment& d, Report& r) {
   d.driver = locate(d.folder, drv::kUsbDriverFile);
   d.decoder = locate(d.folder, drv::kDecoderFile);
+  if (d.edition->serial_driver) d.serial_driver = locate(d.folder, d.edition->serial_driver);
+  d.reference = reference_of(d);
+  check_architecture(d, r);
   check_driver_file(d, d.driver, "driver", false, false, r);
-  if (d.edition->serial_driver) {
-    d.serial_driver = locate(d.folder, d.edition->serial_driver);
-    check_driver_file(d, d.serial_driver, "serial driver", false, true, r);
-  }
+  if (d.edition->serial_driver) check_driver_file(d, d.serial_driver, "serial driver", false, true, r);
   check_driver_file(d, d.decoder, "photo decoder", true, false, r);
+  check_recorder(d, r);
 }
 
 // ---- Folder and code page -----------------------------------------------------------------------
@@ -334,13 +499,6 @@ bool can_write(const std::string& folder) {
 }
 
 void check_folder(const Deployment& d, Report& r) {
-  if (can_write(d.folder)) {
-    const bool log = d.edition && d.edition->log_file;
-    add(r, "folder", d.folder, Status::Ok,
-        d.folder + " can be written: the result files" + (log ? " and the edition's log" : "") +
-            " can be made there");
-    return;
-  }
   std::string effect = "the edition's result files cannot be written there, so reads fail";
   if (d.edition) {
     std::vector<const char*> files(d.edition->result_files.begin(), d.edition->result_files.end());
@@ -350,9 +508,27 @@ void check_folder(const Deployment& d, Report& r) {
       effect += ", and it stops on a message box saying it cannot write its log " +
                 std::string(d.edition->log_file);
   }
+  // For another user the permission bits decide; for the doctor's own, a probe file.
+  const bool writable = d.who.other_user
+                            ? check_access(d.who, d.folder, plat::kMayWrite | plat::kMayExecute,
+                                           effect, r)
+                            : can_write(d.folder);
+  if (writable) {
+    const bool log = d.edition && d.edition->log_file;
+    add(r, "folder", d.folder, Status::Ok,
+        d.folder + " can be written" + (d.who.other_user ? " by " + user_words(d.who.user) : "") +
+            ": the result files" + (log ? " and the edition's log" : "") + " can be made there");
+    return;
+  }
+  if (d.who.other_user) return;  // the access finding says it
+#if defined(_WIN32)
+  const std::string grant = "icacls " + quoted(d.folder) + " /grant Users:(OI)(CI)M";
+#else
+  const std::string grant = "sudo chown <the application's user> " + quoted(d.folder);
+#endif
   add(r, "folder", d.folder, Status::Fail, d.folder + " cannot be written: " + effect,
-      "let the application's users write to " + d.folder +
-          ", or install the application into a folder they may write to");
+      "let the application's users write to " + d.folder + " (" + grant +
+          "), or install the application into a folder they may write to");
 }
 
 void check_code_page(Report& r) {
@@ -400,19 +576,40 @@ std::string hex(int status) {
   return text;
 }
 
+void add(Report& r, const char* check, const std::string& subject, Status status, std::string text,
+         std::string fix) {
+  r.findings.push_back({check, subject, status, std::move(text), std::move(fix)});
+}
+
 void check_files(const Options& o, Deployment& d, Report& r) {
   d.folder = with_separator(o.folder);
   d.host = this_program();
-  if (!plat::file_exists(d.folder.c_str())) {
+  d.reference = d.host;
+  d.who = make_checker(o, r);
+  note_administrator(d.who, r);
+  const plat::PathFacts folder = plat::path_facts(d.folder);
+  if (folder.link && !folder.leads_somewhere) {
+    add(r, "folder", d.folder, Status::Fail,
+        d.folder + " is a link to " + folder.link_target + ", which does not exist",
+        "give the application's folder with --folder, or put " + folder.link_target + " back");
+    return;
+  }
+  if (!folder.exists) {
     add(r, "folder", d.folder, Status::Fail, d.folder + " does not exist",
         "give the application's folder with --folder");
     return;
   }
-  check_edition(o, d, r);
-  if (d.edition) {
-    check_architecture(d, r);
-    check_drivers(d, r);
+  const std::string cannot_load = "the application cannot load its files from it";
+  check_access(d.who, d.folder, plat::kMayExecute, cannot_load, r);
+  unsigned refused = 0;
+  if (!refused_at(d.who.doctor, d.folder, plat::kMayExecute, &refused).empty()) {
+    // Nothing in it can be read, for any user; the doctor's own refusal is named too.
+    if (d.who.other_user)
+      check_access({d.who.doctor, d.who.doctor, false}, d.folder, plat::kMayExecute, cannot_load, r);
+    return;
   }
+  check_edition(o, d, r);
+  if (d.edition) check_drivers(d, r);
   check_folder(d, r);
   check_code_page(r);
 }

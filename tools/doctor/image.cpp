@@ -128,11 +128,16 @@ class Pe {
     if (!directory(0) || e == kNowhere) return;
     image.export_name = name_at(b_.u32(e + 12));
     const std::uint32_t base = b_.u32(e + 16);
-    const std::uint32_t functions = std::min(b_.u32(e + 20), kMaxExports);
-    const std::uint32_t names = std::min(b_.u32(e + 24), kMaxExports);
     const std::size_t function_table = at(b_.u32(e + 28));
     const std::size_t name_table = at(b_.u32(e + 32));
     const std::size_t ordinal_table = at(b_.u32(e + 36));
+    // No more functions than the table can hold within the file: a garbled count must not cost
+    // a name slot for each of its 65536.
+    const std::size_t room = function_table < b_.size() ? (b_.size() - function_table) / 4 : 0;
+    const std::uint32_t claimed = std::min(b_.u32(e + 20), kMaxExports);
+    if (function_table != kNowhere && claimed > room) image.truncated = true;
+    const std::uint32_t functions = static_cast<std::uint32_t>(std::min<std::size_t>(claimed, room));
+    const std::uint32_t names = std::min(b_.u32(e + 24), kMaxExports);
     // One pass over the name table; an ordinal keeps the last of its names.
     std::vector<std::string> name_of(functions);
     if (name_table != kNowhere && ordinal_table != kNowhere) {
@@ -227,6 +232,26 @@ bool read_elf(std::span<const unsigned char> bytes, Image& image) {
   image.bits = wide ? 64 : 32;
   image.machine = b.u16(18);
   const std::size_t word = wide ? 8 : 4;
+  // The loader maps each loadable segment from the file: one that reaches beyond the file's end
+  // would fault when touched.
+  const std::uint64_t phoff = b.uint(wide ? 32 : 28, word);
+  const std::size_t phentsize = b.u16(wide ? 54 : 42);
+  const std::size_t phnum = b.u16(wide ? 56 : 44);
+  if (phoff != 0 && phnum != 0) {
+    if (phentsize < (wide ? 56u : 32u)) image.truncated = true;
+    for (std::size_t i = 0; i < phnum && !image.truncated; ++i) {
+      const std::size_t h = plus(offset(phoff), std::uint64_t{i} * phentsize);
+      if (!b.in(h, phentsize)) {
+        image.truncated = true;
+        break;
+      }
+      constexpr std::uint32_t kLoad = 1;
+      if (b.u32(h) != kLoad) continue;
+      const std::uint64_t file_offset = b.uint(h + (wide ? 8 : 4), word);
+      const std::uint64_t file_size = b.uint(h + (wide ? 32 : 16), word);
+      if (file_size && !b.in(offset(file_offset), offset(file_size))) image.truncated = true;
+    }
+  }
   const std::uint64_t shoff = b.uint(wide ? 40 : 32, word);
   const std::size_t shentsize = b.u16(wide ? 58 : 46);
   const std::size_t shnum = b.u16(wide ? 60 : 48);
@@ -254,10 +279,14 @@ bool read_elf(std::span<const unsigned char> bytes, Image& image) {
   }
   constexpr std::uint32_t kDynSym = 11;
   const std::size_t symbol_size = wide ? 24 : 16;
+  // In all, never more symbols than the file holds once: a garbled file may hold many symbol
+  // tables, all over the same bytes.
+  std::size_t symbols_left = std::min(kMaxSymbols, b.size() / symbol_size);
   for (const ElfSection& s : sections) {
     if (s.type != kDynSym || s.link >= sections.size()) continue;
     const ElfSection& strings = sections[s.link];
-    const std::uint64_t count = std::min<std::uint64_t>(s.size / symbol_size, kMaxSymbols);
+    const std::uint64_t count = std::min<std::uint64_t>(s.size / symbol_size, symbols_left);
+    symbols_left -= static_cast<std::size_t>(count);
     for (std::uint64_t i = 1; i < count; ++i) {  // symbol 0 is the null symbol
       const std::size_t sym = plus(offset(s.offset), i * symbol_size);
       if (!b.in(sym, symbol_size)) {
