@@ -5,7 +5,7 @@ a page's use of them, and `npm pack` makes the package offline, with its files a
 version.
 
     client_package_test.py --client tools/page/client --work build/linux/client-package \\
-        --version-expected 1.0.0
+        --version-expected 1.1.0
 """
 import argparse
 import json
