@@ -13,9 +13,37 @@ else()
   set(RIDEL_TARGET_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 
-install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+# The archive's own README (release/README.md, the paths as they are in the unpacked archive);
+# the source tree's README is for building.
+configure_file(release/README.md release/README.md @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/release/README.md LICENSE CHANGELOG.md DESTINATION .)
 # The README points to it.
 install(FILES simulator/PROFILE.md DESTINATION simulator)
+
+# The examples, run from the unpacked archive as its README says, and a CMake project that builds
+# the C one through the package.
+install(FILES examples/read_card.c examples/read_card.py examples/ReadCard.cs examples/ReadCard.java
+              release/examples/CMakeLists.txt
+        DESTINATION examples)
+
+# The JavaScript client as an npm package (ridel-card-<version>.tgz), made offline; in client/ of
+# the archive with its README, and a release file of its own (`make release`).
+find_program(RIDEL_NPM npm DOC "npm, which packs the JavaScript client")
+if(NOT RIDEL_NPM)
+  message(FATAL_ERROR "npm not found: install npm (scripts/install-deps.sh), or set RIDEL_NPM")
+endif()
+set(client ${PROJECT_SOURCE_DIR}/tools/page/client)
+set(RIDEL_CLIENT_PACKAGE ${CMAKE_BINARY_DIR}/client/ridel-card-${PROJECT_VERSION}.tgz)
+add_custom_command(OUTPUT ${RIDEL_CLIENT_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -DCLIENT=${client} -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE
+          -DVERSION=${PROJECT_VERSION} -DSTAGE=${CMAKE_BINARY_DIR}/client/stage
+          -DOUTPUT=${CMAKE_BINARY_DIR}/client -DNPM=${RIDEL_NPM}
+          -P ${PROJECT_SOURCE_DIR}/release/client-package.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/release/client-package.cmake ${client}/package.json
+          ${client}/index.js ${client}/index.d.ts ${client}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+  VERBATIM)
+add_custom_target(client_package ALL DEPENDS ${RIDEL_CLIENT_PACKAGE})
+install(FILES ${RIDEL_CLIENT_PACKAGE} ${client}/README.md DESTINATION client)
 
 # One line per edition for the CMake package, and on Linux a pkg-config file per edition.
 # An edition linked against the reader's driver (the SDT edition, on Linux against the simulated
