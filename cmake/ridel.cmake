@@ -148,6 +148,7 @@ function(ridel_library target)
   endif()
   get_filename_component(def ${ARG_DEF} ABSOLUTE)
   ridel_target_def(${def} def)
+  set_target_properties(${target} PROPERTIES RIDEL_DEF ${def})
   # dist/<target>/<folder>/: the library, its import libraries, its .def and its public headers.
   install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)
