@@ -59,8 +59,17 @@ foreach(edition IN LISTS editions)
   if(sim_sdtapi IN_LIST links)
     set(linked_to_driver TRUE)
   endif()
+  # The name an application loads the edition by: on Windows the DLL name of its .def file (the
+  # vantrel edition's vantrel.dll is deployed as ridel.dll), on Linux its SONAME.
+  if(WIN32)
+    get_target_property(def ${edition} RIDEL_DEF)
+    file(STRINGS ${def} library_line REGEX "^LIBRARY ")
+    string(REGEX REPLACE "^LIBRARY +([^ ]+).*" "\\1" deployed "${library_line}")
+  else()
+    set(deployed "$<TARGET_SONAME_FILE_NAME:${edition}>")
+  endif()
   string(APPEND RIDEL_PACKAGE_EDITIONS "_ridel_edition(${edition} ${folder} "
-         "\"$<TARGET_FILE_NAME:${edition}>\" ${linked_to_driver})\n")
+         "\"$<TARGET_FILE_NAME:${edition}>\" \"${deployed}\" ${linked_to_driver})\n")
   if(NOT WIN32)
     set(RIDEL_PC_NAME ridel-${edition})
     set(RIDEL_PC_FOLDER ${folder})
@@ -73,16 +82,44 @@ foreach(edition IN LISTS editions)
             DESTINATION lib/pkgconfig)
   endif()
 endforeach()
+# The simulated reader's files, which ridel_deploy(... SIMULATOR) puts beside a program.
+set(RIDEL_PACKAGE_SIMULATOR "")
+foreach(stand_in sim_sdtapi sim_stdapi sim_wltrs)
+  string(APPEND RIDEL_PACKAGE_SIMULATOR " \"$<TARGET_FILE_NAME:${stand_in}>\"")
+endforeach()
 configure_file(cmake/ridel-config.cmake.in cmake-package/ridel-config.cmake.in @ONLY)
 file(GENERATE OUTPUT cmake-package/ridel-config.cmake
      INPUT ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake.in)
 include(CMakePackageConfigHelpers)
 # A 32-bit release serves 32-bit builds only, and the other way round.
-write_basic_package_version_file(cmake-package/ridel-config-version.cmake
-                                 COMPATIBILITY SameMajorVersion)
+set(package ${CMAKE_CURRENT_BINARY_DIR}/cmake-package)
+write_basic_package_version_file(${package}/version-basic.cmake COMPATIBILITY SameMajorVersion)
+file(READ ${package}/version-basic.cmake version_check)
+# A Linux release serves builds for its own processor only: the aarch64 package is refused by an
+# x86-64 build (whose linker would fail on the files' format), and the other way round.
+if(NOT WIN32)
+  configure_file(cmake/ridel-config-processor.cmake.in ${package}/processor.cmake @ONLY)
+  file(READ ${package}/processor.cmake processor_check)
+  string(APPEND version_check "${processor_check}")
+endif()
+file(WRITE ${package}/ridel-config-version.cmake "${version_check}")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/cmake-package/ridel-config-version.cmake
         DESTINATION lib/cmake/ridel)
+
+# Windows: the installer for desks, ridel-<version>-<target>.msi (release/msi/), made from this
+# build's installed tree by `cmake --build <build> --target msi` (`make release`).
+if(WIN32)
+  string(REGEX REPLACE "^windows-" "" msi_arch ${RIDEL_TARGET_NAME})
+  set(msi_folder ${CMAKE_BINARY_DIR}/msi)
+  add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${msi_folder}/stage
+    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${msi_folder}/stage
+    COMMAND ${PROJECT_SOURCE_DIR}/release/msi/make-msi.sh ${msi_folder}/stage ${msi_arch}
+            ${PROJECT_VERSION} ${msi_folder}/ridel-${PROJECT_VERSION}-${RIDEL_TARGET_NAME}.msi
+    VERBATIM)
+  add_dependencies(msi idcard client_package)
+endif()
 
 # The archives: ridel-<version>-<target>.zip for Windows, .tar.gz and a .deb (installed into
 # /opt/ridel, cmake/cpack-options.cmake) for Linux. `make release` adds SHA256SUMS.
