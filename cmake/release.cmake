@@ -59,17 +59,20 @@ foreach(edition IN LISTS editions)
   if(sim_sdtapi IN_LIST links)
     set(linked_to_driver TRUE)
   endif()
-  # The name an application loads the edition by: on Windows the DLL name of its .def file (the
-  # vantrel edition's vantrel.dll is deployed as ridel.dll), on Linux its SONAME.
+  # The names an application finds the edition by: on Windows the DLL name of its .def file (the
+  # vantrel edition's vantrel.dll is deployed as ridel.dll), both when linked and when loaded; on
+  # Linux its SONAME when linked, lib<name>.so when loaded by name.
   if(WIN32)
     get_target_property(def ${edition} RIDEL_DEF)
     file(STRINGS ${def} library_line REGEX "^LIBRARY ")
     string(REGEX REPLACE "^LIBRARY +([^ ]+).*" "\\1" deployed "${library_line}")
+    set(loaded ${deployed})
   else()
     set(deployed "$<TARGET_SONAME_FILE_NAME:${edition}>")
+    set(loaded lib${RIDEL_LINK_NAME}.so)
   endif()
   string(APPEND RIDEL_PACKAGE_EDITIONS "_ridel_edition(${edition} ${folder} "
-         "\"$<TARGET_FILE_NAME:${edition}>\" \"${deployed}\" ${linked_to_driver})\n")
+         "\"$<TARGET_FILE_NAME:${edition}>\" \"${deployed}\" ${loaded} ${linked_to_driver})\n")
   if(NOT WIN32)
     set(RIDEL_PC_NAME ridel-${edition})
     set(RIDEL_PC_FOLDER ${folder})
