@@ -30,7 +30,8 @@ install(FILES examples/read_card.c examples/read_card.py examples/ReadCard.cs ex
 # the archive with its README, and a release file of its own (`make release`).
 find_program(RIDEL_NPM npm DOC "npm, which packs the JavaScript client")
 if(NOT RIDEL_NPM)
-  message(FATAL_ERROR "npm not found: install npm (scripts/install-deps.sh), or set RIDEL_NPM")
+  message(FATAL_ERROR "npm not found (it packs the JavaScript client for the release): install "
+                      "npm (scripts/install-deps.sh), or set RIDEL_NPM")
 endif()
 set(client ${PROJECT_SOURCE_DIR}/tools/page/client)
 set(RIDEL_CLIENT_PACKAGE ${CMAKE_BINARY_DIR}/client/ridel-card-${PROJECT_VERSION}.tgz)
