@@ -142,8 +142,11 @@ def main():
         with open(desk.path("tools/idcard.conf"), encoding="utf-8") as f:
             c.expect(f.read() == shipped_conf, "the installed idcard.conf is the shipped one")
         exe, conf = FOLDER + r"\tools\idcard.exe", FOLDER + r"\tools\idcard.conf"
+        # idcard service install's command line. Windows Installer quotes the program's path;
+        # Wine's leaves it as it is, which Wine's service manager starts all the same.
         image = desk.value(SERVICE_KEY, "ImagePath")
-        c.expect(image == f'"{exe}" service run --config "{conf}"',
+        c.expect(image in (f'"{exe}" service run --config "{conf}"',
+                           f'{exe} service run --config "{conf}"'),
                  f"the service's command line is idcard service install's: {image!r}")
         c.expect(desk.value(SERVICE_KEY, "Start") == "0x2", "the service starts with the system")
         c.expect(desk.value(PRODUCT_KEY + r"\idcard", "Version") == args.version,
@@ -167,8 +170,10 @@ def main():
             c.expect(f.read() == edited, "the repair keeps the administrator's idcard.conf")
         answers(c, "repaired", port)
 
-        # An upgrade keeps the configuration and replaces the product.
-        code, out = desk.msiexec("/i", upgrade)
+        # An upgrade keeps the configuration and replaces the product. Wine's installer does not
+        # carry the features of the installed version over (Windows does): named again here, as
+        # a deployment names them for every version.
+        code, out = desk.msiexec("/i", upgrade, "ADDLOCAL=Service,Simulator")
         c.expect(code == 0, f"upgrade: {code} {out!r}")
         with open(desk.path("tools/idcard.conf"), encoding="utf-8") as f:
             c.expect(f.read() == edited, "the upgrade keeps the administrator's idcard.conf")
