@@ -56,20 +56,26 @@ dist-%: build-%
 dist: $(addprefix dist-,$(DIST_PRESETS))
 
 # The release: CPack's archives of each preset in dist/release/ (ridel-<version>-<target>.zip,
-# .tar.gz, and a .deb), with SHA256SUMS beside them. Each archive holds the tree of dist/<target>/.
+# .tar.gz, and a .deb), the Windows installers (ridel-<version>-<target>.msi) and the JavaScript
+# client's package (ridel-card-<version>.tgz), with SHA256SUMS beside them. Each archive holds
+# the tree of dist/<target>/.
 RELEASE := dist/release
 
-# CPack's archives of one preset, in build/<preset>/package/.
+# CPack's archives of one preset, in build/<preset>/package/; for Windows also the installer, in
+# build/<preset>/msi/.
 package-%: build-%
-	@rm -rf build/$*/package
+	@rm -rf build/$*/package build/$*/msi
 	@cpack --preset $* >/dev/null
+	@case $* in windows-*) cmake --build build/$* --target msi >/dev/null ;; esac
 
 release: deps $(addprefix package-,$(DIST_PRESETS))
 	@rm -rf $(RELEASE) && mkdir -p $(RELEASE)
-	@for p in $(DIST_PRESETS); do \
-	  find build/$$p/package -maxdepth 1 -type f \
-	    \( -name '*.zip' -o -name '*.tar.gz' -o -name '*.deb' \) -exec cp {} $(RELEASE) \; ; \
+	@for d in $(foreach p,$(DIST_PRESETS),build/$(p)/package build/$(p)/msi); do \
+	  [ ! -d $$d ] || find $$d -maxdepth 1 -type f \
+	    \( -name '*.zip' -o -name '*.tar.gz' -o -name '*.deb' -o -name '*.msi' \) \
+	    -exec cp {} $(RELEASE) \; ; \
 	done
+	@cp build/linux-release/client/ridel-card-*.tgz $(RELEASE)
 	@cd $(RELEASE) && sha256sum ridel* > SHA256SUMS
 	@$(MAKE) --no-print-directory package-files && cp $(PACKAGE_FILES) $(RELEASE)/ && cd $(RELEASE) && sha256sum $(notdir $(PACKAGE_FILES)) >> SHA256SUMS
 	@echo "$(RELEASE):"; cd $(RELEASE) && ls -l ridel* SHA256SUMS | awk '{print "  " $$5 "  " $$9}'

@@ -117,7 +117,7 @@ endif()
 # Windows: the .def file fixes names and ordinals; the MinGW import library (lib<name>.dll.a) and
 # the MSVC one (<name>.lib) are made from the same .def. POSIX: a version script generated from the
 # .def exports exactly those names; the library carries the project's version (lib<name>.so.1 ->
-# lib<name>.so.1.0.0, and lib<name>.so for dlopen and the linker). Two editions that share a file
+# lib<name>.so.1.1.0, and lib<name>.so for dlopen and the linker). Two editions that share a file
 # name (ridel) have SONAMEs of their own (libridel-qdx.so.1, libridel-sdt.so.1), so that a program
 # linked against one never takes the other.
 # The release (cmake/release.cmake) makes the CMake package and pkg-config files of every edition.
@@ -148,6 +148,7 @@ function(ridel_library target)
   endif()
   get_filename_component(def ${ARG_DEF} ABSOLUTE)
   ridel_target_def(${def} def)
+  set_target_properties(${target} PROPERTIES RIDEL_DEF ${def})
   # dist/<target>/<folder>/: the library, its import libraries, its .def and its public headers.
   install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)

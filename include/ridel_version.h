@@ -6,7 +6,7 @@
 #define RIDEL_VERSION_H
 
 #define RIDEL_VERSION_MAJOR 1
-#define RIDEL_VERSION_MINOR 0
+#define RIDEL_VERSION_MINOR 1
 #define RIDEL_VERSION_PATCH 0
 
 /* "MAJOR.MINOR.PATCH", made from the three numbers above */

@@ -29,6 +29,7 @@ packages=(
   nodejs                                              # the JavaScript client's tests
   systemd                                             # systemd-analyze: the user unit's check
   g++-aarch64-linux-gnu qemu-user                     # the ARM64 build, run under qemu-aarch64
+  wixl msitools                                       # the Windows installers: wixl, msibuild
 )
 for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")

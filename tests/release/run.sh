@@ -5,8 +5,14 @@
 #     of its Linux archive (x86-64 and ARM64);
 #   - the Linux editions carry SONAMEs of their own with the major version, and the SDT edition
 #     needs the driver's libraries by their own names;
-#   - a program built through the CMake package (natively, and with MinGW for Windows) and, on
-#     Linux, through pkg-config reads the sample card through each edition, under Wine for Windows;
+#   - each archive's README names only paths inside the archive, and each of its links resolves;
+#   - the C and Python examples run from the unpacked Linux archive as its README says; the
+#     JavaScript client's package holds its LICENSE and README;
+#   - a program built through the CMake package and deployed by its ridel_deploy step (natively,
+#     and with MinGW for Windows) and, on Linux, through pkg-config reads the sample card through
+#     each edition, under Wine for Windows; on Windows the vantrel edition deployed by copying
+#     $<TARGET_RUNTIME_DLLS> too; the aarch64 package is refused by an x86-64 build;
+#   - the Windows installers: install, the service, repair, upgrade and uninstall under Wine;
 #   - the same program built for the MSVC ABI by clang and linked by lld-link with its default
 #     flags (/safeseh on x86) against each edition's .lib imports the undecorated names and reads
 #     the card.
@@ -40,7 +46,9 @@ if (cd "$release" && sha256sum --quiet -c SHA256SUMS); then pass "SHA256SUMS"; e
 
 # ---- Contents --------------------------------------------------------------------------------
 common="README.md LICENSE CHANGELOG.md lib/cmake/ridel/ridel-config.cmake
-  lib/cmake/ridel/ridel-config-version.cmake simulator/PROFILE.md
+  lib/cmake/ridel/ridel-config-version.cmake simulator/PROFILE.md recorder/FORMAT.md
+  examples/read_card.c examples/read_card.py examples/ReadCard.cs examples/ReadCard.java
+  examples/CMakeLists.txt client/ridel-card-$version.tgz client/README.md tools/idcard.conf
   qdx/ridel_qdx.h qdx/ridel.def qdx/ridel_version.h sdt/ridel_sdt.h sdt/ridel.def sdt/ridel_version.h
   vantrel/vantrel.h vantrel/vantrel.def vantrel/ridel_version.h"
 windows="qdx/ridel.dll qdx/libridel.dll.a qdx/ridel.lib sdt/ridel.dll sdt/libridel.dll.a sdt/ridel.lib
@@ -66,8 +74,35 @@ for target in windows-x86 windows-x64 linux-x86_64 linux-aarch64; do
   for f in $files; do [ -e "${top[$target]}/$f" ] || missing="$missing $f"; done
   if [ -z "$missing" ]; then pass "$archive holds what an integrator needs"
   else fail "$archive lacks$missing"; fi
+  # The archive's README speaks of the archive, not of the source tree, and each of its relative
+  # links (a file, a folder, or an anchor of one) lies inside the archive.
+  readme=${top[$target]}/README.md
+  stray=$(grep -noE '(^|[^A-Za-z_./-])(dist|scripts|build)/|tools/page/' "$readme" | paste -sd' ' || true)
+  [ -z "$stray" ] || fail "$archive: README.md names source-tree paths: $stray"
+  broken=""
+  links=$(grep -oE '\]\([^)]+\)' "$readme" | sed 's/^](\(.*\))$/\1/; s/#.*//' | sort -u)
+  [ -n "$links" ] || fail "$archive: README.md has no links"
+  for link in $links; do
+    case $link in *://*|mailto:*) continue ;; esac
+    resolved=$(realpath -m "${top[$target]}/$link")
+    case $resolved in "${top[$target]}"/*) ;; *) broken="$broken $link(outside)"; continue ;; esac
+    [ -e "$resolved" ] || broken="$broken $link"
+  done
+  if [ -z "$broken" ]; then pass "$archive: every link of README.md resolves inside the archive"
+  else fail "$archive: README.md links to what the archive lacks:$broken"; fi
 done
 linux_top=${top[linux-x86_64]}
+
+# The JavaScript client: a release file, the same in every archive, with its LICENSE and README.
+client=ridel-card-$version.tgz
+client_files=$(tar tzf "$release/$client" 2>/dev/null | sort | paste -sd' ' || true)
+if [ "$client_files" = "package/LICENSE package/README.md package/index.d.ts package/index.js package/package.json" ]
+then pass "$client holds the client, its LICENSE and README"
+else fail "$client holds: $client_files"; fi
+for target in "${!top[@]}"; do
+  cmp -s "$release/$client" "${top[$target]}/client/$client" ||
+    fail "$target: client/$client differs from the release's"
+done
 
 for entry in amd64:linux-x86_64 arm64:linux-aarch64; do
   arch=${entry%%:*} target=${entry#*:}
@@ -107,14 +142,53 @@ build_consumer() {
   cmake -S "$work/consumer" -B "$build" -DRIDEL_VERSION="$version" "$@" >"$build.log" 2>&1 &&
     cmake --build "$build" >>"$build.log" 2>&1
 }
+# ridel_deploy puts the edition and the simulated reader beside each program: the program's
+# folder, moved elsewhere, runs while the unpacked archive is out of the way.
 if build_consumer "$work/linux" -DCMAKE_PREFIX_PATH="$linux_top"; then
+  mv "$linux_top" "$linux_top.away"
   for e in qdx sdt vantrel; do
-    check_read "linux-x86_64, CMake package: ridel::$e" \
-      env LD_LIBRARY_PATH="$linux_top/simulator" "$work/linux/$e/read_$e"
+    cp -a "$work/linux/$e" "$work/linux-moved-$e"
+    check_read "linux-x86_64, CMake package, ridel_deploy: ridel::$e" "$work/linux-moved-$e/read_$e"
   done
+  mv "$linux_top.away" "$linux_top"
 else
   fail "linux-x86_64: the consumer does not build:"; cat "$work/linux.log" >&2
 fi
+
+# An x86-64 build refuses the aarch64 package, saying why.
+aarch64_top=${top[linux-aarch64]:-}
+if [ -n "$aarch64_top" ]; then
+  if build_consumer "$work/wrong-processor" -DCMAKE_PREFIX_PATH="$aarch64_top"; then
+    fail "an x86-64 build took the aarch64 package"
+  elif grep -q "for aarch64, not for this x86_64 build" "$work/wrong-processor.log"; then
+    pass "an x86-64 build refuses the aarch64 package with a message naming both"
+  else
+    fail "the aarch64 package in an x86-64 build failed without saying why:"
+    cat "$work/wrong-processor.log" >&2
+  fi
+fi
+
+# ---- The examples, from the unpacked Linux archive, as its README says -----------------------
+check_card() { python3 "$root/tests/examples/check_card.py" "$@"; }
+try=$work/ridel-try
+mkdir -p "$try"
+if (cd "$linux_top" && cc examples/read_card.c -I sdt -L sdt -lridel -Wl,-rpath-link,simulator \
+      -o "$try/read_card") &&
+   check_card --form sdt --encoding gbk --photo "$try/zp.bmp" -- \
+     env LD_LIBRARY_PATH="$linux_top/sdt:$linux_top/simulator" "$try/read_card" >"$try/c.log" 2>&1
+then pass "examples/read_card.c, built by cc and run with LD_LIBRARY_PATH"
+else fail "examples/read_card.c, built by cc:"; cat "$try/c.log" >&2; fi
+if (cd "$linux_top" && cmake -S examples -B "$try/build" && cmake --build "$try/build") \
+     >"$try/cmake.log" 2>&1 &&
+   check_card --form sdt --encoding gbk --photo "$try/build/zp.bmp" -- "$try/build/read_card" \
+     >>"$try/cmake.log" 2>&1
+then pass "examples/CMakeLists.txt: read_card.c through the package and ridel_deploy"
+else fail "examples/CMakeLists.txt:"; cat "$try/cmake.log" >&2; fi
+if python3 -m venv --without-pip --copies "$try/python" &&
+   (cd "$linux_top" && check_card --form sdt --photo "$try/python/bin/zp.bmp" -- \
+      "$try/python/bin/python3" examples/read_card.py .) >"$try/python.log" 2>&1
+then pass "examples/read_card.py from a copy of the interpreter"
+else fail "examples/read_card.py:"; cat "$try/python.log" >&2; fi
 
 export PKG_CONFIG_PATH=$linux_top/lib/pkgconfig
 for e in qdx sdt vantrel; do
@@ -175,8 +249,15 @@ for arch in x86 x64; do
   if build_consumer "$work/$target" -DCMAKE_PREFIX_PATH="$wtop" \
        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"; then
     for e in qdx sdt vantrel; do
-      run_windows "$target, MinGW, CMake package: ridel::$e" $arch "$work/$target/$e/read_$e.exe"
+      run_windows "$target, MinGW, CMake package, ridel_deploy: ridel::$e" $arch \
+        "$work/$target/$e/read_$e.exe"
     done
+    # The usual CMake way: $<TARGET_RUNTIME_DLLS> gives ridel.dll, the name the import library
+    # names, so the program starts.
+    if [ -f "$work/$target/runtime-dlls/ridel.dll" ] && [ ! -e "$work/$target/runtime-dlls/vantrel.dll" ]
+    then run_windows "$target, MinGW: ridel::vantrel deployed by \$<TARGET_RUNTIME_DLLS>" $arch \
+           "$work/$target/runtime-dlls/read_vantrel.exe"
+    else fail "$target: \$<TARGET_RUNTIME_DLLS> of ridel::vantrel: $(ls "$work/$target/runtime-dlls")"; fi
   else
     fail "$target: the MinGW consumer does not build:"; cat "$work/$target.log" >&2
   fi
@@ -210,6 +291,29 @@ for arch in x86 x64; do
     cp "$wtop"/simulator/*.dll "$msvc/$e/"
     run_windows "$target, MSVC ABI: $e" $arch "$program"
   done
+done
+
+# ---- The Windows installers under Wine -------------------------------------------------------
+# The upgrade is tested with a second installer of the same files and a higher version.
+patch=${version##*.}
+next=${version%.*}.$((patch + 1))
+for arch in x86 x64; do
+  msi=ridel-$version-windows-$arch.msi
+  wtop=${top[windows-$arch]:-}
+  if [ ! -f "$release/$msi" ] || [ -z "$wtop" ]; then fail "$msi is not in the release"; continue; fi
+  if [ $arch = x86 ] && [ $can_run_32 = 0 ]; then
+    echo "release test: NOT RUN: $msi under Wine (this machine cannot run 32-bit programs; built)"
+    continue
+  fi
+  upgrade=$work/ridel-$next-windows-$arch.msi
+  if ! "$root/release/msi/make-msi.sh" "$wtop" $arch "$next" "$upgrade" >"$work/msi-$arch.log" 2>&1
+  then fail "the $next installer cannot be made:"; cat "$work/msi-$arch.log" >&2; continue; fi
+  if python3 "$root/tests/release/msi_test.py" --msi "$release/$msi" --upgrade "$upgrade" \
+       --version "$version" --upgrade-version "$next" --conf "$wtop/tools/idcard.conf" \
+       --wrapper "$root/scripts/wine-run.sh" --prefix "$root/build/windows-$arch/wineprefix-msi" \
+       >"$work/msi-test-$arch.log" 2>&1
+  then pass "$msi under Wine: install, service, repair, upgrade to $next, uninstall"
+  else fail "$msi under Wine:"; cat "$work/msi-test-$arch.log" >&2; fi
 done
 
 if [ $failures -gt 0 ]; then

@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """The JavaScript client as a package: the TypeScript compiler from the npm registry (installed with
 `npm ci` from the committed lock file into the build folder) type-checks its declarations against
-a page's use of them, and `npm pack` makes the package offline, with its files and the project's
-version.
+a page's use of them; the package the build made offline (ridel-card-<version>.tgz, the release
+file) holds the client's files, the project's LICENSE and a README that documents every export and
+error class of the declarations, with the project's version.
 
     client_package_test.py --client tools/page/client --work build/linux/client-package \\
-        --version-expected 1.0.0
+        --package build/linux/client/ridel-card-1.1.0.tgz --license LICENSE --version-expected 1.1.0
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -30,6 +32,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--client", required=True)
     ap.add_argument("--work", required=True)
+    ap.add_argument("--package", required=True)
+    ap.add_argument("--license", required=True)
     ap.add_argument("--version-expected", required=True)
     args = ap.parse_args()
     client = os.path.abspath(args.client)
@@ -57,21 +61,45 @@ def main():
     if run(["node", tsc, "-p", os.path.join(work, "tsconfig.json")], work).returncode:
         failures.append("the declarations do not type-check")
 
-    # The package, made without the network.
-    packed = os.path.join(work, "pack")
-    shutil.rmtree(packed, ignore_errors=True)
-    os.makedirs(packed)
-    result = run(["npm", "pack", "--offline", "--json", "--pack-destination", packed], client)
-    if result.returncode:
+    # The package the build made without the network.
+    tarball = os.path.abspath(args.package)
+    want_name = f"ridel-card-{args.version_expected}.tgz"
+    if os.path.basename(tarball) != want_name:
+        failures.append(f"the package is {os.path.basename(tarball)}, not {want_name}")
+    if not os.path.isfile(tarball):
+        print(f"FAIL: the build made no package {tarball}")
         return 1
-    tarball = os.path.join(packed, json.loads(result.stdout)[0]["filename"])
     with tarfile.open(tarball) as tar:
         names = sorted(tar.getnames())
         manifest = json.load(tar.extractfile("package/package.json"))
         module = tar.extractfile("package/index.js").read()
-    want = ["package/index.d.ts", "package/index.js", "package/package.json"]
+        packed_license = tar.extractfile("package/LICENSE").read() if "package/LICENSE" in names else b""
+        readme = (tar.extractfile("package/README.md").read().decode("utf-8")
+                  if "package/README.md" in names else "")
+    want = ["package/LICENSE", "package/README.md", "package/index.d.ts", "package/index.js",
+            "package/package.json"]
     if names != want:
         failures.append(f"the package holds {names}, expected {want}")
+    with open(args.license, "rb") as f:
+        if packed_license != f.read():
+            failures.append("the package's LICENSE is not the project's")
+    if manifest.get("license") == "SEE LICENSE IN LICENSE" and "package/LICENSE" not in names:
+        failures.append("the manifest names a LICENSE file the package lacks")
+    # The README tells how to use every function and error class the declarations export, and the
+    # browser's permission that a page needs.
+    with open(os.path.join(client, "index.d.ts"), encoding="utf-8") as f:
+        declared = re.findall(r"^export declare (?:function|class) (\w+)", f.read(), re.M)
+    for name in ["readCard", "watchCards", "readerStatus", "photoURL", "NoCardError", "BusyError",
+                 "BlockedByBrowserError"]:
+        if name not in declared:
+            failures.append(f"{name} is no longer declared in index.d.ts")
+    # eventParser is the client's own stream parser, exported for its tests.
+    undocumented = [n for n in declared
+                    if n != "eventParser" and not re.search(r"\b%s\b" % n, readme)]
+    if undocumented:
+        failures.append(f"the README does not document {undocumented}")
+    if "local-network" not in readme or "allow-origin" not in readme:
+        failures.append("the README does not explain the browser's permission and the allowed origins")
     if manifest.get("version") != args.version_expected:
         failures.append(f"the package's version is {manifest.get('version')!r}, "
                         f"not the project's {args.version_expected!r}")

@@ -3,7 +3,7 @@
 --version, a library of another edition, a missing driver, a port taken, and a vantrel failure shown with the
 edition's own log. Runs the native program, or the Windows one under Wine with --wrapper.
 
-    idcard_test.py --program build/linux/tools/idcard --version-expected 1.0.0 --testdata tools/testdata
+    idcard_test.py --program build/linux/tools/idcard --version-expected 1.1.0 --testdata tools/testdata
 """
 import argparse
 import os

@@ -57,10 +57,7 @@ int service_command(const Options& o) {
     case ServiceAction::Install: {
       const std::string line = service_command_line(o, &error);
       ok = !line.empty() &&
-           plat::install_service({kServiceName, "idcard card reader service",
-                                  "Reads the resident identity card for web pages on loopback "
-                                  "(idcard serve).",
-                                  line},
+           plat::install_service({kServiceName, kServiceDisplayName, kServiceDescription, line},
                                  &error);
       done = "installed: it starts with the system (idcard service start starts it now)";
       break;

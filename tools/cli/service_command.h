@@ -6,9 +6,14 @@
 
 namespace idcard {
 
-// The service's key name in the service manager.
+// The service as the service manager shows it: its key name, display name and description. The
+// Windows installer registers the same service: its build reads these lines (one literal each).
 inline constexpr char kServiceName[] = "idcard";
-// The service's log beside the program, unless the options name another.
+inline constexpr char kServiceDisplayName[] = "idcard card reader service";
+inline constexpr char kServiceDescription[] =
+    "Reads the resident identity card for web pages on loopback (idcard serve).";
+// The service's log beside the program, unless the options name another (the installer removes
+// it with the program).
 inline constexpr char kServiceLog[] = "idcard-service.log";
 
 // install (the service runs `idcard service run [--config FILE]`), uninstall, start, stop; run is
