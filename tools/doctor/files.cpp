@@ -277,13 +277,19 @@ void check_edition(const Options& o, Deployment& d, Report& r) {
 
 // The architecture the deployment holds together by: the one that most of this program, the
 // edition, the driver, the serial driver and the decoder share; on a tie, this program's, then the
-// edition's. Files of the other system or cut short do not count.
+// edition's. Files of the other system or cut short do not count. On Windows this program does not
+// count: a 64-bit Windows runs 32-bit and 64-bit applications alike, so idcard's own architecture
+// says nothing of the application's.
 image::Image reference_of(const Deployment& d) {
+#if defined(_WIN32)
+  std::vector<const image::Image*> votes = {&d.edition_image};
+#else
   std::vector<const image::Image*> votes = {&d.host, &d.edition_image};
+#endif
   for (const Located* l : {&d.driver, &d.serial_driver, &d.decoder}) {
     if (!l->path.empty()) votes.push_back(&l->image);
   }
-  const image::Image* best = &d.host;
+  const image::Image* best = votes.front();
   std::size_t best_count = 0;
   for (const image::Image* candidate : votes) {
     if (!candidate->ok || candidate->truncated || !other_system(*candidate).empty()) continue;
