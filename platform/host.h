@@ -112,11 +112,17 @@ class ChildProcess {
   std::intptr_t requests_ = -1;  // this end of the requests pipe (written)
   std::intptr_t answers_ = -1;   // this end of the answers pipe (read)
   std::intptr_t event_ = -1;     // Windows: the event of an overlapped read of the answers
+  std::intptr_t job_ = -1;       // Windows: the job that ends the child when this process ends
 };
 
 // In a child: the requests and answers ends from the two numbers start() appended to its
 // arguments. False for numbers that are no handles of this process.
 bool child_pipes(const char* requests, const char* answers, File* in, File* out);
+
+// In a child: the system ends it when its parent ends, even in the middle of a call that never
+// returns. Linux: when the parent's thread that started it ends, so a parent starts its children
+// from a thread that lives as long as they do. Windows: the parent's job does it.
+void end_with_parent();
 
 // In a child: its standard output goes where its standard error goes, so that what a library
 // prints never mixes with the parent's own output.

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,7 +116,10 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
   sigaddset(&defaults, SIGTERM);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A process group of its own: the terminal's Ctrl+C reaches this process, which ends the
+  // child itself, and not the child in the middle of a call.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   pid_t pid = 0;
   const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -203,6 +207,12 @@ bool child_pipes(const char* requests, const char* answers, File* in, File* out)
   *in = File(r);
   *out = File(a);
   return true;
+}
+
+void end_with_parent() {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // A parent that ended before that call left this process to the system's first process.
+  if (::getppid() == 1) ::_exit(1);
 }
 
 void output_to_errors() { ::dup2(2, 1); }

@@ -80,8 +80,11 @@ bool create_process(const std::string& program, std::string& line, HANDLE inheri
   STARTUPINFOEXA start{};
   start.StartupInfo.cb = sizeof start;
   start.lpAttributeList = list;
-  // A program without a console (the service) gives its child none either: no window opens.
-  const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW);
+  // A program without a console (the service) gives its child none either: no window opens. A
+  // process group of its own: the console's Ctrl+C reaches this process, which ends the child
+  // itself, and not the child in the middle of a call.
+  const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
+                      (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW);
   const bool created = listed && CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
                                                 flags, nullptr, nullptr, &start.StartupInfo, process);
   DeleteProcThreadAttributeList(list);
@@ -102,8 +105,9 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   requests_ = other.requests_;
   answers_ = other.answers_;
   event_ = other.event_;
+  job_ = other.job_;
   other.pid_ = 0;
-  other.process_ = other.requests_ = other.answers_ = other.event_ = kNoHandle;
+  other.process_ = other.requests_ = other.answers_ = other.event_ = other.job_ = kNoHandle;
   return *this;
 }
 
@@ -139,7 +143,16 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     *error = "cannot start " + program + ": " + error_text(failure);
     return false;
   }
+  // In a job that ends it when this process ends (a process already in a job of its own may not
+  // join one on Windows 7: then it goes when it next reads its closed requests pipe).
+  const HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job && SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  job_ = job ? as_number(job) : kNoHandle;
   pid_ = process.dwProcessId;
   process_ = as_number(process.hProcess);
   requests_ = as_number(request_write);
@@ -203,6 +216,7 @@ std::string ChildProcess::end() {
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
   close_handle(process_);
+  close_handle(job_);
   char text[32];
   std::snprintf(text, sizeof text, code > 255 ? "exit code 0x%08lX" : "exit status %lu", code);
   return text;
@@ -238,6 +252,8 @@ void output_to_errors() {
 }
 
 void ignore_broken_pipes() {}
+
+void end_with_parent() {}
 
 std::int64_t current_process_id() { return GetCurrentProcessId(); }
 

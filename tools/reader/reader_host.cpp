@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
   plat::ignore_broken_pipes();
+  plat::end_with_parent();
   plat::output_to_errors();
   plat::File requests, answers;
   if (argc != 3 || !plat::child_pipes(argv[1], argv[2], &requests, &answers)) {
