@@ -58,7 +58,17 @@ bool make_answers_pipe(HANDLE* here, HANDLE* child) {
   if (*here == INVALID_HANDLE_VALUE) return false;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   *child = CreateFileA(name, GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-  if (*child != INVALID_HANDLE_VALUE) return true;
+  if (*child == INVALID_HANDLE_VALUE) {
+    CloseHandle(*here);
+    return false;
+  }
+  // The client is there already: the connection completes at once.
+  OVERLAPPED connect{};
+  connect.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const bool connected = ConnectNamedPipe(*here, &connect) || GetLastError() == ERROR_PIPE_CONNECTED;
+  if (connect.hEvent) CloseHandle(connect.hEvent);
+  if (connected) return true;
+  CloseHandle(*child);
   CloseHandle(*here);
   return false;
 }

@@ -47,6 +47,10 @@ class PrivatePlace:
             self.env["XDG_RUNTIME_DIR"] = runtime
             self.patterns = [runtime]
 
+    def watched(self):
+        """Whether the place is there to be watched (else no check of it could fail)."""
+        return any(glob.glob(p) for p in self.patterns)
+
     def reader_folders(self):
         return [f for p in self.patterns for f in glob.glob(os.path.join(p, "idcard-reader-*"))]
 
@@ -55,6 +59,7 @@ def nothing_left_checks(c, command, program, place):
     """Reads of every edition leave nothing beside idcard and no reader folder; so do a reader of
     the output that leaves at once and an output that cannot be written, which are failures
     with one line on standard error."""
+    c.expect(place.watched(), f"the reader processes' place is not found: {place.patterns}")
     tools = os.path.dirname(os.path.abspath(program))
     before = sorted(os.listdir(tools))
     for argv in (["--edition", "sdt"], ["--edition", "qdx"], ["--edition", "qdx", "--mode", "6"],
