@@ -136,7 +136,8 @@ bool answer_from_json(const Json& d, ReadAnswer* a) {
   error.step = value_or<std::string>(e, "step", "");
   error.call = value_or<std::string>(e, "call", "");
   error.code = value_or<int>(e, "code", 0);
-  error.message = value_or<std::string>(e, "message", "");
+  // A request the reader process could not answer carries its reason beside "ok".
+  error.message = value_or<std::string>(e, "message", value_or<std::string>(d, "message", ""));
   a->log = value_or<std::vector<std::string>>(d, "log", {});
   return true;
 }
