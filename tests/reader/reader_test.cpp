@@ -175,6 +175,27 @@ TEST(ReaderProcess, AFailedReadIsAnAnswerWithTheEditionsLog) {
   }
 }
 
+TEST(ReaderProcess, AProfileReplacedBetweenReadsAppliesToTheNextRead) {
+  const std::string profile = card_file("reader-replaced.json", "{\"faults\": {\"no_card\": true}}");
+  ReaderOptions o = options("sdt");
+  o.card = profile;
+  ReaderProcess reader(o);
+  const ReaderAnswer first = reader.read(kDeadline);
+  ASSERT_EQ(first.fault, ReaderFault::None) << first.message;
+  EXPECT_EQ(first.result.error.kind, idcard::Failure::NoCard);
+  const std::int64_t pid = reader.pid();
+  card_file("reader-replaced.json", "{}");
+  const ReaderAnswer second = reader.read(kDeadline);
+  ASSERT_EQ(second.fault, ReaderFault::None) << second.message;
+  EXPECT_TRUE(second.result.ok) << second.result.error.line();
+  EXPECT_EQ(reader.pid(), pid);
+  card_file("reader-replaced.json", "{\"faults\": ");
+  const ReaderAnswer refused = reader.read(kDeadline);
+  EXPECT_FALSE(refused.result.ok);
+  EXPECT_NE(refused.result.error.message.find("reader-replaced.json"), std::string::npos)
+      << refused.result.error.line();
+}
+
 TEST(ReaderProcess, NoReaderNamesTheReasonAndLeavesNothing) {
   struct Case {
     const char* name;

@@ -47,12 +47,18 @@ bool Host::load(const Json& body) {
   if (!options_from_json(body, &options_)) return send_(json_frame(kAnswer, refusal_json("bad load request")));
   std::string error;
   if (!load_into(options_, program_folder(), &library_, &error)) return send_(json_frame(kAnswer, refusal_json(error)));
+  if (!options_.card.empty()) profile_ = read_file(options_.card);
   return send_(json_frame(kAnswer, loaded_json(library_.driver, library_.source)));
 }
 
 bool Host::read(const Json&) {
   if (!library_.module) return send_(json_frame(kAnswer, refusal_json("no edition loaded")));
   ReadAnswer a;
+  const std::string refused = profile_changed();
+  if (!refused.empty()) {
+    a.result.error = {Failure::Internal, "profile", "Sim_LoadProfile", 0, refused};
+    return answer(a, {});
+  }
   a.result = read_card(library_, options_, [this](const char* step, const std::string& call) {
     if (sending_) sending_ = send_(json_frame(kCall, Json{{"step", step}, {"call", call}}));
   });
@@ -88,6 +94,19 @@ bool Host::answer(const ReadAnswer& given, const std::string& photo) {
   if (!sending_) return false;
   if (!photo.empty() && !send_(frame(kPhoto, photo))) return false;
   return send_(json_frame(kAnswer, answer_json(a)));
+}
+
+std::string Host::profile_changed() {
+  if (options_.card.empty()) return {};
+  const std::string now = read_file(options_.card);
+  if (now == profile_) return {};
+  profile_ = now;
+  std::string error;
+  for (const char* name : {"sdtapi.dll", "stdapi.dll", "WltRS.dll"}) {
+    const plat::Module m = plat::find_loaded_module(name);
+    if (m && !hand_profile(m, options_.card, &error)) return error;
+  }
+  return {};
 }
 
 std::vector<FoundFile> Host::left_files() const {

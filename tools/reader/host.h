@@ -30,11 +30,15 @@ class Host {
   // Every file of the folder but this program, the edition, its log and the parent's lock.
   std::vector<FoundFile> left_files() const;
   void remove_left_files() const;
+  // Hands the card profile to the simulated reader again when its file changed since it was
+  // last handed: a profile replaced between reads applies to the next one.
+  std::string profile_changed();
 
   std::function<bool(const std::string&)> send_;
   ReaderOptions options_;
   Library library_;
   bool sending_ = true;
+  std::string profile_;  // the card profile's bytes as last handed
 };
 
 }  // namespace idcard::reader
