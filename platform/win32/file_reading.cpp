@@ -18,6 +18,9 @@ std::size_t File::read(void* data, std::size_t size) {
         n == 0)
       break;
     done += n;
+    // A regular file reads short only at its end, and a pipe hands out what it holds: no
+    // further call, which would wait on a pipe for more.
+    if (n < chunk) break;
   }
   return done;
 }
