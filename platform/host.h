@@ -3,9 +3,12 @@
 // this header.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -62,5 +65,85 @@ struct ServiceBody {
 // Runs the process as the service `name` until `run` returns, with its status. False with a
 // message when the process was not started by the service manager.
 bool run_as_service(const std::string& name, const ServiceBody& body, int* status, std::string* error);
+
+// ---- Child processes and their pipes --------------------------------------------------------
+
+// A program started by this one, that talks to it over two pipes of its own: it reads requests
+// from one and writes answers to the other. Nothing but the child inherits the pipes' ends (no
+// name another program could open them by), and the child finds them by the two numbers that
+// start() appends to its arguments (child_pipes() takes them apart). Its standard error is this
+// process's. Ended, killed when it still runs, and reaped when the object goes.
+class ChildProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+  enum class Received { Data, Timeout, Closed };
+
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts `program` (a full path) with `args` (after the program's name). False with a line
+  // naming the program and the system's reason when it cannot start.
+  bool start(const std::string& program, const std::vector<std::string>& args, std::string* error);
+  // Started and not yet ended (it may have exited by itself meanwhile).
+  bool started() const;
+  std::int64_t pid() const { return pid_; }
+
+  // Writes all the bytes to the child's requests pipe; false when the child's end is gone.
+  bool send(std::string_view bytes);
+  // Waits until the child wrote something (appended to `into`), closed its answers pipe (it
+  // ended), or the deadline passed.
+  Received receive(std::string* into, Clock::time_point deadline);
+
+  // Closes the requests pipe, which asks the child to end, and waits until `deadline` for it to;
+  // then ends it as end() does. How it ended, as end() says.
+  std::string finish(Clock::time_point deadline);
+  // Kills the child when it still runs and reaps it: "exit status N", "signal N" (POSIX),
+  // "exit code 0xNNNNNNNN" (Windows). Empty when none was started.
+  std::string end();
+
+ private:
+  void close_pipes();
+  std::int64_t pid_ = 0;
+  std::intptr_t process_ = -1;   // Windows: the process's handle
+  std::intptr_t requests_ = -1;  // this end of the requests pipe (written)
+  std::intptr_t answers_ = -1;   // this end of the answers pipe (read)
+  std::intptr_t event_ = -1;     // Windows: the event of an overlapped read of the answers
+};
+
+// In a child: the requests and answers ends from the two numbers start() appended to its
+// arguments. False for numbers that are no handles of this process.
+bool child_pipes(const char* requests, const char* answers, File* in, File* out);
+
+// In a child: its standard output goes where its standard error goes, so that what a library
+// prints never mixes with the parent's own output.
+void output_to_errors();
+
+// A write to a pipe whose reader has gone fails (EPIPE) instead of ending the program (POSIX;
+// nothing to do on Windows).
+void ignore_broken_pipes();
+
+// This process's id.
+std::int64_t current_process_id();
+
+// Whether a process of that id runs (one of another user's counts).
+bool process_runs(std::int64_t pid);
+
+// ---- Private folders ------------------------------------------------------------------------
+
+// Where this user's private folders go, ending in a separator: on Linux $XDG_RUNTIME_DIR (kept in
+// memory, the user's own) when it is usable, else the temporary folder; on Windows the user's
+// temporary folder. Empty when there is none.
+std::string private_folder_base();
+// Makes the folder `path` (which must not exist), that only this user may enter: mode 0700 on
+// POSIX, on Windows an access list that grants this user alone, inherited by what is made in it.
+// False with the system's reason.
+bool create_private_folder(const std::string& path, std::string* error);
+
+// The system's text for an error code of last_error().
+std::string error_text(std::uint32_t code);
 
 }  // namespace plat

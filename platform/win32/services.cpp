@@ -32,14 +32,7 @@ class Handle {
   SC_HANDLE h_;
 };
 
-std::string system_message(DWORD code) {
-  char text[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                           0, text, sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' || text[n - 1] == '.'))
-    text[--n] = '\0';
-  return (n ? std::string(text) + " " : std::string()) + "(error " + std::to_string(code) + ")";
-}
+std::string system_message(DWORD code) { return error_text(code); }
 
 // "what: the system's message", for the last error.
 bool fail(std::string* error, const std::string& what) {

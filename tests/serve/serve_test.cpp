@@ -19,7 +19,7 @@
 
 #include "simulator/simulator.h"
 #include "tests/support/testbed_gtest.h"
-#include "tools/service/library_calls.h"
+#include "tests/serve/library_calls.h"
 
 namespace {
 

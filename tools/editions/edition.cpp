@@ -28,7 +28,8 @@ constexpr const char* kRecord[] = {"name",      "sex",       "nation",     "birt
                                    "id_number", "authority", "valid_from", "valid_to"};
 constexpr FileFields kQdxFiles[] = {{1, "wz.txt", FileLayout::Record, kRecord, "zp.bmp"},
                                     {2, "wz.txt", FileLayout::Record, kRecord, nullptr},
-                                    {4, "wz.txt", FileLayout::Lines, kQdxText, "zp.bmp"}};
+                                    {4, "wz.txt", FileLayout::Lines, kQdxText, "zp.bmp"},
+                                    {6, "<SAM>.txt", FileLayout::Lines, kQdxText, "<SAM>.bmp"}};
 constexpr const char* kQdxResults[] = {"wz.txt", "xp.wlt",      "zp.wlt",
                                        "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"};
 
@@ -85,15 +86,15 @@ constexpr const char* kVantrelDeployed = "libvantrel.so";
 constexpr EditionInfo kEditions[] = {
     {Edition::Qdx, "qdx", kRidel, kRidel, "QDX_GetDllVersion",
      {"open", "InitComm", kNoReader}, {"authenticate", "Authenticate", kNoCard},
-     {"read", "Read_Content", kQdxRead}, 4, kQdxModes, 0, {}, kQdxFiles, nullptr, kQdxResults,
+     {"read", "Read_Content", kQdxRead}, 4, kQdxModes, 0, nullptr, {}, kQdxFiles, nullptr, kQdxResults,
      kDrivers, '.', nullptr, drv::Prefix::Qdx, nullptr},
     {Edition::Sdt, "sdt", kRidel, kRidel, "SelectCard",
      {"open", "OpenComm", kSdtOpen}, {"select", "SelectCard", kSdtSelect},
-     {"read", "ReadBaseInfo", kSdtRead}, 1, kSdtModes, 3, kSdtGetters, {}, nullptr, kSdtResults,
+     {"read", "ReadBaseInfo", kSdtRead}, 1, kSdtModes, 3, "appended_address", kSdtGetters, {}, nullptr, kSdtResults,
      kDrivers, '-', nullptr, drv::Prefix::Sdt, nullptr},
     {Edition::Vantrel, "vantrel", kVantrelFile, kVantrelDeployed, "GetPeopleName",
      {"open", "InitComm", kNoReader}, {"authenticate", "Authenticate", kNoCard},
-     {"read", "Read_Content", kVantrelRead}, 1, kVantrelModes, 0, kVantrelGetters, {}, "ZP.bmp",
+     {"read", "Read_Content", kVantrelRead}, 1, kVantrelModes, 0, nullptr, kVantrelGetters, {}, "ZP.bmp",
      kVantrelResults, kDrivers, 0, "idcrerror.log", drv::Prefix::Sdt, drv::kSerialDriverFile},
 };
 
@@ -108,6 +109,18 @@ const EditionInfo* find_edition(std::string_view name) {
     if (name == e.name) return &e;
   }
   return nullptr;
+}
+
+bool result_name_matches(std::string_view pattern, std::string_view name) {
+  const std::size_t at = pattern.find(kSamNumber);
+  if (at == std::string_view::npos) return pattern == name;
+  const std::string_view before = pattern.substr(0, at), after = pattern.substr(at + kSamNumber.size());
+  if (name.size() <= before.size() + after.size() || name.substr(0, before.size()) != before ||
+      name.substr(name.size() - after.size()) != after)
+    return false;
+  std::string_view number = name.substr(before.size(), name.size() - before.size() - after.size());
+  if (number.front() == '-') number.remove_prefix(1);
+  return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 std::vector<const char*> called_exports(const EditionInfo& e) {

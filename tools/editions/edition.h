@@ -50,12 +50,20 @@ enum class FileLayout {
   Record,  // the raw identity record
 };
 
+// In a result file's name: the decimal number of the reader's SAM (a leading '-' for a negative
+// one), by which the QDX edition's mode 6 names its files.
+inline constexpr std::string_view kSamNumber = "<SAM>";
+
+// Whether `name` is the file name `pattern`, where kSamNumber stands for such a number.
+bool result_name_matches(std::string_view pattern, std::string_view name);
+
 struct FileFields {
   int mode;
-  const char* file;
+  const char* file;  // may hold kSamNumber
   FileLayout layout;
   std::span<const char* const> keys;
-  const char* photo;  // the decoded photo this mode leaves beside the program, or nullptr
+  const char* photo;  // the decoded photo this mode leaves beside the program (may hold
+                      // kSamNumber), or nullptr
 };
 
 struct EditionInfo {
@@ -67,7 +75,10 @@ struct EditionInfo {
   Step open, card, read;
   int full_mode;                // the content mode / read type of a full read
   std::span<const int> modes;   // every mode the read takes
-  int extra_mode;               // read after a full read, its result ignored; 0 for none
+  int extra_mode;               // read after a full read; 0 for none
+  // The field that the extra read fills. When that read fails (the card has none), the field is
+  // empty: the getter would hand out what an earlier card left.
+  const char* extra_field;
   std::span<const Getter> getters;
   std::span<const FileFields> files;
   const char* photo;  // the decoded photo beside the program whatever the mode, or nullptr

@@ -10,15 +10,6 @@
 
 namespace idcard {
 
-const std::string& program_folder() {
-  static const std::string folder = plat::executable_folder();
-  return folder;
-}
-
-std::string file_name(const char* windows_name) {
-  return std::string(plat::library_file_name(windows_name));
-}
-
 bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
   using LoadProfile = int(WINAPI*)(const char*, char*, int);
   auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, "Sim_LoadProfile"));
@@ -28,19 +19,7 @@ bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
   return false;
 }
 
-bool set_edition(ReaderOptions& o, const std::string& name) {
-  const EditionInfo* e = find_edition(name);
-  if (!e) return false;
-  o.edition = e->id;
-  o.edition_name = e->name;
-  return true;
-}
-
 namespace {
-
-std::string root_folder(const ReaderOptions& o) {
-  return o.root.empty() ? program_folder() + ".." + plat::kPathSeparator : o.root;
-}
 
 std::string in_root(const ReaderOptions& o, const std::string& folder, const std::string& file) {
   return root_folder(o) + folder + plat::kPathSeparator + file;
@@ -118,19 +97,30 @@ bool prepare_log(const EditionInfo& e, Library* l, std::string* error) {
 }
 
 bool deploy(const EditionInfo& e, Library* l, std::string* error) {
-  l->private_folder = make_private_folder();
+  if (l->private_folder.empty()) {
+    l->private_folder = make_private_folder();
+    l->made_folder = true;
+  }
   if (l->private_folder.empty()) {
     *error = "cannot make a private folder for the library in the temporary folder";
     return false;
   }
   const std::string deployed = l->private_folder + e.deployed_as;
   if (!plat::copy_file(l->source.c_str(), deployed.c_str())) {
-    *error = "cannot deploy " + l->source + " as " + deployed;
+    *error = "cannot deploy " + l->source + " as " + deployed + ": " + plat::error_text(plat::last_error());
     return false;
   }
   if (!prepare_log(e, l, error)) return false;
   l->module = plat::load_library(deployed.c_str());
   return true;
+}
+
+// The full path of the driver the edition calls on the options' port.
+std::string driver_path(const ReaderOptions& o) {
+  const EditionInfo& e = o.info();
+  const char* name = e.serial_driver && o.port <= 1000 ? e.serial_driver : e.driver_files[0];
+  plat::Module m = plat::find_loaded_module(name);
+  return m ? std::string(plat::module_path(m)) : std::string();
 }
 
 bool load_checked(const ReaderOptions& o, Library* l, std::string* error) {
@@ -152,7 +142,9 @@ bool load_checked(const ReaderOptions& o, Library* l, std::string* error) {
     *error = "library " + l->source + " cannot be loaded";
     return false;
   }
-  return check_exports(e, *l, error);
+  if (!check_exports(e, *l, error)) return false;
+  l->driver = driver_path(o);
+  return true;
 }
 
 }  // namespace
@@ -163,11 +155,19 @@ bool load(const ReaderOptions& o, Library* library, std::string* error) {
   return false;
 }
 
+bool load_into(const ReaderOptions& o, const std::string& folder, Library* library,
+               std::string* error) {
+  library->private_folder = folder;
+  library->made_folder = false;
+  return load(o, library, error);
+}
+
 void unload(Library* library) {
   plat::free_library(library->module);
   library->module = nullptr;
-  remove_folder(library->private_folder);
+  if (library->made_folder) remove_folder(library->private_folder);
   library->private_folder.clear();
+  library->made_folder = false;
 }
 
 }  // namespace idcard

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 #include "common/record.h"
@@ -31,11 +32,21 @@ std::string with_arg(const char* name, int arg) {
   return std::string(name) + "(" + std::to_string(arg) + ")";
 }
 
+// The loaded edition and who is told of each call before it is made.
+struct Calls {
+  plat::Module m;
+  const CallSeen& seen;
+  void note(const char* step, const std::string& call) const {
+    if (seen) seen(step, call);
+  }
+};
+
 // Calls a step's export (with `arg` when it takes one) and throws what its result means.
-void run_step(plat::Module m, const Step& s, const int* arg) {
-  const int r = arg ? need<Int1>(m, s.name)(*arg) : need<Int0>(m, s.name)();
-  if (r == 1) return;
+void run_step(const Calls& c, const Step& s, const int* arg) {
   const std::string call = arg ? with_arg(s.name, *arg) : std::string(s.name) + "()";
+  c.note(s.step, call);
+  const int r = arg ? need<Int1>(c.m, s.name)(*arg) : need<Int0>(c.m, s.name)();
+  if (r == 1) return;
   for (const Meaning& meaning : s.meanings) {
     if (r >= meaning.low && r <= meaning.high)
       throw ReadError{meaning.kind, s.step, call, r, meaning.text};
@@ -46,16 +57,19 @@ void run_step(plat::Module m, const Step& s, const int* arg) {
 // Closes the port when the sequence leaves early, so that the next read finds it closed.
 class PortGuard {
  public:
-  explicit PortGuard(plat::Module m) : close_(need<Int0>(m, "CloseComm")) {}
+  explicit PortGuard(const Calls& c) : calls_(c), close_(need<Int0>(c.m, "CloseComm")) {}
   PortGuard(const PortGuard&) = delete;
   PortGuard& operator=(const PortGuard&) = delete;
   ~PortGuard() { close(); }
   void close() {
-    if (open_) close_();
+    if (!open_) return;
     open_ = false;
+    calls_.note("close", "CloseComm()");
+    close_();
   }
 
  private:
+  const Calls& calls_;
   Int0 close_;
   bool open_ = true;
 };
@@ -82,9 +96,11 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-void take_getter(plat::Module m, const Getter& g, Card& card) {
+void take_getter(const Calls& c, const Getter& g, Card& card) {
   std::vector<char> buf(g.form == GetterForm::ByteCount ? 102400 : 512);
   const int size = static_cast<int>(buf.size());
+  const plat::Module m = c.m;
+  c.note("fields", std::string(g.name) + "()");
   switch (g.form) {
     case GetterForm::Terminated:
       return card.fields.push_back({g.key, utf8(buf.data(), need<Terminated>(m, g.name)(buf.data()))});
@@ -103,7 +119,7 @@ void take_getter(plat::Module m, const Getter& g, Card& card) {
 }
 
 void take_file(const FileFields& f, Card& card) {
-  const std::string bytes = read_file(program_folder() + f.file);
+  const std::string bytes = read_file(result_file(f.file));
   if (f.layout == FileLayout::Lines) {
     const std::vector<std::string> lines = lines_of(bytes);
     for (std::size_t i = 0; i < f.keys.size() && i < lines.size(); ++i)
@@ -114,13 +130,19 @@ void take_file(const FileFields& f, Card& card) {
     for (std::size_t i = 0; i < f.keys.size(); ++i)
       card.fields.push_back({f.keys[i], utf8(std::string(rec::sdt_text(raw, rec::kFields[i])))});
   }
-  if (f.photo) card.photo = program_folder() + f.photo;
+  if (f.photo) card.photo = result_file(f.photo);
 }
 
-Card read_fields(plat::Module m, const EditionInfo& e, int mode) {
+// The fields; `extra` tells whether the extra read succeeded, without which its field is empty.
+Card read_fields(const Calls& c, const EditionInfo& e, int mode, bool extra) {
   Card card;
   card.date_separator = e.date_separator;
-  for (const Getter& g : e.getters) take_getter(m, g, card);
+  for (const Getter& g : e.getters) {
+    if (!extra && e.extra_field && std::string_view(g.key) == e.extra_field)
+      card.fields.push_back({g.key, std::string()});
+    else
+      take_getter(c, g, card);
+  }
   for (const FileFields& f : e.files) {
     if (f.mode == mode) take_file(f, card);
   }
@@ -128,17 +150,21 @@ Card read_fields(plat::Module m, const EditionInfo& e, int mode) {
   return card;
 }
 
-Card run_read(plat::Module m, const ReaderOptions& o) {
+Card run_read(const Calls& c, const ReaderOptions& o) {
   const EditionInfo& e = o.info();
   const int mode = o.mode ? o.mode : e.full_mode;
-  run_step(m, e.open, &o.port);
-  PortGuard port(m);
-  run_step(m, e.card, nullptr);
-  run_step(m, e.read, &mode);
+  run_step(c, e.open, &o.port);
+  PortGuard port(c);
+  run_step(c, e.card, nullptr);
+  run_step(c, e.read, &mode);
   // A full read may take more than one call; what the extra one lacks (an appended address the
-  // card does not have) is no failure.
-  if (!o.mode && e.extra_mode) need<Int1>(m, e.read.name)(e.extra_mode);
-  Card card = read_fields(m, e, mode);
+  // card does not have) is no failure, but its field stays empty.
+  bool extra = false;
+  if (!o.mode && e.extra_mode) {
+    c.note(e.read.step, with_arg(e.read.name, e.extra_mode));
+    extra = need<Int1>(c.m, e.read.name)(e.extra_mode) == 1;
+  }
+  Card card = read_fields(c, e, mode, extra);
   port.close();
   return card;
 }
@@ -157,16 +183,29 @@ ReadResult attempt(Body body) {
 
 }  // namespace
 
-ReadResult read_card(const Library& library, const ReaderOptions& o) {
-  return attempt([&] { return run_read(library.module, o); });
+ReadResult read_card(const Library& library, const ReaderOptions& o, const CallSeen& seen) {
+  const Calls calls{library.module, seen};
+  return attempt([&] { return run_read(calls, o); });
 }
 
-ReadResult check_reader(const Library& library, const ReaderOptions& o) {
+ReadResult check_reader(const Library& library, const ReaderOptions& o, const CallSeen& seen) {
+  const Calls calls{library.module, seen};
   return attempt([&] {
-    run_step(library.module, o.info().open, &o.port);
-    PortGuard port(library.module);
+    run_step(calls, o.info().open, &o.port);
+    PortGuard port(calls);
     return Card{};
   });
+}
+
+std::string result_file(const char* pattern) {
+  if (std::string_view(pattern).find(kSamNumber) == std::string_view::npos)
+    return program_folder() + pattern;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(program_folder(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (result_name_matches(pattern, name)) return program_folder() + name;
+  }
+  return {};
 }
 
 std::string read_file(const std::string& path) {

@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "tools/card/card.h"
-#include "tools/editions/library.h"
+#include "tools/editions/options.h"
 
 namespace idcard {
+
+// A deadline for a call that has no other: long enough for a slow start of the reader process.
+inline constexpr std::chrono::milliseconds kDefaultReaderDeadline{15000};
 
 // How a call to the reader process ended.
 enum class ReaderFault {
@@ -35,6 +38,7 @@ struct ReaderAnswer {
   ReadResult result;  // when fault is None
   std::string photo;  // the decoded photo's bytes (a BMP file), empty when the read left none
   std::string driver;  // the driver file the process uses (its full path)
+  std::string library;  // the edition's library file as found (its full path)
   // The result files the read left in the process's folder, with their sizes; gone since.
   std::vector<std::pair<std::string, std::int64_t>> files;
   // The last lines of the edition's own log after a failed read, or none.
@@ -60,6 +64,8 @@ class ReaderProcess {
   bool running() const;
   // The running process's id, 0 when none runs.
   std::int64_t pid() const;
+  // The running process's folder, ending in a separator; empty when none runs.
+  const std::string& folder() const;
 
  private:
   struct Impl;

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "tools/editions/library.h"
+#include "tools/editions/options.h"
 #include "tools/service/options.h"
 
 namespace idcard {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <set>
 
-#include "tools/editions/library.h"
+#include "tools/editions/options.h"
 #include "tools/service/caller_check.h"
 #include "tools/service/events.h"
 #include "tools/service/http.h"

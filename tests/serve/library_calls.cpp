@@ -1,4 +1,4 @@
-#include "tools/service/library_calls.h"
+#include "tests/serve/library_calls.h"
 
 #include "tools/editions/edition_log.h"
 #include "tools/editions/sequence.h"

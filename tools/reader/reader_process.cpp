@@ -1,0 +1,215 @@
+#include "tools/reader/reader_process.h"
+
+#include <filesystem>
+
+#include "platform/host.h"
+#include "tools/reader/folder.h"
+#include "tools/reader/messages.h"
+
+namespace idcard {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = plat::ChildProcess::Clock;
+
+// How long a reader process that was asked to end may take before it is killed.
+constexpr auto kEndWait = std::chrono::seconds(2);
+
+std::string milliseconds_text(std::chrono::milliseconds d) { return std::to_string(d.count()) + " ms"; }
+
+ReaderAnswer fault(ReaderFault kind, std::string message) {
+  ReaderAnswer a;
+  a.fault = kind;
+  a.message = std::move(message);
+  return a;
+}
+
+// A path as the reader process must see it: whole, since its own folder is another.
+std::string whole(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(fs::path(path), ec);
+  return ec ? path : absolute.string();
+}
+
+// The options with every path whole.
+ReaderOptions for_reader_process(ReaderOptions o) {
+  o.library = whole(o.library);
+  o.card = whole(o.card);
+  o.root = root_folder(o);
+  if (o.host.empty()) o.host = program_folder() + reader::kHostProgram;
+  o.host = whole(o.host);
+  return o;
+}
+
+}  // namespace
+
+struct ReaderProcess::Impl {
+  explicit Impl(ReaderOptions o) : options(for_reader_process(std::move(o))) {}
+
+  ReaderOptions options;
+  plat::ChildProcess child;
+  reader::Folder folder;
+  std::string driver;
+  std::string library;
+  std::string received;  // bytes of the answers not yet taken apart
+  bool loaded = false;
+
+  ReaderAnswer start(std::chrono::milliseconds deadline);
+  // Sends a request and waits for its answer: the "call" messages before it tell the step, a
+  // "photo" comes with it. A fault ends the process.
+  ReaderAnswer call(std::string_view kind, const reader::Json& body, std::chrono::milliseconds deadline,
+                    reader::Message* answer);
+  ReaderAnswer ask(std::string_view kind, std::chrono::milliseconds deadline);
+  void stop(Clock::time_point deadline);
+};
+
+ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
+  if (child.started() && loaded) {
+    ReaderAnswer a;
+    a.driver = driver;
+    a.library = library;
+    return a;
+  }
+  stop(Clock::now());
+  const std::string base = plat::private_folder_base();
+  reader::remove_ended_folders(base);
+  std::string error;
+  if (!folder.make(base, &error)) return fault(ReaderFault::NoReader, error);
+  const std::string host = folder.path() + reader::kHostProgram;
+  std::error_code ec;
+  fs::copy_file(fs::path(options.host), fs::path(host), fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::permissions(fs::path(host), fs::perms::owner_all, fs::perm_options::replace, ec);
+  if (ec) {
+    folder.remove();
+    return fault(ReaderFault::NoReader, "cannot copy the reader program " + options.host + " into " +
+                                            folder.path() + ": " + ec.message());
+  }
+  if (!child.start(host, {}, &error)) {
+    folder.remove();
+    return fault(ReaderFault::NoReader, error);
+  }
+  reader::Message answer;
+  ReaderAnswer a = call(reader::kLoad, reader::options_json(options), deadline, &answer);
+  if (a.fault != ReaderFault::None) {
+    a.message = "the reader process could not load the edition: " + a.message;
+    a.fault = ReaderFault::NoReader;
+    return a;
+  }
+  const reader::Json d = reader::parse_json(answer.body);
+  if (!d.is_object() || !d.value("ok", false)) {
+    stop(Clock::now() + kEndWait);
+    return fault(ReaderFault::NoReader, d.is_object() ? d.value("message", std::string("no reason given"))
+                                                      : std::string("its answer is no answer"));
+  }
+  driver = d.value("driver", std::string());
+  library = d.value("library", std::string());
+  loaded = true;
+  a.driver = driver;
+  a.library = library;
+  return a;
+}
+
+ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json& body,
+                                       std::chrono::milliseconds deadline, reader::Message* answer) {
+  const Clock::time_point until = Clock::now() + deadline;
+  ReaderAnswer a;
+  a.driver = driver;
+  a.library = library;
+  if (!child.send(reader::json_frame(kind, body))) {
+    a.fault = ReaderFault::Crashed;
+    a.message = "the reader process ended before it took the request (" + child.end() + ")";
+    stop(Clock::now());
+    return a;
+  }
+  for (;;) {
+    reader::Message m;
+    const reader::Parse parsed = reader::take_message(received, &m);
+    if (parsed == reader::Parse::Message) {
+      if (m.kind == reader::kAnswer) {
+        *answer = std::move(m);
+        return a;
+      }
+      if (m.kind == reader::kPhoto) a.photo = std::move(m.body);
+      if (m.kind == reader::kCall) {
+        const reader::Json d = reader::parse_json(m.body);
+        if (d.is_object()) {
+          a.step = d.value("step", std::string());
+          a.call = d.value("call", std::string());
+        }
+      }
+      continue;
+    }
+    const auto got = parsed == reader::Parse::Bad ? plat::ChildProcess::Received::Closed
+                                                  : child.receive(&received, until);
+    if (got == plat::ChildProcess::Received::Data) continue;
+    const std::string in = a.call.empty() ? std::string() : " in " + a.step + ": " + a.call;
+    if (got == plat::ChildProcess::Received::Timeout) {
+      a.fault = ReaderFault::Timeout;
+      a.message = "the reader process did not answer within " + milliseconds_text(deadline) + in +
+                  "; it was ended";
+      stop(Clock::now());
+    } else {
+      a.fault = ReaderFault::Crashed;
+      const std::string how = parsed == reader::Parse::Bad ? "sent what is no message" : "ended";
+      a.message = "the reader process " + how + in + " (" + child.end() + ")";
+      stop(Clock::now());
+    }
+    a.photo.clear();
+    return a;
+  }
+}
+
+ReaderAnswer ReaderProcess::Impl::ask(std::string_view kind, std::chrono::milliseconds deadline) {
+  ReaderAnswer a = start(deadline);
+  if (a.fault != ReaderFault::None) return a;
+  reader::Message answer;
+  a = call(kind, reader::Json::object(), deadline, &answer);
+  if (a.fault != ReaderFault::None) return a;
+  reader::ReadAnswer read;
+  if (!reader::answer_from_json(reader::parse_json(answer.body), &read)) {
+    stop(Clock::now());
+    return fault(ReaderFault::Crashed, "the reader process's answer is no answer: " + answer.body.substr(0, 200));
+  }
+  a.result = std::move(read.result);
+  a.files = std::move(read.files);
+  a.log = std::move(read.log);
+  if (!read.driver.empty()) a.driver = read.driver;
+  if (!read.library.empty()) a.library = read.library;
+  if (!a.result.ok) a.photo.clear();
+  return a;
+}
+
+void ReaderProcess::Impl::stop(Clock::time_point deadline) {
+  if (child.started()) child.finish(deadline);
+  received.clear();
+  loaded = false;
+  driver.clear();
+  library.clear();
+  folder.remove();
+}
+
+ReaderProcess::ReaderProcess(ReaderOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+ReaderProcess::~ReaderProcess() { stop(); }
+
+ReaderAnswer ReaderProcess::start(std::chrono::milliseconds deadline) { return impl_->start(deadline); }
+
+ReaderAnswer ReaderProcess::read(std::chrono::milliseconds deadline) {
+  return impl_->ask(reader::kRead, deadline);
+}
+
+ReaderAnswer ReaderProcess::check(std::chrono::milliseconds deadline) {
+  return impl_->ask(reader::kCheck, deadline);
+}
+
+void ReaderProcess::stop() { impl_->stop(Clock::now() + kEndWait); }
+
+bool ReaderProcess::running() const { return impl_->child.started(); }
+
+std::int64_t ReaderProcess::pid() const { return impl_->child.pid(); }
+
+const std::string& ReaderProcess::folder() const { return impl_->folder.path(); }
+
+}  // namespace idcard
