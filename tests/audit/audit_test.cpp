@@ -311,7 +311,7 @@ TEST_F(Audit, EveryBinaryCarriesTheProjectsVersion) {
     for (const char* file : {"qdx/ridel.dll", "sdt/ridel.dll", "vantrel/vantrel.dll",
                              "simulator/sdtapi.dll", "simulator/stdapi.dll",
                              "simulator/WltRS.dll", "recorder/sdtapi.dll", "recorder/stdapi.dll",
-                             "recorder/WltRS.dll", "tools/idcard.exe"}) {
+                             "recorder/WltRS.dll", "tools/idcard.exe", "tools/idcard-reader.exe"}) {
       SCOPED_TRACE(std::string(t.folder) + "/" + file);
       const testbed::Bytes bytes = testbed::read_file(dist(t.folder, file));
       ASSERT_FALSE(bytes.empty());

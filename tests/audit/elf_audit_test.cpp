@@ -117,6 +117,7 @@ const std::vector<Shipped> kShipped = {
     {"recorder/libstdapi.so", kRuntime},
     {"recorder/libwltrs.so", kRuntime},
     {"tools/idcard", kRuntime},
+    {"tools/idcard-reader", kRuntime},
 };
 
 // "GLIBC_2.3.4" -> {2, 3, 4} for prefix "GLIBC_"; empty for names of another prefix.

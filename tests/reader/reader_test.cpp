@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -266,6 +267,18 @@ TEST(ReaderProcess, FaultsEndTheProcessAndNameTheCall) {
     EXPECT_NE(reader.pid(), first);
   }
 }
+
+#if !defined(_WIN32)
+// A launcher runs the reader host with its arguments: the host's path, then the two pipes.
+TEST(ReaderProcess, ALauncherRunsTheReaderHost) {
+  ASSERT_EQ(setenv("IDCARD_READER_LAUNCHER", "/usr/bin/env -u NO_SUCH_VARIABLE", 1), 0);
+  ReaderProcess reader(options("sdt"));
+  const ReaderAnswer a = reader.read(kDeadline);
+  unsetenv("IDCARD_READER_LAUNCHER");
+  ASSERT_EQ(a.fault, ReaderFault::None) << a.message;
+  EXPECT_TRUE(a.result.ok);
+}
+#endif
 
 TEST(ReaderProcess, AnAnswerWithinTheDeadlineIsTaken) {
   ReaderProcess reader(stub("slow-read"));

@@ -45,10 +45,10 @@ common="README.md LICENSE CHANGELOG.md lib/cmake/ridel/ridel-config.cmake
   vantrel/vantrel.h vantrel/vantrel.def vantrel/ridel_version.h"
 windows="qdx/ridel.dll qdx/libridel.dll.a qdx/ridel.lib sdt/ridel.dll sdt/libridel.dll.a sdt/ridel.lib
   vantrel/vantrel.dll vantrel/libvantrel.dll.a vantrel/vantrel.lib
-  simulator/sdtapi.dll simulator/stdapi.dll simulator/WltRS.dll tools/idcard.exe"
+  simulator/sdtapi.dll simulator/stdapi.dll simulator/WltRS.dll tools/idcard.exe tools/idcard-reader.exe"
 linux="qdx/libridel.so qdx/libridel-qdx.so.$major sdt/libridel.so sdt/libridel-sdt.so.$major
   vantrel/libvantrel.so vantrel/libvantrel.so.$major
-  simulator/libsdtapi.so simulator/libstdapi.so simulator/libwltrs.so tools/idcard
+  simulator/libsdtapi.so simulator/libstdapi.so simulator/libwltrs.so tools/idcard tools/idcard-reader
   lib/pkgconfig/ridel-qdx.pc lib/pkgconfig/ridel-sdt.pc lib/pkgconfig/ridel-vantrel.pc"
 declare -A top
 for target in windows-x86 windows-x64 linux-x86_64 linux-aarch64; do

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """The command line of idcard: what it refuses (exit 2 with a message naming the fault), --help and
 --version, a library of another edition, a missing driver, and a vantrel failure shown with the
-edition's own log. Runs the native program, or the Windows one under Wine with --wrapper.
+edition's own log; that reads leave nothing beside idcard nor in the private place of its reader
+processes, also when the output's reader leaves early or the output cannot be written. Runs the
+native program, or the Windows one under Wine with --wrapper.
 
     idcard_test.py --program build/linux/tools/idcard --version-expected 1.0.0 --testdata tools/testdata
 """
 import argparse
+import glob
 import os
 import shutil
 import subprocess
@@ -19,9 +22,66 @@ OPTIONS = ["--edition", "--library", "--port", "--mode", "--card", "--json", "--
            "--quiet", "--log", "--config", "service install", "uninstall"]
 
 
-def run(command, *args):
-    r = subprocess.run(command + list(args), capture_output=True, timeout=120)
+def run(command, *args, env=None):
+    r = subprocess.run(command + list(args), capture_output=True, timeout=120, env=env)
     return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+
+
+class PrivatePlace:
+    """Where idcard's reader processes make their folders: natively a runtime folder of this
+    test's own (XDG_RUNTIME_DIR), under Wine the prefix's temporary folders."""
+
+    def __init__(self, program, wrapper, scratch):
+        self.env = dict(os.environ)
+        if wrapper:
+            root = os.path.dirname(os.path.abspath(program))
+            while root != "/" and not os.path.exists(os.path.join(root, "CMakeCache.txt")):
+                root = os.path.dirname(root)
+            prefix = os.environ.get("WINEPREFIX", os.path.join(root, "wineprefix"))
+            self.patterns = [os.path.join(prefix, "drive_c", "users", "*", "Temp"),
+                             os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Temp")]
+        else:
+            runtime = os.path.join(scratch, "idcard-runtime")
+            shutil.rmtree(runtime, ignore_errors=True)
+            os.makedirs(runtime, mode=0o700)
+            self.env["XDG_RUNTIME_DIR"] = runtime
+            self.patterns = [runtime]
+
+    def reader_folders(self):
+        return [f for p in self.patterns for f in glob.glob(os.path.join(p, "idcard-reader-*"))]
+
+
+def nothing_left_checks(c, command, program, place):
+    """Reads of every edition leave nothing beside idcard and no reader folder; so do a reader of
+    the output that leaves at once and an output that cannot be written, which are failures
+    with one line on standard error."""
+    tools = os.path.dirname(os.path.abspath(program))
+    before = sorted(os.listdir(tools))
+    for argv in (["--edition", "sdt"], ["--edition", "qdx"], ["--edition", "qdx", "--mode", "6"],
+                 ["--edition", "vantrel", "--json"], ["--edition", "sdt", "--mode", "3"]):
+        code, out, err = run(command, *argv, env=place.env)
+        c.expect(code == 0 and ("44010619880808107X" in out or "--mode" in argv),
+                 f"idcard {' '.join(argv)}: exit {code}, {err!r}")
+        if argv[-1] == "6":
+            c.expect("id_number         44010619880808107X" in out and ".txt," in out,
+                     f"qdx mode 6 reads the card from its SAM-named files: {out!r}")
+    p = subprocess.Popen(command + ["--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=place.env)
+    p.stdout.close()
+    err = p.stderr.read().decode("utf-8", "replace")
+    code = p.wait(timeout=120)
+    c.expect(code != 0 and err.count("\n") == 1 and "output" in err,
+             f"output's reader gone: exit {code}, {err!r}")
+    if os.path.exists("/dev/full"):
+        for argv in (["--json"], []):
+            with open("/dev/full", "wb") as full:
+                r = subprocess.run(command + argv, stdout=full, stderr=subprocess.PIPE, timeout=120,
+                                   env=place.env)
+            err = r.stderr.decode("utf-8", "replace")
+            c.expect(r.returncode != 0 and err.count("\n") == 1 and "output" in err,
+                     f"idcard {' '.join(argv)} > /dev/full: exit {r.returncode}, {err!r}")
+    after = sorted(os.listdir(tools))
+    c.expect(before == after, f"files beside idcard after its reads: {sorted(set(after) - set(before))}")
+    c.expect(not place.reader_folders(), f"reader folders left: {place.reader_folders()}")
 
 
 def library_of(program, edition):
@@ -33,18 +93,26 @@ def library_of(program, edition):
     return os.path.join(root, edition, name)
 
 
-def missing_driver_check(c, command, program, scratch):
-    """A layout without the simulated reader or a driver: idcard names the missing driver."""
+def missing_driver_check(c, command, program, scratch, place):
+    """A layout without the simulated reader or a driver: idcard names the missing driver, for
+    every edition, and leaves no reader folder behind."""
     layout = os.path.join(scratch, "idcard-without-driver")
     shutil.rmtree(layout, ignore_errors=True)
     os.makedirs(os.path.join(layout, "tools"))
-    os.makedirs(os.path.join(layout, "qdx"))
     copy = os.path.join(layout, "tools", os.path.basename(program))
     shutil.copy2(program, copy)
-    shutil.copy2(library_of(program, "qdx"), os.path.join(layout, "qdx"))
-    code, _, err = run(command[:-1] + [copy], "--edition", "qdx")
-    c.expect(code == 2 and "sdtapi.dll" in err and "missing" in err and "qdx" in err,
-             f"missing driver: exit {code}, {err!r}")
+    reader = os.path.join(os.path.dirname(program), "idcard-reader" + (".exe" if program.endswith(".exe") else ""))
+    shutil.copy2(reader, os.path.join(layout, "tools"))
+    # The SDT edition links the driver: natively the build's copy finds the build's simulator
+    # through its build run path, so only the Windows one can miss it here.
+    for edition in ("qdx", "sdt", "vantrel") if program.endswith(".exe") else ("qdx", "vantrel"):
+        os.makedirs(os.path.join(layout, edition))
+        shutil.copy2(library_of(program, edition), os.path.join(layout, edition))
+        code, _, err = run(command[:-1] + [copy], "--edition", edition, env=place.env)
+        c.expect(code == 2 and "sdtapi.dll" in err and "missing" in err and edition in err
+                 and err.count("\n") == 1,
+                 f"{edition}: missing driver: exit {code}, {err!r}")
+        c.expect(not place.reader_folders(), f"{edition}: reader folders left: {place.reader_folders()}")
     shutil.rmtree(layout, ignore_errors=True)
 
 
@@ -99,7 +167,9 @@ def main():
     code, _, err = run(command, "--edition", "sdt", "--card", os.path.join(args.testdata, "no-card.json"))
     c.expect(code == 1 and "no card" in err and "log" not in err, f"sdt failure: exit {code}, {err!r}")
 
-    missing_driver_check(c, command, args.program, args.scratch)
+    place = PrivatePlace(args.program, args.wrapper, args.scratch)
+    missing_driver_check(c, command, args.program, args.scratch, place)
+    nothing_left_checks(c, command, args.program, place)
     print(f"{c.count - len(c.failures)} of {c.count} checks passed")
     return 1 if c.failures else 0
 

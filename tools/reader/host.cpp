@@ -1,5 +1,6 @@
 #include "tools/reader/host.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/host.h"
@@ -101,6 +102,7 @@ std::vector<FoundFile> Host::left_files() const {
     const std::uintmax_t size = entry.is_regular_file(size_error) ? entry.file_size(size_error) : 0;
     files.emplace_back(name, size_error ? -1 : static_cast<std::int64_t>(size));
   }
+  std::sort(files.begin(), files.end());
   return files;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/reader/reader_process.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/host.h"
@@ -31,6 +32,24 @@ std::string whole(const std::string& path) {
   std::error_code ec;
   const fs::path absolute = fs::absolute(fs::path(path), ec);
   return ec ? path : absolute.string();
+}
+
+// The words of IDCARD_READER_LAUNCHER (a whole path, then its arguments): the program that runs
+// the reader host, for a host program that runs under an emulator itself.
+std::vector<std::string> launcher() {
+  std::vector<std::string> words;
+  const char* given = std::getenv("IDCARD_READER_LAUNCHER");
+  std::string word;
+  for (const char* c = given ? given : ""; ; ++c) {
+    if (*c && *c != ' ') {
+      word += *c;
+      continue;
+    }
+    if (!word.empty()) words.push_back(word);
+    word.clear();
+    if (!*c) break;
+  }
+  return words;
 }
 
 // The options with every path whole.
@@ -86,7 +105,15 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
     return fault(ReaderFault::NoReader, "cannot copy the reader program " + options.host + " into " +
                                             folder.path() + ": " + ec.message());
   }
-  if (!child.start(host, {}, &error)) {
+  // An emulator that runs this program runs the reader process's too (qemu-aarch64 in user mode
+  // does not follow an exec into another program).
+  std::vector<std::string> args = launcher();
+  const std::string program = args.empty() ? host : args.front();
+  if (!args.empty()) {
+    args.erase(args.begin());
+    args.push_back(host);
+  }
+  if (!child.start(program, args, &error)) {
     folder.remove();
     return fault(ReaderFault::NoReader, error);
   }
