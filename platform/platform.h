@@ -190,6 +190,20 @@ bool file_exists(const char* path);
 // The operating system's last error code (GetLastError / errno).
 std::uint32_t last_error();
 
+// ---- Processes ----------------------------------------------------------------------------------
+
+// Blocks the calling thread for at least `milliseconds`.
+void sleep_ms(unsigned milliseconds);
+// Blocks the calling thread until the process ends.
+[[noreturn]] void block_forever();
+// Ends the process at once and abnormally, as a crash ends it, without running exit handlers and
+// without a dialog box or a core file (memory may hold card data). Windows: exit code
+// kCrashExitCode; POSIX: the signal SIGABRT.
+[[noreturn]] void crash_process();
+// The exit code of a process that crash_process() ended on Windows: an error status, as a
+// process ended by an unhandled exception has.
+inline constexpr std::uint32_t kCrashExitCode = 0xC0000409;
+
 // ---- Time and user ------------------------------------------------------------------------------
 
 struct LocalTime {

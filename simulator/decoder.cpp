@@ -103,10 +103,12 @@ int decode(const char* path) {
 
 }  // namespace
 
-// GetBmp: playing a recording back, the recorded result, with the bitmap written when it is 1. Else
-// a scripted status (scripted on port 0 or any port) or a decoder result other than 1 is
-// returned with nothing written; otherwise the bitmap is written beside the photo file.
+// GetBmp: the faults hang and crash strike first. Then, playing a recording back, the recorded
+// result, with the bitmap written when it is 1. Else a scripted status (scripted on port 0 or any
+// port) or a decoder result other than 1 is returned with nothing written; otherwise the bitmap is
+// written beside the photo file.
 extern "C" SIM_EXPORT int WINAPI GetBmp(char* path, int selector) {
+  sim::strike(SIM_GET_BMP);
   int result;
   try {
     sim::State& s = sim::state();

@@ -227,13 +227,14 @@ int ANT(SimPrefix prefix, int port, int value) {
 #define QDX_ANT Missing_QDX_ANT
 #endif
 
-// Every driver entry point of the list under each of its prefixes: <PREFIX>_<Name> forwards to
-// entry::<Name> with its prefix (or, playing a recording back, to the replay), and its type must
-// be the contract's drv::<Name>Fn.
+// Every driver entry point of the list under each of its prefixes: <PREFIX>_<Name> lets the faults
+// hang and crash strike first, then forwards to entry::<Name> with its prefix (or, playing a
+// recording back, to the replay), and its type must be the contract's drv::<Name>Fn.
 #define SIM_EXPAND(...) __VA_ARGS__
 #define SIM_WITH_PREFIX(prefix, ...) (prefix, __VA_ARGS__)
 #define SIM_EXPORT_UNDER(PREFIX, Name, NAME, parameters, arguments)                          \
   extern "C" SIM_EXPORT int WINAPI PREFIX##_##Name parameters {                              \
+    sim::strike(SIM_##NAME);                                                                 \
     if (std::optional<int> replayed = replayed_call(SIM_PREFIX_##PREFIX, SIM_##NAME,         \
                                                     #arguments, SIM_EXPAND arguments))       \
       return *replayed;                                                                      \

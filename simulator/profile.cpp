@@ -191,6 +191,15 @@ class Parser {
         ok = integer(name, item, out_.decoder_result);
       } else if (key == "status") {
         ok = statuses(name, item);
+      } else if (key == "hang") {
+        ok = hangs(name, item);
+      } else if (key == "crash") {
+        ok = crashes(name, item);
+      } else if (key == "strikes") {
+        int strikes = 0;
+        ok = integer(name, item, strikes) &&
+             (strikes >= 1 || fail(name, item.dump() + " is out of range, at least 1"));
+        if (ok) out_.faults.strikes = static_cast<unsigned>(strikes);
       } else {
         ok = fail(name, "unknown key");
       }
@@ -199,18 +208,51 @@ class Parser {
     return true;
   }
 
-  bool statuses(const std::string& field, const json& value) {
+  // An object of "<entry point>": <value> pairs, each value handed to `take` with the entry
+  // point's number and the pair's field name.
+  template <class Take>
+  bool per_entry_point(const std::string& field, const json& value, Take take) {
     if (!value.is_object()) return fail(field, "an object expected");
     for (const auto& [key, item] : value.items()) {
       const std::string name = field + "." + key;
       int entry = 0;
       while (entry < SIM_ENTRY_COUNT && key != entry_name(entry)) ++entry;
       if (entry == SIM_ENTRY_COUNT) return fail(name, "unknown entry point");
+      if (!take(entry, name, item)) return false;
+    }
+    return true;
+  }
+
+  bool statuses(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
       int status = 0;
       if (!integer(name, item, status)) return false;
       out_.script.persistent[{entry, SIM_ANY_PORT}] = status;
-    }
-    return true;
+      return true;
+    });
+  }
+
+  bool hangs(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
+      int milliseconds = 0;
+      if (!integer(name, item, milliseconds)) return false;
+      if (milliseconds < 0) return fail(name, item.dump() + " is out of range, at least 0");
+      out_.faults.hang[entry] = static_cast<unsigned>(milliseconds);
+      return true;
+    });
+  }
+
+  bool crashes(const std::string& field, const json& value) {
+    return per_entry_point(field, value, [&](int entry, const std::string& name, const json& item) {
+      bool crash = false;
+      if (!boolean(name, item, crash)) return false;
+      if (crash) {
+        out_.faults.crash.insert(entry);
+      } else {
+        out_.faults.crash.erase(entry);
+      }
+      return true;
+    });
   }
 
   Reader& out_;

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
+
+#include "platform/platform.h"
 
 namespace sim {
 
@@ -59,6 +62,34 @@ void journal_call(int library, int prefix, int entry, int port, int value, int r
   if (SimSink sink = s.sink) sink(&call);
 }
 
+void strike(int entry) {
+  if (entry < 0 || entry >= SIM_ENTRY_COUNT) return;
+  State& s = state();
+  unsigned& calls = s.calls[static_cast<std::size_t>(entry)];
+  if (calls < std::numeric_limits<unsigned>::max()) ++calls;
+  const Faults& f = s.reader.faults;
+  if (f.strikes && calls > *f.strikes) return;
+  // Said on standard error first, so that whoever watches the process knows it was asked for.
+  if (f.crash.count(entry)) {
+    std::fprintf(stderr, "simulator: %s crashes the process, as the card profile asks\n",
+                 entry_name(entry));
+    std::fflush(stderr);
+    plat::crash_process();
+  }
+  const auto hang = f.hang.find(entry);
+  if (hang == f.hang.end()) return;
+  if (hang->second == kHangForever) {
+    std::fprintf(stderr, "simulator: %s blocks until the process ends, as the card profile asks\n",
+                 entry_name(entry));
+    std::fflush(stderr);
+    plat::block_forever();
+  }
+  std::fprintf(stderr, "simulator: %s blocks for %u ms, as the card profile asks\n",
+               entry_name(entry), hang->second);
+  std::fflush(stderr);
+  plat::sleep_ms(hang->second);
+}
+
 }  // namespace sim
 
 namespace {
@@ -80,6 +111,7 @@ void reset_state() {
   s.journal.clear();
   s.sink = nullptr;
   s.card_was_read = false;
+  s.calls = {};
 }
 
 // RIDEL_SIM_CARD names a card profile to load when the library is loaded: it lets the host

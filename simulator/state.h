@@ -44,7 +44,14 @@ inline constexpr int kInternalFailure = 0x03;
 struct Faults {
   bool no_card = false;            // StartFindIDCard 0x80, SelectIDCard and the reads 0x41
   bool sam_not_answering = false;  // the SAM entry points 0x60
+  // Entry points that block when called: for that many milliseconds, kHangForever until the
+  // process ends; and entry points that end the process abnormally when called.
+  std::map<int, unsigned> hang;
+  std::set<int> crash;
+  // Set: hang and crash strike only the first that many calls of their entry point.
+  std::optional<unsigned> strikes;
 };
+inline constexpr unsigned kHangForever = 0;
 
 // Scripted statuses by (entry, port); SIM_ANY_PORT is a port value like any other here.
 struct Script {
@@ -95,6 +102,9 @@ struct State {
   SimSink sink = nullptr;
   // The card on the reader was read since it was put there (see Reader::hides_read_card).
   bool card_was_read = false;
+  // Calls of each entry point since the library was loaded (or reset), under either prefix: what
+  // Faults::strikes counts.
+  std::array<unsigned, SIM_ENTRY_COUNT> calls{};
 
   bool is_open(int port) const { return open_ports.count(port) != 0; }
   // No card to select or read: the fault no_card, or the card taken off.
@@ -111,6 +121,10 @@ State& state();
 // Adds a call to the journal (dropping the oldest beyond kJournalLimit) and hands it to the sink.
 void journal_call(int library, int prefix, int entry, int port, int value, int result,
                   const char* path);
+
+// Counts a call of `entry` and lets the faults hang and crash strike it: ends the process, or
+// blocks, before the call does anything else. Called first by every driver and decoder export.
+void strike(int entry);
 
 // ---- Replay -------------------------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 // the decoder's bitmap and card profiles.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +11,11 @@
 
 #include "driver/sdtapi.h"
 #include "tests/support/testbed_gtest.h"
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -703,7 +709,19 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{R"({"faults": {"status": {"ReadAll": 1}}})",
                    "faults.status.ReadAll: unknown entry point"},
         BadProfile{R"({"faults": {"status": {"ReadBaseMsg": 1.5}}})",
-                   "faults.status.ReadBaseMsg: an integer expected"}));
+                   "faults.status.ReadBaseMsg: an integer expected"},
+        BadProfile{R"({"faults": {"hang": 5}})", "faults.hang: an object expected"},
+        BadProfile{R"({"faults": {"hang": {"ReadAll": 5}}})", "faults.hang.ReadAll: unknown entry point"},
+        BadProfile{R"({"faults": {"hang": {"OpenPort": -1}}})",
+                   "faults.hang.OpenPort: -1 is out of range, at least 0"},
+        BadProfile{R"({"faults": {"hang": {"GetBmp": "1000"}}})",
+                   "faults.hang.GetBmp: an integer expected"},
+        BadProfile{R"({"faults": {"crash": {"QDX_OpenPort": true}}})",
+                   "faults.crash.QDX_OpenPort: unknown entry point"},
+        BadProfile{R"({"faults": {"crash": {"GetBmp": 1}}})",
+                   "faults.crash.GetBmp: true or false expected"},
+        BadProfile{R"({"faults": {"strikes": 0}})", "faults.strikes: 0 is out of range, at least 1"},
+        BadProfile{R"({"faults": {"strikes": true}})", "faults.strikes: an integer expected"}));
 
 TEST_F(SimulatorTest, ProfileWithBadHexOrMissingFileIsRefused) {
   std::string hex(2048, '0');
@@ -751,5 +769,153 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
   }
   plat::delete_file(copy.c_str());
 }
+
+
+// ---- Faults that block a call or end the process ------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+long long milliseconds_since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A bounded hang delays the call, then the call does its own work.
+TEST_F(SimulatorTest, BoundedHangBlocksTheCallThenItDoesItsWork) {
+  ASSERT_TRUE(load_profile(R"({"faults": {"hang": {"GetSAMStatus": 150, "GetBmp": 100}}})"));
+  for (const char* prefix : {"QDX_", "SDT_"}) {
+    SCOPED_TRACE(prefix);
+    const Driver d = driver(SIM_LIB_SDTAPI, prefix);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(d.sam_status(kUsb, 0), drv::kStatusOne) << "on a port not open, as ever";
+    EXPECT_GE(milliseconds_since(start), 150);
+  }
+  const std::string photo = path("hang.wlt");
+  ASSERT_TRUE(testbed::write_file(photo, Bytes(1024, 3)));
+  std::string arg = photo;
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(get_bmp()(arg.data(), 2), 1);
+  EXPECT_GE(milliseconds_since(start), 100);
+  EXPECT_TRUE(plat::file_exists(path("hang.bmp").c_str()));
+  EXPECT_EQ(sim().count(SIM_GET_SAM_STATUS), 2) << "a call that hung is journalled as any";
+}
+
+// Strikes count the calls of an entry point since the library was loaded or reset, under both
+// prefixes: the hang strikes only the first ones.
+TEST_F(SimulatorTest, StrikesCountCallsSinceTheReset) {
+  const Driver qdx = driver(SIM_LIB_SDTAPI, "QDX_"), sdt = driver(SIM_LIB_SDTAPI, "SDT_");
+  EXPECT_EQ(qdx.sam_status(kUsb, 0), drv::kStatusOne);  // call 1, before the profile
+  ASSERT_TRUE(load_profile(R"({"faults": {"hang": {"GetSAMStatus": 120}, "strikes": 2}})"));
+  Clock::time_point start = Clock::now();
+  sdt.sam_status(kUsb, 0);  // call 2: struck
+  EXPECT_GE(milliseconds_since(start), 120);
+  sim().reset();
+  ASSERT_TRUE(load_profile(R"({"faults": {"hang": {"GetSAMStatus": 120}, "strikes": 2}})"));
+  for (const Driver* d : {&qdx, &sdt}) {  // calls 1 and 2 since the reset: both struck
+    start = Clock::now();
+    d->sam_status(kUsb, 0);
+    EXPECT_GE(milliseconds_since(start), 120);
+  }
+}
+
+// How a run of sim_fault_host ended.
+enum class Ending { Returned, Blocked, Crashed, SetupFailed, Other };
+
+const char* ending_name(Ending e) {
+  switch (e) {
+    case Ending::Returned: return "returned";
+    case Ending::Blocked: return "blocked";
+    case Ending::Crashed: return "crashed";
+    case Ending::SetupFailed: return "set-up failed";
+    case Ending::Other: break;
+  }
+  return "other";
+}
+
+Ending ending_of(int status) {
+  int code = status;
+#if defined(_WIN32)
+  if (static_cast<std::uint32_t>(status) == plat::kCrashExitCode) return Ending::Crashed;
+#else
+  if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGABRT ? Ending::Crashed : Ending::Other;
+  if (!WIFEXITED(status)) return Ending::Other;
+  code = WEXITSTATUS(status);
+  if (code == 128 + SIGABRT) return Ending::Crashed;  // a shell between us reports the signal so
+#endif
+  return code == 0 ? Ending::Returned
+         : code == 3 ? Ending::Blocked
+         : code == 2 ? Ending::SetupFailed
+                     : Ending::Other;
+}
+
+struct ProcessFault {
+  const char* name;
+  int library;         // SimLibrary
+  const char* call;    // the export called
+  const char* json;    // the profile
+  bool environment;    // handed over by RIDEL_SIM_CARD, else by Sim_LoadProfile
+  int calls_before;    // calls of the export before the profile is loaded
+  Ending ending;
+};
+
+class FaultInAProcess : public SimulatorTest, public ::testing::WithParamInterface<ProcessFault> {};
+
+// The host's last call is made on a port that is not open: the faults strike all the same.
+TEST_P(FaultInAProcess, EndsAsTheProfileSays) {
+  const ProcessFault& f = GetParam();
+  const std::string profile = path(std::string("fault-") + f.name + ".json");
+  ASSERT_TRUE(testbed::write_file(profile, testbed::bytes(f.json)));
+#if defined(_WIN32)
+  const std::string host = path("sim_fault_host.exe");
+#else
+  const std::string host = path("sim_fault_host");
+#endif
+  constexpr int kWatchdog = 1500;  // ms the host waits for its call before it says "blocked"
+  if (f.environment) set_card_variable(profile);
+  const Clock::time_point start = Clock::now();
+  const int status = testbed::run_program(
+      host, {testbed::simulator_path(f.library), f.environment ? "-" : profile, f.call,
+             std::to_string(f.calls_before), std::to_string(kWatchdog)});
+  const long long took = milliseconds_since(start);
+  if (f.environment) set_card_variable("");
+  EXPECT_STREQ(ending_name(ending_of(status)), ending_name(f.ending)) << "status " << status;
+  if (f.ending == Ending::Blocked) {
+    EXPECT_GE(took, kWatchdog);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultInAProcess,
+    ::testing::Values(
+        ProcessFault{"crash_open", SIM_LIB_SDTAPI, "QDX_OpenPort",
+                     R"({"faults": {"crash": {"OpenPort": true}}})", false, 0, Ending::Crashed},
+        ProcessFault{"crash_read_serial", SIM_LIB_STDAPI, "SDT_ReadBaseMsg",
+                     R"({"port": 3, "faults": {"crash": {"ReadBaseMsg": true}}})", true, 0,
+                     Ending::Crashed},
+        ProcessFault{"crash_decoder", SIM_LIB_WLTRS, "GetBmp",
+                     R"({"faults": {"crash": {"GetBmp": true}}})", false, 0, Ending::Crashed},
+        ProcessFault{"crash_wins_over_hang", SIM_LIB_SDTAPI, "SDT_OpenPort",
+                     R"({"faults": {"hang": {"OpenPort": 0}, "crash": {"OpenPort": true}}})",
+                     false, 0, Ending::Crashed},
+        ProcessFault{"crash_false", SIM_LIB_SDTAPI, "QDX_OpenPort",
+                     R"({"faults": {"crash": {"OpenPort": false}}})", false, 0, Ending::Returned},
+        ProcessFault{"crash_elsewhere", SIM_LIB_SDTAPI, "QDX_OpenPort",
+                     R"({"faults": {"crash": {"ClosePort": true}}})", false, 0, Ending::Returned},
+        ProcessFault{"crash_struck_out", SIM_LIB_SDTAPI, "SDT_StartFindIDCard",
+                     R"({"faults": {"crash": {"StartFindIDCard": true}, "strikes": 2}})", false, 2,
+                     Ending::Returned},
+        ProcessFault{"crash_last_strike", SIM_LIB_SDTAPI, "SDT_StartFindIDCard",
+                     R"({"faults": {"crash": {"StartFindIDCard": true}, "strikes": 3}})", false, 2,
+                     Ending::Crashed},
+        ProcessFault{"hang_forever", SIM_LIB_SDTAPI, "SDT_StartFindIDCard",
+                     R"({"faults": {"hang": {"StartFindIDCard": 0}}})", false, 0, Ending::Blocked},
+        ProcessFault{"hang_forever_serial", SIM_LIB_STDAPI, "QDX_OpenPort",
+                     R"({"port": 3, "faults": {"hang": {"OpenPort": 0}}})", true, 0,
+                     Ending::Blocked},
+        ProcessFault{"hang_forever_decoder", SIM_LIB_WLTRS, "GetBmp",
+                     R"({"faults": {"hang": {"GetBmp": 0}}})", true, 0, Ending::Blocked},
+        ProcessFault{"hang_struck_out", SIM_LIB_WLTRS, "GetBmp",
+                     R"({"faults": {"hang": {"GetBmp": 0}, "strikes": 1}})", false, 1,
+                     Ending::Returned}),
+    [](const ::testing::TestParamInfo<ProcessFault>& info) { return info.param.name; });
 
 }  // namespace
