@@ -1,5 +1,6 @@
 #include "tools/service/reads.h"
 
+#include <algorithm>
 #include <future>
 
 #include "tools/card/schema.h"
@@ -87,7 +88,14 @@ ReadReply Reads::call(What what) {
     r.key = "no_reader";
     return r;
   }
-  ReaderAnswer a = what == What::Card ? reader_->read(timeout_) : reader_->check(timeout_);
+  // One deadline for the whole call, a new reader process's start included.
+  ReaderAnswer a = reader_->start(timeout_);
+  if (a.fault == ReaderFault::None) {
+    const auto left = std::max(std::chrono::milliseconds(1),
+                               timeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              Clock::now() - now));
+    a = what == What::Card ? reader_->read(left) : reader_->check(left);
+  }
   if (a.fault == ReaderFault::NoReader) {
     restart_wait_ = restart_wait_.count() == 0
                         ? std::chrono::milliseconds(kFirstRestartWait)
@@ -104,6 +112,7 @@ ReadReply Reads::answer_of(What what, ReaderAnswer a) {
   ReadReply r;
   if (a.fault != ReaderFault::None) {
     const FaultAnswer& f = fault_answer(a.fault);
+    if (a.fault == ReaderFault::NoReader && a.step.empty()) a.step = "start";
     r.status = f.status;
     r.document = dump(error_json(f.kind, a.step, a.call, a.message));
     r.key = std::string(f.kind) + " " + a.step + " " + a.call;
