@@ -55,8 +55,10 @@ void LibraryCalls::stop() {
 }
 
 void LibraryCalls::remove_result_files() const {
-  for (const char* name : options_.info().result_files)
-    plat::delete_file((program_folder() + name).c_str());
+  for (const char* name : options_.info().result_files) {
+    const std::string path = result_file(name);
+    if (!path.empty()) plat::delete_file(path.c_str());
+  }
 }
 
 }  // namespace idcard
