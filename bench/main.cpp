@@ -12,6 +12,7 @@
 
 #include "bench/conversions.h"
 #include "bench/cycles.h"
+#include "bench/reader_process.h"
 
 namespace {
 
@@ -116,6 +117,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
         std::printf("  %-22s cpu  %8.1f us\n", (edition + " record conversion").c_str(),
                     medians_.at("conversion/" + edition).cpu);
     }
+    if (has("reader_process_start/sdt"))
+      std::printf("  %-22s wall %8.1f us\n", "reader process start-up",
+                  medians_.at("reader_process_start/sdt").wall);
+    if (has("reader_process_read/sdt") && has("cycle/sdt"))
+      std::printf("  %-22s wall %8.1f us  library alone %8.1f us  the process adds %7.1f us\n",
+                  "sdt read via process", medians_.at("reader_process_read/sdt").wall,
+                  medians_.at("cycle/sdt").wall,
+                  medians_.at("reader_process_read/sdt").wall - medians_.at("cycle/sdt").wall);
     return met;
   }
 
@@ -187,6 +196,7 @@ int main(int argc, char** argv) {
   register_conversion("sdt", &ridel_bench::convert_sdt);
   register_conversion("vantrel", &ridel_bench::convert_vantrel);
   register_pair("port_scan", "sdt", pair_named("port_scan", "sdt"));
+  ridel_bench::register_reader_process();
 
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -21,7 +21,8 @@ else
   folder=$(mktemp -d)
   trap 'rm -rf "$folder"' EXIT
 fi
-"$program" "$@"
+# The reader process's folder in memory too, as under a desktop session's XDG_RUNTIME_DIR.
+XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$folder} "$program" "$@"
 
 [ "${RIDEL_BENCH_COUNTS:-1}" = 0 ] && exit 0
 if ! command -v valgrind >/dev/null 2>&1; then

@@ -166,12 +166,13 @@ def main():
     if not args.wrapper:
         with tempfile.TemporaryDirectory() as temp:
             vantrel_log_check(c, command, temp, args.no_card_profile)
-        # Where no private folder can be made, the service refuses to start, at once.
+        # Where no folder for the reader process can be made, the service refuses to start, at
+        # once, saying why.
         r = subprocess.run(command + ["serve", "--listen", "127.0.0.1:0", "--edition", "vantrel"],
                            env=dict(os.environ, TMPDIR="/nonexistent/idcard"), capture_output=True,
                            timeout=60)
         err = r.stderr.decode("utf-8", "replace")
-        c.expect(r.returncode == 2 and "private folder" in err, f"no temporary folder: {r.returncode} {err!r}")
+        c.expect(r.returncode == 2 and "no temporary folder" in err, f"no temporary folder: {r.returncode} {err!r}")
     print(f"{c.count - len(c.failures)} of {c.count} checks passed")
     return 1 if c.failures else 0
 

@@ -19,6 +19,7 @@
 
 #include "simulator/simulator.h"
 #include "tests/support/testbed_gtest.h"
+#include "tests/serve/library_calls.h"
 
 namespace {
 
@@ -206,7 +207,9 @@ class ServeTest : public ::testing::Test {
     options.listen = "127.0.0.1:0";
     options.quiet = true;
     options.poll_interval = 40ms;
-    service_ = std::make_unique<idcard::Service>(reader, options);
+    // The edition in this process, so that the test scripts the simulator the edition calls.
+    service_ = std::make_unique<idcard::Service>(reader, options,
+                                                 std::make_unique<idcard::LibraryCalls>(reader));
     std::string error;
     ASSERT_TRUE(service_->start(&error)) << error;
     port_ = service_->port();

@@ -98,12 +98,15 @@ const char* failure_name(Failure kind) {
 }
 
 Json error_json(const ReadError& e) {
+  Json doc = error_json(failure_name(e.kind), e.step, e.call, e.message);
+  doc["error"]["code"] = e.code;
+  return doc;
+}
+
+Json error_json(const char* kind, const std::string& step, const std::string& call,
+                const std::string& message) {
   return {{"error",
-           {{"kind", failure_name(e.kind)},
-            {"step", e.step},
-            {"call", e.call},
-            {"code", e.code},
-            {"message", e.message}}}};
+           {{"kind", kind}, {"step", step}, {"call", call}, {"code", nullptr}, {"message", message}}}};
 }
 
 namespace {

@@ -16,6 +16,10 @@ nlohmann::ordered_json card_json(const std::string& edition_name, const Card& ca
 
 // {"error": {kind, step, call, code, message}} of a failed read.
 nlohmann::ordered_json error_json(const ReadError& error);
+// The same document for a failure around the library's calls, where no call returned anything:
+// the code is null.
+nlohmann::ordered_json error_json(const char* kind, const std::string& step, const std::string& call,
+                                  const std::string& message);
 // The name of a failure kind in the JSON: no_reader, no_card, read_failed, internal.
 const char* failure_name(Failure kind);
 

@@ -40,6 +40,8 @@ constexpr const char kUsage[] =
     "  --allow-host NAME          a Host name answered beside the loopback ones (repeatable)\n"
     "  --allow-origin ORIGIN      a web origin whose pages may call the service (repeatable)\n"
     "  --poll-interval MS         how often the event stream polls the reader (10-60000, 500)\n"
+    "  --reader-timeout SECONDS   how long one call of the reader may take before it is ended\n"
+    "                             and the request answered 504 (1-600, default 5)\n"
     "  --quiet                    no request log\n"
     "  --log FILE                 appends the service's output to FILE (the Windows service's\n"
     "                             default: idcard-service.log beside idcard.exe)\n"
@@ -139,6 +141,9 @@ const Flag kFlags[] = {
      [](Options& o, const char*) { o.service.allow_non_loopback = true; }},
     {"--poll-interval", true, kServe, false, false, [](Options& o, const char* v) {
        o.service.poll_interval = std::chrono::milliseconds(number(v, 10, 60000, "poll interval"));
+     }},
+    {"--reader-timeout", true, kServe, false, false, [](Options& o, const char* v) {
+       o.service.reader_timeout = std::chrono::seconds(number(v, 1, 600, "reader timeout"));
      }},
     {"--quiet", false, kServe, false, false, [](Options& o, const char*) { o.service.quiet = true; }},
     {"--log", true, kServe, false, true, [](Options& o, const char* v) { o.service.log_file = v; }},

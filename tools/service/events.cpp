@@ -2,10 +2,6 @@
 
 #include <vector>
 
-#include "tools/card/schema.h"
-#include "tools/service/session.h"
-#include "tools/service/state.h"
-
 namespace idcard {
 
 namespace {
@@ -58,48 +54,45 @@ CardTracker::Events CardTracker::error(const std::string& key) {
 
 // ---- The streams ----------------------------------------------------------------------------
 
-struct EventHub::Outcome {
-  enum Kind { Card, NoCard, Error } kind = Error;
-  std::string id;
-  std::string data;
-};
-
-EventHub::EventHub(Service::Impl& service)
-    : service_(service), poll_timer_(service.ioc), heartbeat_timer_(service.ioc) {}
+EventHub::EventHub(net::io_context& ioc, Reads& reads, std::chrono::milliseconds poll_interval)
+    : reads_(reads), poll_interval_(poll_interval), poll_timer_(ioc), heartbeat_timer_(ioc) {}
 
 bool EventHub::admit() {
-  if (admitted_ >= kMaxStreams) return false;
+  if (stopped_ || admitted_ >= kMaxStreams) return false;
   ++admitted_;
   return true;
 }
 
 void EventHub::release() { --admitted_; }
 
-void EventHub::subscribe(const std::shared_ptr<Session>& session) {
-  streams_.insert(session);
-  session->send_event("retry: 2000\n\n");
+void EventHub::subscribe(const std::shared_ptr<EventStream>& stream) {
+  streams_.insert(stream);
+  stream->send_event("retry: 2000\n\n");
   // A newcomer learns what the others already know: the card lying there, a reader in trouble.
-  if (tracker_.card_present() && !last_card_event_.empty()) session->send_event(last_card_event_);
-  if (tracker_.in_error() && !last_error_event_.empty()) session->send_event(last_error_event_);
+  if (tracker_.card_present() && !last_card_event_.empty()) stream->send_event(last_card_event_);
+  if (tracker_.in_error() && !last_error_event_.empty()) stream->send_event(last_error_event_);
   if (!poll_active_) schedule_poll(std::chrono::milliseconds(0));
 }
 
-void EventHub::unsubscribe(const std::shared_ptr<Session>& session) {
-  streams_.erase(session);
+void EventHub::unsubscribe(const std::shared_ptr<EventStream>& stream) {
+  if (!streams_.erase(stream)) return;
   release();
   if (!streams_.empty()) return;
-  // Nobody listens: polling stops, and the next listener starts afresh.
+  // Nobody listens: this round of polling ends, and the next listener starts afresh.
   tracker_ = CardTracker();
   last_card_event_.clear();
   last_error_event_.clear();
+  ++round_;
+  poll_active_ = false;
   poll_timer_.cancel();
 }
 
 void EventHub::schedule_poll(std::chrono::milliseconds delay) {
   poll_active_ = true;
   poll_timer_.expires_after(delay);
-  poll_timer_.async_wait([this](beast::error_code ec) {
-    if (ec || streams_.empty() || service_.stopping) {
+  poll_timer_.async_wait([this, round = round_](beast::error_code ec) {
+    if (round != round_) return;  // an earlier round's: the current one has its own
+    if (ec || streams_.empty() || stopped_) {
       poll_active_ = false;
       return;
     }
@@ -108,42 +101,30 @@ void EventHub::schedule_poll(std::chrono::milliseconds delay) {
 }
 
 void EventHub::poll() {
-  Service::Impl& s = service_;
-  const bool queued = s.worker->submit(
-      [this, &s](bool run) {
-        if (!run) return;
-        auto outcome = std::make_shared<Outcome>();
-        Service::Impl::CallResult call = s.library_call(true);
-        const ReadResult& r = call.read;
-        if (r.ok) {
-          const std::string* id = r.card.find("id_number");
-          outcome->kind = Outcome::Card;
-          outcome->id = id ? *id : std::string();
-        } else if (r.error.kind == Failure::NoCard) {
-          outcome->kind = Outcome::NoCard;
-        } else {
-          outcome->id = std::string(failure_name(r.error.kind)) + " " + r.error.call + " " +
-                        std::to_string(r.error.code);
-        }
-        if (outcome->kind != Outcome::NoCard) outcome->data = std::move(call.document);
-        net::post(s.ioc, [this, outcome] { deliver(*outcome); });
+  const bool queued = reads_.submit(
+      Reads::What::Card,
+      [this, round = round_](ReadReply reply) {
+        if (round == round_) deliver(reply);
       },
       Clock::time_point::max());
-  if (!queued) schedule_poll(s.options.poll_interval);  // the worker is swamped: try again later
+  if (!queued) schedule_poll(poll_interval_);  // the worker is swamped: try again later
 }
 
-void EventHub::deliver(const Outcome& outcome) {
-  if (streams_.empty() || service_.stopping) {
+void EventHub::deliver(const ReadReply& reply) {
+  if (streams_.empty() || stopped_) {
     poll_active_ = false;
     return;
   }
-  const CardTracker::Events e = outcome.kind == Outcome::Card     ? tracker_.card(outcome.id)
-                                : outcome.kind == Outcome::NoCard ? tracker_.no_card()
-                                                                  : tracker_.error(outcome.id);
-  if (e.ready) broadcast(sse("ready", R"({"reader":"ready"})"));
-  if (e.card) broadcast(last_card_event_ = sse("card", outcome.data));
-  if (e.error) broadcast(last_error_event_ = sse("error", outcome.data));
-  schedule_poll(service_.options.poll_interval);
+  using Found = ReadReply::Found;
+  if (reply.found != Found::Busy) {
+    const CardTracker::Events e = reply.found == Found::Card     ? tracker_.card(reply.key)
+                                  : reply.found == Found::NoCard ? tracker_.no_card()
+                                                                 : tracker_.error(reply.key);
+    if (e.ready) broadcast(sse("ready", R"({"reader":"ready"})"));
+    if (e.card) broadcast(last_card_event_ = sse("card", reply.document));
+    if (e.error) broadcast(last_error_event_ = sse("error", reply.document));
+  }
+  schedule_poll(poll_interval_);
 }
 
 void EventHub::broadcast(const std::string& event) {
@@ -154,13 +135,14 @@ void EventHub::broadcast(const std::string& event) {
 void EventHub::start_heartbeat() {
   heartbeat_timer_.expires_after(kHeartbeat);
   heartbeat_timer_.async_wait([this](beast::error_code ec) {
-    if (ec) return;
+    if (ec || stopped_) return;
     broadcast(": keep-alive\n\n");
     start_heartbeat();
   });
 }
 
 void EventHub::stop() {
+  stopped_ = true;
   poll_timer_.cancel();
   heartbeat_timer_.cancel();
   const auto listeners = streams_;

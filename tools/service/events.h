@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tools/service/http.h"
-#include "tools/service/service.h"
+#include "tools/service/reads.h"
 
 namespace idcard {
 
@@ -42,40 +42,52 @@ class CardTracker {
   std::string error_key_;
 };
 
-class Session;
+// A page's event stream, as the hub sees it.
+class EventStream {
+ public:
+  virtual ~EventStream() = default;
+  // Queues one event (a failed or backed-up send closes the stream, which unsubscribes it).
+  virtual void send_event(const std::string& text) = 0;
+  virtual void close() = 0;
+};
 
-// The streams and their polling; network thread only.
+// The registry of streams and their polling; network thread only.
 class EventHub {
  public:
-  explicit EventHub(Service::Impl& service);
+  EventHub(net::io_context& ioc, Reads& reads, std::chrono::milliseconds poll_interval);
 
   // Takes one of the kMaxStreams places for a stream about to open; false when none is free.
   bool admit();
   // Gives back a place taken by admit() whose stream never opened.
   void release();
   // A stream whose head went out: it gets what the others know, and polling starts.
-  void subscribe(const std::shared_ptr<Session>& session);
+  void subscribe(const std::shared_ptr<EventStream>& stream);
   // A stream that ended; gives back its place. Polling stops with the last one.
-  void unsubscribe(const std::shared_ptr<Session>& session);
+  void unsubscribe(const std::shared_ptr<EventStream>& stream);
   void start_heartbeat();
   // Ends every stream and the timers.
   void stop();
 
  private:
-  struct Outcome;
   void schedule_poll(std::chrono::milliseconds delay);
   void poll();
-  void deliver(const Outcome& outcome);
+  void deliver(const ReadReply& reply);
   void broadcast(const std::string& event);
 
-  Service::Impl& service_;
-  std::set<std::shared_ptr<Session>> streams_;
+  Reads& reads_;
+  const std::chrono::milliseconds poll_interval_;
+  std::set<std::shared_ptr<EventStream>> streams_;
   std::size_t admitted_ = 0;
   CardTracker tracker_;
   std::string last_card_event_;
   std::string last_error_event_;
   net::steady_timer poll_timer_;
-  bool poll_active_ = false;  // a poll is scheduled or running
+  bool poll_active_ = false;  // a poll of this round is scheduled or running
+  // Counts the rounds of polling: one ends when the last stream leaves. A timer's handler or a
+  // poll's answer of an earlier round finds the round changed and leaves the state alone, so a
+  // stream that subscribes before they have run starts a round of its own.
+  unsigned round_ = 0;
+  bool stopped_ = false;
   net::steady_timer heartbeat_timer_;
 };
 

@@ -13,6 +13,7 @@ struct ServeOptions {
   std::vector<std::string> allowed_origins;
   std::vector<std::string> allowed_hosts;  // Host names answered beside the loopback ones
   std::chrono::milliseconds poll_interval{500};  // of the event stream while anyone listens
+  std::chrono::milliseconds reader_timeout{5000};  // for each call of the reader process
   bool quiet = false;                            // no request log
   std::string log_file;  // where the service's output goes (appended), or empty: stdout, stderr
 };

@@ -2,22 +2,24 @@
 
 #include <string_view>
 
-#include "tools/card/schema.h"
 #include "tools/service/page.h"
 #include "tools/service/session.h"
-#include "tools/service/state.h"
 
 namespace idcard {
 
 namespace {
 
-// What a route gets: the service, the request as checked, and where to answer.
+// What a route gets: the rooms, the request as checked, and where to answer.
 struct Call {
-  Service::Impl& service;
+  const Rooms& rooms;
+  const Request& req;
   const RequestInfo& info;
-  const std::string& allow_origin;
   const std::shared_ptr<Session>& session;
+  std::string allow_origin;  // set by the caller check for an allowed cross-origin caller
+  const PageFile* page = nullptr;  // the page file a page route serves
 };
+
+using Handler = void (*)(Call&);
 
 void refuse(const Call& c, http::status status, const char* kind, const std::string& message) {
   Response res = response(c.info, status, c.allow_origin);
@@ -25,47 +27,30 @@ void refuse(const Call& c, http::status status, const char* kind, const std::str
   c.session->reply(std::move(res), c.info);
 }
 
-// A busy answer says when to try again, readable by an allowed page too (Retry-After is not among
-// the response headers a cross-origin page may read unless they are named).
-void set_busy(Response& res) {
-  res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
+// A 503 says when to try again, readable by an allowed page too (Retry-After is not among the
+// response headers a cross-origin page may read unless they are named).
+void set_retry_after(Response& res, int seconds) {
+  res.set(http::field::retry_after, std::to_string(seconds));
   res.set("Access-Control-Expose-Headers", "Retry-After");
 }
 
-// GET /api/v1/card and /api/v1/reader: the library call runs on the worker; its answer comes back
+// GET /api/v1/card and /api/v1/reader: the call runs on the reader in turn; its answer comes back
 // to the network thread.
-void library_route(const Call& c, bool card) {
-  auto respond = [session = c.session, info = c.info, origin = c.allow_origin](
-                     http::status status, std::string body, bool busy) {
-    Response res = response(info, status, origin);
+void reader_call(const Call& c, Reads::What what) {
+  auto respond = [session = c.session, info = c.info, origin = c.allow_origin](ReadReply reply) {
+    Response res = response(info, reply.status, origin);
     res.set(http::field::content_type, kJson);
-    if (busy) set_busy(res);
-    res.body() = std::move(body);
+    if (reply.retry_after > 0) set_retry_after(res, reply.retry_after);
+    res.body() = std::move(reply.document);
     session->reply(std::move(res), info);
   };
-  auto busy = [respond] {
-    respond(http::status::service_unavailable,
-            dump({{"error", {{"kind", "busy"}, {"message", "the reader is busy; try again"}}}}),
-            true);
-  };
-  Service::Impl& s = c.service;
-  const bool queued = s.worker->submit(
-      [&s, card, respond, busy](bool run) {
-        if (!run) return net::post(s.ioc, busy);
-        Service::Impl::CallResult r = s.library_call(card);
-        const http::status status = r.read.ok ? http::status::ok : status_of(r.read.error.kind);
-        net::post(s.ioc, [respond, status, body = std::move(r.document)]() mutable {
-          respond(status, std::move(body), false);
-        });
-      },
-      Clock::now() + kMaxWait);
-  if (!queued) busy();
+  if (!c.rooms.reads.submit(what, respond, Clock::now() + kMaxWait)) respond(Reads::busy());
 }
 
-void card_route(const Call& c) { library_route(c, true); }
-void reader_route(const Call& c) { library_route(c, false); }
+void card_route(Call& c) { reader_call(c, Reads::What::Card); }
+void reader_route(Call& c) { reader_call(c, Reads::What::Reader); }
 
-void events_route(const Call& c) {
+void events_route(Call& c) {
   http::response<http::empty_body> head{http::status::ok, c.info.version};
   secure(head, c.allow_origin);
   head.set(http::field::content_type, "text/event-stream; charset=utf-8");
@@ -76,35 +61,26 @@ void events_route(const Call& c) {
     res.keep_alive(false);
     return c.session->reply(std::move(res), c.info);
   }
-  if (c.service.stopping || !c.service.events.admit()) {
+  if (!c.rooms.events.admit()) {
     Response res = response(c.info, http::status::service_unavailable, c.allow_origin);
     set_error(res, "busy", "too many event streams");
-    set_busy(res);
+    set_retry_after(res, kRetryAfterSeconds);
     return c.session->reply(std::move(res), c.info);
   }
-  c.service.log(c.info, 200);
-  c.session->open_stream(std::move(head));
+  c.session->open_stream(std::move(head), c.info);
 }
 
-void page_route(const Call& c, const PageFile& file) {
+void page_route(Call& c) {
   Response res = response(c.info, http::status::ok, c.allow_origin);
-  res.set(http::field::content_type, std::string(file.media_type) + "; charset=utf-8");
+  res.set(http::field::content_type, std::string(c.page->media_type) + "; charset=utf-8");
   res.set("Content-Security-Policy", kPagePolicy);
   res.set("X-Frame-Options", "DENY");
-  res.body() = file.text;
+  res.body() = c.page->text;
   c.session->reply(std::move(res), c.info);
 }
 
-struct Route {
-  std::string_view path;
-  void (*handle)(const Call&);
-};
+void not_found(Call& c) { refuse(c, http::status::not_found, "not_found", "no such resource"); }
 
-constexpr Route kRoutes[] = {
-    {"/api/v1/card", card_route},
-    {"/api/v1/reader", reader_route},
-    {"/api/v1/events", events_route},
-};
 
 // The request headers a page's own code or its HTTP library commonly adds to every request, so that
 // such a page is not refused by the browser. None carries anything the service acts on.
@@ -116,42 +92,71 @@ constexpr const char kAllowedRequestHeaders[] =
 
 // A CORS preflight (only callers that passed the check get here), with the private-network
 // request of browsers that ask for it.
-void preflight(const Call& c, const Request& req) {
+void preflight(const Call& c) {
   Response res = response(c.info, http::status::no_content, c.allow_origin);
   res.set("Access-Control-Allow-Methods", "GET, HEAD");
   res.set("Access-Control-Allow-Headers", kAllowedRequestHeaders);
   res.set("Access-Control-Max-Age", "600");
-  if (!c.allow_origin.empty() && req["Access-Control-Request-Private-Network"] == "true")
+  if (!c.allow_origin.empty() && c.req["Access-Control-Request-Private-Network"] == "true")
     res.set("Access-Control-Allow-Private-Network", "true");
   c.session->reply(std::move(res), c.info);
 }
 
-}  // namespace
-
-void route(Service::Impl& service, Request req, const std::shared_ptr<Session>& session) {
-  const RequestInfo info = request_info(req);
-  const Verdict verdict = check_caller(req, service.callers);
-  const Call c{service, info, verdict.allow_origin, session};
-  if (!verdict.ok) {
-    Response res = response(info, verdict.status, "");
-    if (verdict.close) res.keep_alive(false);
-    set_error(res, verdict.kind, verdict.message);
-    return session->reply(std::move(res), info);
-  }
-  if (req.method() == http::verb::options) return preflight(c, req);
-  if (req.method() != http::verb::get && req.method() != http::verb::head) {
-    Response res = response(info, http::status::method_not_allowed, c.allow_origin);
+// A resource read with GET or HEAD: a preflight is answered for it, any other method refused.
+template <Handler handle>
+void readable(Call& c) {
+  if (c.req.method() == http::verb::options) return preflight(c);
+  if (c.req.method() != http::verb::get && c.req.method() != http::verb::head) {
+    Response res = response(c.info, http::status::method_not_allowed, c.allow_origin);
     res.set(http::field::allow, "GET, HEAD, OPTIONS");
     set_error(res, "method", "only GET and HEAD are served here");
-    return session->reply(std::move(res), info);
+    return c.session->reply(std::move(res), c.info);
   }
+  handle(c);
+}
+
+// Answers only callers that pass the check (caller_check.h); the others get its refusal.
+template <Handler handle>
+void caller_checked(Call& c) {
+  const Verdict verdict = check_caller(c.req, c.rooms.callers);
+  if (!verdict.ok) {
+    Response res = response(c.info, verdict.status, "");
+    if (verdict.close) res.keep_alive(false);
+    set_error(res, verdict.kind, verdict.message);
+    return c.session->reply(std::move(res), c.info);
+  }
+  c.allow_origin = verdict.allow_origin;
+  handle(c);
+}
+
+struct Route {
+  std::string_view path;  // empty: the entry for every path that no other names
+  Handler handle;
+};
+
+// The API, the page's files, and every other path, each read by callers that pass the check only.
+constexpr Route kRoutes[] = {
+    {"/api/v1/card", caller_checked<readable<card_route>>},
+    {"/api/v1/reader", caller_checked<readable<reader_route>>},
+    {"/api/v1/events", caller_checked<readable<events_route>>},
+};
+constexpr Handler kPageRoute = caller_checked<readable<page_route>>;
+constexpr Handler kNotFound = caller_checked<readable<not_found>>;
+
+}  // namespace
+
+void route(const Rooms& rooms, Request req, const std::shared_ptr<Session>& session) {
+  const RequestInfo info = request_info(req);
+  Call c{rooms, req, info, session, {}, nullptr};
   for (const Route& r : kRoutes) {
     if (info.path == r.path) return r.handle(c);
   }
   for (const PageFile& file : page_files()) {
-    if (info.path == file.path) return page_route(c, file);
+    if (info.path != file.path) continue;
+    c.page = &file;
+    return kPageRoute(c);
   }
-  refuse(c, http::status::not_found, "not_found", "no such resource");
+  kNotFound(c);
 }
 
 }  // namespace idcard

@@ -1,15 +1,25 @@
-// The route table: every request passes the caller check first, then goes to its route.
+// The route table: each entry names its path and its handler, wrapped in the caller check where
+// the entry needs it.
 #pragma once
 
 #include <memory>
 
+#include "tools/service/caller_check.h"
+#include "tools/service/events.h"
 #include "tools/service/http.h"
-#include "tools/service/service.h"
+#include "tools/service/reads.h"
 
 namespace idcard {
 
 class Session;
 
-void route(Service::Impl& service, Request req, const std::shared_ptr<Session>& session);
+// What the routes may use: the callers they answer, the reader, the registry of event streams.
+struct Rooms {
+  const Callers& callers;
+  Reads& reads;
+  EventHub& events;
+};
+
+void route(const Rooms& rooms, Request req, const std::shared_ptr<Session>& session);
 
 }  // namespace idcard

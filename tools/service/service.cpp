@@ -2,13 +2,10 @@
 #include "tools/service/service.h"
 
 #include <cstdio>
-#include <future>
 #include <memory>
 #include <string>
 
-#include "tools/card/schema.h"
 #include "tools/editions/edition_log.h"
-#include "tools/editions/sequence.h"
 #include "tools/service/listener.h"
 #include "tools/service/session.h"
 #include "tools/service/state.h"
@@ -65,50 +62,15 @@ std::FILE* open_log(const std::string& path) {
   return file;
 }
 
-// Loads the library on the worker thread, which makes every later call too.
-bool load_on_worker(Service::Impl& s, std::string* error) {
-  s.worker = std::make_unique<Worker>();
-  std::promise<std::string> loaded;
-  s.worker->submit(
-      [&s, &loaded](bool) {
-        std::string message;
-        s.remove_result_files();  // an earlier run's, if it could not remove them
-        loaded.set_value(load(s.reader, &s.library, &message) ? std::string() : message);
-      },
-      Clock::time_point::max());
-  *error = loaded.get_future().get();
-  return error->empty();
-}
-
 }  // namespace
-
-Service::Impl::CallResult Service::Impl::library_call(bool card) {
-  CallResult r;
-  r.read = card ? read_card(library, reader) : check_reader(library, reader);
-  if (!r.read.ok) {
-    r.document = dump(error_json(r.read.error));
-  } else if (card) {
-    r.document = dump(card_json(reader.edition_name, r.read.card, read_file(r.read.card.photo)));
-  } else {
-    r.document = dump({{"edition", reader.edition_name}, {"port", reader.port}, {"reader", "ready"}});
-  }
-  remove_result_files();
-  if (!library.log.empty()) bound_log(library.log, kLogLimit);
-  return r;
-}
-
-void Service::Impl::remove_result_files() const {
-  for (const char* name : reader.info().result_files)
-    plat::delete_file((program_folder() + name).c_str());
-}
 
 void Service::Impl::log(const RequestInfo& info, unsigned status) const {
   if (!options.quiet)
     std::fprintf(log_to, "idcard serve: %s %s %u\n", info.method.c_str(), info.path.c_str(), status);
 }
 
-Service::Service(ReaderOptions reader, ServeOptions serve)
-    : impl_(std::make_unique<Impl>(std::move(reader), std::move(serve))) {}
+Service::Service(ReaderOptions reader, ServeOptions serve, std::unique_ptr<ReaderCalls> calls)
+    : impl_(std::make_unique<Impl>(std::move(reader), std::move(serve), std::move(calls))) {}
 
 Service::~Service() { finish(); }
 
@@ -119,7 +81,7 @@ bool Service::start(std::string* error) {
     *error = "bad --listen address '" + s.options.listen + "' (HOST:PORT, e.g. 127.0.0.1:8089)";
     return false;
   }
-  if (!set_callers(s, *address, error) || !load_on_worker(s, error)) return false;
+  if (!set_callers(s, *address, error) || !s.reads.start(error)) return false;
   if (!bind_listener(s, *address, error)) return false;
   s.callers.port = s.acceptor.local_endpoint().port();
   set_own_origins(s);
@@ -150,23 +112,12 @@ void Service::finish() {
   Impl& s = *impl_;
   if (s.finished) return;
   s.finished = true;
-  if (!s.worker) return;
-  s.worker->stop([&s] {
-    unload(&s.library);
-    s.remove_result_files();
-  });
+  s.reads.finish();
 }
 
-void Service::on_worker(const std::function<void()>& fn) {
-  std::promise<void> done;
-  const bool queued = impl_->worker->submit(
-      [&](bool) {
-        fn();
-        done.set_value();
-      },
-      Clock::time_point::max());
-  if (queued) done.get_future().wait();
-}
+void Service::on_worker(const std::function<void()>& fn) { impl_->reads.on_worker(fn); }
+
+void Service::end_reader() { impl_->reads.end_reader(); }
 
 int serve(const ReaderOptions& reader, const ServeOptions& options, const ServeRun& run) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file(nullptr, &std::fclose);

@@ -5,17 +5,17 @@
 //   GET /api/v1/events  Server-Sent Events: a card placed, reader errors
 //   GET /               a demo page
 //
-// Every library call runs on one worker thread, in order. Only requests that name this service by
-// a host it answers to, from its own pages, from the origins allowed on the command line or from
-// no other site, are answered. The edition runs from a private folder; no result file outlives a
-// read.
+// The edition runs in a reader process of its own, kept between reads, whose every call runs in
+// turn with a deadline: one that hangs or crashes is answered with the service's own error and
+// replaced. Only requests that name this service by a host it answers to, from its own pages, from
+// the origins allowed on the command line or from no other site, are answered.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "tools/editions/library.h"
+#include "tools/editions/options.h"
 #include "tools/service/options.h"
 
 namespace idcard {
@@ -27,14 +27,17 @@ struct ServeRun {
   std::function<void()> serving;  // called once it listens
 };
 
+class ReaderCalls;
+
 class Service {
  public:
-  Service(ReaderOptions reader, ServeOptions serve);
+  // `calls`: how the reader is called; empty: the reader process.
+  Service(ReaderOptions reader, ServeOptions serve, std::unique_ptr<ReaderCalls> calls = nullptr);
   ~Service();
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // Loads the library (on the worker thread) and binds the address; false with a message.
+  // Starts the reader process and binds the address; false with a message.
   bool start(std::string* error);
   // The port bound by start().
   int port() const;
@@ -43,13 +46,15 @@ class Service {
   // From any thread: takes no more connections, ends every connection and stream; run() returns
   // once the network is quiet.
   void stop();
-  // After run(): the running library call finishes, the library is unloaded, the result files
-  // and the private folder are removed. Also done by the destructor.
+  // After run(): the running call finishes and the reader process ends. Also done by the
+  // destructor.
   void finish();
 
-  // Runs `fn` on the worker thread between library calls and waits for it: lets a test script the
+  // Runs `fn` on the worker thread between reader calls and waits for it: lets a test script the
   // simulated reader without racing the service's calls.
   void on_worker(const std::function<void()>& fn);
+  // Ends the reader process between calls; the next call starts a new one.
+  void end_reader();
 
   struct Impl;  // tools/service/state.h
 

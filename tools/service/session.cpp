@@ -37,7 +37,8 @@ void Session::reply(Response res, const RequestInfo& info) {
                     });
 }
 
-void Session::open_stream(http::response<http::empty_body> head) {
+void Session::open_stream(http::response<http::empty_body> head, const RequestInfo& info) {
+  service_.log(info, head.result_int());
   stream_state_ = Stream::Admitted;
   head_ = std::move(head);
   serializer_.emplace(*head_);
@@ -86,7 +87,7 @@ void Session::on_request(beast::error_code ec) {
   if (ec.category() == http::make_error_code(http::error::bad_method).category())
     return refuse_malformed(ec);
   if (ec) return close();
-  route(service_, parser_->release(), shared_from_this());
+  route(service_.rooms, parser_->release(), shared_from_this());
 }
 
 // Not HTTP, or more than the limits allow: said once, and the connection closes.

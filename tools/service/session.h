@@ -7,15 +7,16 @@
 #include <optional>
 #include <string>
 
+#include "tools/service/events.h"
 #include "tools/service/http.h"
 #include "tools/service/service.h"
 
 namespace idcard {
 
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public EventStream, public std::enable_shared_from_this<Session> {
  public:
   Session(tcp::socket socket, Service::Impl& service);
-  ~Session();
+  ~Session() override;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -26,9 +27,9 @@ class Session : public std::enable_shared_from_this<Session> {
   void reply(Response res, const RequestInfo& info);
   // Answers with the head of an event stream, for which the event hub admitted this session, and
   // keeps the connection for events.
-  void open_stream(http::response<http::empty_body> head);
-  void send_event(const std::string& text);
-  void close();
+  void open_stream(http::response<http::empty_body> head, const RequestInfo& info);
+  void send_event(const std::string& text) override;
+  void close() override;
 
  private:
   void read_request();

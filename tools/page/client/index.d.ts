@@ -53,12 +53,16 @@ export interface ReaderStatus {
   reader: 'ready';
 }
 
-/** What went wrong. `refused`: the service does not accept this page (its Host or Origin). */
+/** What went wrong. `refused`: the service does not accept this page (its Host or Origin).
+ * `reader_timeout`, `reader_crashed`: the service's reader program hung or ended; it is started
+ * anew for the next request. */
 export type ErrorKind =
   | 'no_card'
   | 'no_reader'
   | 'busy'
   | 'read_failed'
+  | 'reader_timeout'
+  | 'reader_crashed'
   | 'refused'
   | 'blocked_by_browser'
   | 'service_not_running'
