@@ -40,8 +40,12 @@ bool Folder::make(const std::string& base, std::string* error) {
   std::random_device random;
   std::string made;
   for (int attempt = 0; attempt < 16 && made.empty(); ++attempt) {
-    const std::string path = base + std::string(kFolderPrefix) +
-                             std::to_string(plat::current_process_id()) + "-" + std::to_string(random());
+    // Built by appending (GCC 12 warns falsely on the optimised concatenation).
+    std::string path = base;
+    path.append(kFolderPrefix)
+        .append(std::to_string(plat::current_process_id()))
+        .append("-")
+        .append(std::to_string(random()));
     if (plat::create_private_folder(path, error)) made = path + plat::kPathSeparator;
     else if (fs::exists(fs::path(path))) continue;
     else return false;
