@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "include/ridel_version.h"
 #include "tests/support/testbed_gtest.h"
 #include "tools/doctor/doctor.h"
 #include "tools/doctor/image.h"
@@ -36,6 +37,8 @@ const std::string kSerial = idcard::file_name("stdapi.dll");
 const std::string kDecoder = idcard::file_name("WltRS.dll");
 const std::string kRealDriver = idcard::file_name("sdtapi.real.dll");
 const std::string kKeepFile = "ridel-recording.keep-card-data";
+// The SDT edition's file under its versioned name, as a release holds it.
+#define VERSIONED_SDT "libridel-sdt.so." RIDEL_VERSION_STRING
 
 std::string separator() { return std::string(1, plat::kPathSeparator); }
 
@@ -637,12 +640,12 @@ std::vector<Case> cases() {
       // The edition as the release's folder holds it, under its versioned name only.
       {"versioned_edition_only",
        [](Scratch& s) {
-         s.copy(Scratch::library_in("", "sdt", "libridel-sdt.so.1.0.0"), "libridel-sdt.so.1.0.0");
+         s.copy(Scratch::library_in("", "sdt", VERSIONED_SDT), VERSIONED_SDT);
          s.simulator();
        },
        {{"edition", "", Status::Fail,
-         "no libridel.so in {folder}, but libridel-sdt.so.1.0.0 there is the sdt edition",
-         "ln -s libridel-sdt.so.1.0.0 {folder}libridel.so"},
+         "no libridel.so in {folder}, but " VERSIONED_SDT " there is the sdt edition",
+         "ln -s " VERSIONED_SDT " {folder}libridel.so"},
         {"file", kDriver, Status::Ok, nullptr}},
        false,
        {"dist/"}},

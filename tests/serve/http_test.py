@@ -422,11 +422,11 @@ def rss_kib(pid):
 
 def command_line_checks(c, command, emulated):
     refusals = [(["--listen", "0.0.0.0:0"], "not a loopback address"),
-                (["--allow-origin", "*"], "bad --allow-origin"),
-                (["--allow-origin", "http://*.example"], "bad --allow-origin"),
-                (["--listen", "127.0.0.1"], "bad --listen"),
-                (["--allow-host", "*.example"], "bad --allow-host"),
-                (["--allow-host", "desk:8089"], "bad --allow-host")]
+                (["--allow-origin", "*"], "bad origin '*'"),
+                (["--allow-origin", "http://*.example"], "bad origin 'http://*.example'"),
+                (["--listen", "127.0.0.1"], "bad listen address '127.0.0.1'"),
+                (["--allow-host", "*.example"], "bad host name '*.example'"),
+                (["--allow-host", "desk:8089"], "bad host name 'desk:8089'")]
     # Under Wine each start costs seconds: the parsing of the options is the same code there.
     for args, text in refusals[:1] if emulated else refusals:
         r = subprocess.run(command + ["serve", *args], capture_output=True, timeout=120)
