@@ -208,8 +208,11 @@ TEST(ReaderProcess, NoReaderNamesTheReasonAndLeavesNothing) {
   missing_host.host = testbed::output_folder() + "no-such-reader-host";
   ReaderOptions bad_profile = options("qdx");
   bad_profile.card = card_file("reader-malformed.json", "{\"faults\": ");
+  ReaderOptions missing_folder = options("sdt");
+  missing_folder.reader_folder = testbed::output_folder() + "no-such-reader-folder";
   const Case cases[] = {
       {"library missing", missing_library, "no-such-ridel.dll"},
+      {"reader folder missing", missing_folder, "no-such-reader-folder"},
       {"host program missing", missing_host, "no-such-reader-host"},
       {"card profile refused", bad_profile, "reader-malformed.json"},
   };
@@ -222,6 +225,25 @@ TEST(ReaderProcess, NoReaderNamesTheReasonAndLeavesNothing) {
     EXPECT_FALSE(reader.running());
     EXPECT_TRUE(our_folders().empty());
   }
+}
+
+// A service whose policy allows programs in one folder only keeps its reader folders there.
+TEST(ReaderProcess, AGivenReaderFolderHoldsTheProcesssFolder) {
+  const std::string base = testbed::output_folder() + "reader-folders";
+  fs::remove_all(fs::path(base));
+  ASSERT_TRUE(fs::create_directories(fs::path(base)));
+  ReaderOptions o = options("sdt");
+  o.reader_folder = base;
+  {
+    ReaderProcess reader(o);
+    const ReaderAnswer a = reader.read(kDeadline);
+    ASSERT_EQ(a.fault, ReaderFault::None) << a.message;
+    EXPECT_TRUE(a.result.ok) << a.result.error.line();
+    EXPECT_EQ(reader.folder().rfind(base + plat::kPathSeparator, 0), 0u) << reader.folder();
+    EXPECT_TRUE(our_folders().empty());
+  }
+  EXPECT_TRUE(names_in(base).empty());
+  fs::remove_all(fs::path(base));
 }
 
 TEST(ReaderProcess, FoldersOfEndedReaderProcessesGoAtTheNextStart) {

@@ -7,6 +7,7 @@ install. Needs root (to become nobody) and setpriv; skipped with a message other
     readonly_test.py --program build/linux/tools/idcard
 """
 import argparse
+import contextlib
 import os
 import shutil
 import stat
@@ -40,29 +41,47 @@ def listing(root):
     return sorted(os.path.join(f, n) for f, _, names in os.walk(root) for n in names)
 
 
+# What runs as nobody: setpriv's prefix, and an environment without the caller's.
+AS_NOBODY = ["--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
+def can_run_as_nobody():
+    return os.geteuid() == 0 and shutil.which("setpriv") is not None
+
+
+@contextlib.contextmanager
+def read_only_install(program, prefix):
+    """A read-only copy of the install in a folder that only root owns, with the command prefix and
+    environment to run its programs as nobody; removed again afterwards."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    try:
+        os.chmod(work, 0o755)
+        install = os.path.join(work, "opt-ridel")
+        install_copy(program, install)
+        make_read_only(install)
+        env = {"PATH": "/usr/bin:/bin", "HOME": "/nonexistent", "LANG": "C.UTF-8"}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        yield install, [shutil.which("setpriv")] + AS_NOBODY, env
+    finally:
+        for folder, _, _ in os.walk(work):
+            os.chmod(folder, stat.S_IRWXU)
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--program", required=True)
     args = ap.parse_args()
-    setpriv = shutil.which("setpriv")
-    if os.geteuid() != 0 or not setpriv:
+    if not can_run_as_nobody():
         print("SKIPPED: reading a read-only install as another user needs root and setpriv")
         return SKIP
-    work = tempfile.mkdtemp(prefix="idcard-readonly-")
     failures = []
-    try:
-        os.chmod(work, 0o755)
-        install = os.path.join(work, "opt-ridel")
-        install_copy(args.program, install)
-        make_read_only(install)
+    with read_only_install(args.program, "idcard-readonly-") as (install, as_nobody, env):
         before = listing(install)
-        env = {"PATH": "/usr/bin:/bin", "HOME": "/nonexistent", "LANG": "C.UTF-8"}
-        for asan in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
-            if asan in os.environ:
-                env[asan] = os.environ[asan]
         for edition in ("sdt", "qdx", "vantrel"):
-            r = subprocess.run([setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                os.path.join(install, "tools", "idcard"), "--edition", edition],
+            r = subprocess.run(as_nobody + [os.path.join(install, "tools", "idcard"), "--edition", edition],
                                capture_output=True, timeout=120, env=env, cwd="/")
             out = r.stdout.decode("utf-8", "replace")
             err = r.stderr.decode("utf-8", "replace")
@@ -74,10 +93,6 @@ def main():
                      and os.stat(os.path.join(tempfile.gettempdir(), n)).st_uid == 65534]
         if leftovers:
             failures.append(f"reader folders of nobody left: {leftovers}")
-    finally:
-        for folder, dirs, files in os.walk(work):
-            os.chmod(folder, stat.S_IRWXU)
-        shutil.rmtree(work, ignore_errors=True)
     for f in failures:
         print("FAILED:", f)
     print(f"read-only install read as nobody: {len(failures)} failures")

@@ -9,16 +9,13 @@ setpriv; skipped with a message otherwise.
 import argparse
 import json
 import os
-import shutil
-import stat
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "reader"))
 from http_test import Service, get  # noqa: E402
-from readonly_test import SKIP, install_copy, listing, make_read_only  # noqa: E402
+from readonly_test import SKIP, can_run_as_nobody, listing, read_only_install  # noqa: E402
 
 ID_NUMBER = "44010619880808107X"
 
@@ -27,24 +24,13 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--program", required=True)
     args = ap.parse_args()
-    setpriv = shutil.which("setpriv")
-    if os.geteuid() != 0 or not setpriv:
+    if not can_run_as_nobody():
         print("SKIPPED: serving a read-only install as another user needs root and setpriv")
         return SKIP
-    work = tempfile.mkdtemp(prefix="idcard-readonly-serve-")
     failures = []
-    try:
-        os.chmod(work, 0o755)
-        install = os.path.join(work, "opt-ridel")
-        install_copy(args.program, install)
-        make_read_only(install)
+    with read_only_install(args.program, "idcard-readonly-serve-") as (install, as_nobody, env):
         before = listing(install)
-        env = {"PATH": "/usr/bin:/bin", "HOME": "/nonexistent", "LANG": "C.UTF-8"}
-        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
-            if name in os.environ:
-                env[name] = os.environ[name]
-        command = [setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                   os.path.join(install, "tools", "idcard")]
+        command = as_nobody + [os.path.join(install, "tools", "idcard")]
         for edition in ("sdt", "qdx", "vantrel"):
             service = Service(command, ["--edition", edition], env=env)
             try:
@@ -58,10 +44,6 @@ def main():
                 failures.append(f"{edition}: exit status {service.proc.returncode}: {service.log[-3:]}")
         if listing(install) != before:
             failures.append(f"files added to the install: {sorted(set(listing(install)) - set(before))}")
-    finally:
-        for folder, _, _ in os.walk(work):
-            os.chmod(folder, stat.S_IRWXU)
-        shutil.rmtree(work, ignore_errors=True)
     for f in failures:
         print("FAILED:", f)
     print(f"read-only install served as nobody: {len(failures)} failures")

@@ -31,6 +31,8 @@ constexpr const char kUsage[] =
     "  --mode N                   content mode / read type (qdx 1-6, sdt 1-5, vantrel 1, 2, 3, 5;\n"
     "                             default the edition's full read)\n"
     "  --card PROFILE.json        a card profile for the simulated reader\n"
+    "  --reader-folder DIR        where the reader process's private folder is made (default\n"
+    "                             the user's runtime or temporary folder)\n"
     "  --json                     one JSON document instead of lines (not with serve)\n"
     "  --version                  prints the version\n"
     "  --help, -h                 prints this text\n"
@@ -100,6 +102,8 @@ const Flag kFlags[] = {
     {"--port", true, kRead | kServe | kDoctor, false, false, [](Options& o, const char* v) {
        o.reader.port = o.doctor.port = number(v, 1, drv::kLastUsbPort, "port");
      }},
+    {"--reader-folder", true, kRead | kServe, false, true,
+     [](Options& o, const char* v) { o.reader.reader_folder = v; }},
     {"--mode", true, kRead | kServe, false, false,
      [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
     {"--card", true, kRead | kServe | kDoctor, false, true,

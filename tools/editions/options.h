@@ -20,6 +20,9 @@ struct ReaderOptions {
   std::string root;
   // The reader host program that the reader process runs; empty: the one beside this program.
   std::string host;
+  // Where the reader process's private folders are made; empty: the user's runtime or temporary
+  // folder. A service whose policy forbids programs in temporary folders names a folder of its own.
+  std::string reader_folder;
   const EditionInfo& info() const { return edition_info(edition); }
 };
 

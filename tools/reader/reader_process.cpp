@@ -92,7 +92,9 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
     return a;
   }
   stop(Clock::now());
-  const std::string base = plat::private_folder_base();
+  std::string base = options.reader_folder;
+  if (!base.empty() && base.back() != plat::kPathSeparator) base += plat::kPathSeparator;
+  if (base.empty()) base = plat::private_folder_base();
   reader::remove_ended_folders(base);
   std::string error;
   if (!folder.make(base, &error)) return fault(ReaderFault::NoReader, error);
