@@ -159,11 +159,12 @@ class ChildProcess {
  private:
   void close_pipes();
   std::int64_t pid_ = 0;
-  std::intptr_t process_ = -1;   // Windows: the process's handle
+  // The Windows-only handles are unused on POSIX.
+  [[maybe_unused]] std::intptr_t process_ = -1;  // Windows: the process's handle
   std::intptr_t requests_ = -1;  // this end of the requests pipe (written)
   std::intptr_t answers_ = -1;   // this end of the answers pipe (read)
-  std::intptr_t event_ = -1;     // Windows: the event of an overlapped read of the answers
-  std::intptr_t job_ = -1;       // Windows: the job that ends the child when this process ends
+  [[maybe_unused]] std::intptr_t event_ = -1;  // Windows: the event of an overlapped read of the answers
+  [[maybe_unused]] std::intptr_t job_ = -1;  // Windows: the job that ends the child when this process ends
 };
 
 // In a child: the requests and answers ends from the two numbers start() appended to its
