@@ -218,6 +218,7 @@ SOURCE_FILES = (
     ("tools/service/background/idcard.service", "lib/systemd/user/idcard.service"),
     ("examples/read_card.c", "examples/read_card.c"),
     ("examples/read_card.py", "examples/read_card.py"),
+    ("recording/FORMAT.md", "recorder/FORMAT.md"),
 )
 
 
@@ -230,7 +231,7 @@ def make_dist(build, source, dest):
         os.makedirs(os.path.join(dest, folder), exist_ok=True)
         for name in os.listdir(src):
             path = os.path.join(src, name)
-            if os.path.isdir(path) or name.endswith((".a", ".cmake")) or name == "Makefile":
+            if os.path.isdir(path) or name.endswith((".a", ".cmake", ".map")) or name == "Makefile":
                 continue
             target = os.path.join(dest, folder, name)
             if os.path.islink(path):
