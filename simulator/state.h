@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "common/record.h"
+#include "driver/sdtapi.h"
 #include "simulator/simulator.h"
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 // Marks a function that a simulator library exports: the driver and decoder entry points and the
 // control API. Windows: exported from the DLL (32-bit names undecorated by --kill-at at link time);
@@ -35,7 +36,9 @@ using Bytes = std::vector<unsigned char>;
 inline constexpr int kMaxRecordBytes = 4096;
 // The most bytes a driver call ever writes for each record (SimRecord order): the contract's
 // buffer sizes, so that a caller giving exactly those sizes is never overrun.
-inline constexpr int kWriteLimit[SIM_REC_COUNT] = {256, 1024, 280, 28, 16, 40};
+inline constexpr int kWriteLimit[SIM_REC_COUNT] = {
+    drv::kIdentityBytes,         drv::kPhotoBytes, drv::kAppendedAddressBytes,
+    drv::kManagementInfoBytes, drv::kSamIdBytes, drv::kSamIdTextBytes};
 // The journal keeps the most recent calls only.
 inline constexpr std::size_t kJournalLimit = 4096;
 // What an export returns when it failed inside the simulator itself (out of memory).
