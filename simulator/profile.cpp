@@ -291,14 +291,7 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
 bool read_profile(const char* path, Reader& out, std::string& error) {
   const std::string shown = path ? path : "(null)";
   std::string text;
-  switch (plat::read_whole_file(path, kMaxProfileBytes, text)) {
-    case plat::WholeFile::Read: break;
-    case plat::WholeFile::Folder: error = "profile: " + shown + " is a folder, not a file"; return false;
-    case plat::WholeFile::NotRegular: error = "profile: " + shown + " is not a regular file"; return false;
-    case plat::WholeFile::CannotOpen: error = "profile: cannot open " + shown; return false;
-    case plat::WholeFile::TooLarge: error = "profile: cannot read " + shown + " (at most 1 MiB)"; return false;
-    case plat::WholeFile::CannotRead: error = "profile: cannot read " + shown; return false;
-  }
+  if (!read_handed_file("profile", path, kMaxProfileBytes, text, error)) return false;
   return parse_profile(text, out, error, std::string(plat::folder_of(shown)));
 }
 

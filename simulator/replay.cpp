@@ -70,14 +70,7 @@ Reader refused_reader(const std::string& why, bool said) {
 
 bool read_recording(const std::string& path, Replay& out, std::string& error) {
   std::string text;
-  switch (plat::read_whole_file(path.c_str(), kMaxRecordingBytes, text)) {
-    case plat::WholeFile::Read: break;
-    case plat::WholeFile::Folder: error = "replay: " + path + " is a folder, not a file"; return false;
-    case plat::WholeFile::NotRegular: error = "replay: " + path + " is not a regular file"; return false;
-    case plat::WholeFile::CannotOpen: error = "replay: cannot open " + path; return false;
-    case plat::WholeFile::TooLarge: error = "replay: cannot read " + path + " (at most 256 MiB)"; return false;
-    case plat::WholeFile::CannotRead: error = "replay: cannot read " + path; return false;
-  }
+  if (!read_handed_file("replay", path.c_str(), kMaxRecordingBytes, text, error)) return false;
   std::string why;
   auto calls = recording::parse(text, &why);
   if (!calls) {

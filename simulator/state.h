@@ -134,6 +134,12 @@ void journal_call(int library, int prefix, int entry, int port, int value, int r
 // blocks, before the call does anything else. Called first by every driver and decoder export.
 void strike(int entry);
 
+// Reads a file the simulator was handed (`what`: "profile", "replay") whole when it is a regular
+// file of at most `limit` bytes (a whole number of MiB); false with "<what>: <why>" naming the path
+// (null: "(null)") in `error`.
+bool read_handed_file(const char* what, const char* path, std::size_t limit, std::string& text,
+                      std::string& error);
+
 // ---- Replay -------------------------------------------------------------------------------------
 
 // The answer of `library` to a call in replay: the recorded status after handing back the

@@ -1,7 +1,7 @@
 // The recording driver: a stand-in for the reader's driver (built as sdtapi and stdapi) or its
 // photo decoder (built as WltRS) that loads the real library under its other name from its own
 // folder (sdtapi.real.dll, stdapi.real.dll, WltRS.real.dll), passes every call on to it unchanged
-// and appends one line per call to the recording beside itself (recording/FORMAT.md). Unless the person
+// and appends one line per call to the recording beside itself (FORMAT.md). Unless the person
 // recording asks to keep it, the card's data in the recording is replaced by synthetic data of the
 // same shape; the application always gets the real driver's answers.
 #include <chrono>

@@ -1,5 +1,5 @@
 // The recording driver's names: the real libraries it passes calls on to, its recording and the
-// switch that keeps the card's own data in it. recording/FORMAT.md describes them for the people who record.
+// switch that keeps the card's own data in it. FORMAT.md describes them for the people who record.
 #pragma once
 
 #include "simulator/simulator.h"
