@@ -152,9 +152,10 @@ function(ridel_library target)
   # dist/<target>/<folder>/: the library, its import libraries, its .def and its public headers.
   install(FILES ${def} DESTINATION ${ARG_FOLDER})
   if(ARG_HEADER)
-    # The edition's header includes the project's version header: both go beside the library.
+    # The edition's header includes the project's version header and the calling convention's:
+    # all go beside the library.
     install(FILES ${ARG_HEADER} ${PROJECT_SOURCE_DIR}/include/ridel_version.h
-            DESTINATION ${ARG_FOLDER})
+            ${PROJECT_SOURCE_DIR}/include/ridel_winapi.h DESTINATION ${ARG_FOLDER})
   endif()
   if(WIN32)
     install(TARGETS ${target} RUNTIME DESTINATION ${ARG_FOLDER} ARCHIVE DESTINATION ${ARG_FOLDER})

@@ -43,6 +43,9 @@ inline constexpr int kIdentityBytes = 256;
 inline constexpr int kPhotoBytes = 1024;
 inline constexpr int kAppendedAddressBytes = 280;
 inline constexpr int kManagementInfoBytes = 28;
+// The SAM's ID: GetSAMID writes its raw bytes, GetSAMIDToStr its text with the terminator.
+inline constexpr int kSamIdBytes = 16;
+inline constexpr int kSamIdTextBytes = 40;
 
 // ---- Library names ------------------------------------------------------------------------------
 inline constexpr const char kUsbDriverFile[] = "sdtapi.dll";

@@ -24,19 +24,12 @@
 #define RIDEL_QDX_H
 
 #include "ridel_version.h"
+#include "ridel_winapi.h"
 
 /* The version of this library, the project's: "MAJOR.MINOR.PATCH" and a number for comparisons
  * in the preprocessor (MAJOR * 10000 + MINOR * 100 + PATCH). */
 #define RIDEL_QDX_VERSION RIDEL_VERSION_STRING
 #define RIDEL_QDX_VERSION_NUMBER RIDEL_VERSION_NUMBER
-
-#ifndef WINAPI
-#if defined(_WIN32)
-#define WINAPI __stdcall
-#else
-#define WINAPI
-#endif
-#endif
 
 /* Marks the declarations below; the library itself defines it to export them. */
 #ifndef RIDEL_QDX_API

@@ -1,14 +1,8 @@
 // Calling convention of every export and driver entry point: stdcall on 32-bit Windows,
-// the platform's default elsewhere.
+// the platform's default elsewhere; the same definition as the public headers'.
 #pragma once
 
-#ifndef WINAPI
-#if defined(_WIN32)
-#define WINAPI __stdcall
-#else
-#define WINAPI
-#endif
-#endif
+#include "include/ridel_winapi.h"
 
 // No C++ exception can cross an export: the libraries are built without exceptions (and without the
 // C++ runtime), so no export needs a guard. Every export returns its result code.

@@ -175,6 +175,39 @@ File create_file(const char* path, Share share, bool hidden = false);
 // `error` (when given) receives the system's error code of the step that failed.
 bool write_whole_file(const char* path, const void* data, std::size_t size, Share share,
                       std::uint32_t* error = nullptr);
+// What a bounded read of a whole file found.
+enum class WholeFile {
+  Read,        // the file's bytes are in the buffer
+  CannotOpen,  // missing, not accessible, held by another handle, or no path
+  Folder,      // the path names a folder
+  NotRegular,  // a pipe, a device or a socket: never read, never waited on
+  TooLarge,    // more bytes than the limit
+  CannotRead,  // its size unknown, or the read failed or came short
+};
+// Opens `path` for reading (sharing as `share`) when it names a regular file (a link to one
+// included) of at most `limit` bytes, without waiting on a pipe or a device; `size` receives its
+// size. Anything but WholeFile::Read leaves `file` closed. Programs only: it is an object of its
+// own, which the libraries never link.
+WholeFile open_whole_file(const char* path, std::size_t limit, Share share, File& file,
+                          std::size_t& size);
+// Reads the whole regular file `path` into `out` (a std::string or a vector of bytes: anything
+// with resize, clear and data) when it holds at most `limit` bytes. `out` is empty unless the
+// result is WholeFile::Read. Nothing here allocates but `out`.
+template <class Buffer>
+WholeFile read_whole_file(const char* path, std::size_t limit, Buffer& out,
+                          Share share = Share::Read) {
+  out.clear();
+  File file;
+  std::size_t size = 0;
+  const WholeFile opened = open_whole_file(path, limit, share, file, size);
+  if (opened != WholeFile::Read) return opened;
+  out.resize(size);
+  if (file.read(out.data(), size) != size) {
+    out.clear();
+    return WholeFile::CannotRead;
+  }
+  return WholeFile::Read;
+}
 // Opens a file. `create` makes it when missing (then `hidden` applies to the new file), else it
 // must exist. Always for reading; `writable` adds writing.
 File open_file(const char* path, bool writable, Share share, bool create = false,

@@ -57,8 +57,8 @@ int close_port();
 
 // The SAM number in a SAM ID string such as "0511-20180418-0000036512-0000123456": the value of
 // the fourth dash-separated group (wrapping in 32 bits), ending at its first non-digit. Reads at
-// most the 40 bytes of the buffer.
-inline constexpr std::size_t kSamIdBytes = 40;
+// most the kSamIdBytes of the buffer.
+inline constexpr std::size_t kSamIdBytes = drv::kSamIdTextBytes;
 int sam_number_of(const char (&sam_id)[kSamIdBytes]);
 
 // ---- The card's records (reading.cpp fills and writes them) -------------------------------------

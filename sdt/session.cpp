@@ -30,6 +30,8 @@ int close_comm() { return result_of(SDT_ClosePort(state.port)); }
 
 // The driver writes the SAM's identity straight into the caller's buffer; a null buffer is
 // refused here rather than handed to a driver that would write through it.
+static_assert(RIDEL_SDT_SAM_ID_BYTES == drv::kSamIdBytes,
+              "the header's SAM ID size is the driver's");
 int sam_id(unsigned char* id) {
   if (!id) return RIDEL_SDT_NONE;
   return SDT_GetSAMID(state.port, id, kDriverFlag) == drv::kOk ? RIDEL_SDT_OK : RIDEL_SDT_NONE;

@@ -7,6 +7,7 @@
 
 #include "driver/sdtapi.h"
 #include "platform/platform.h"
+#include "recording/recording.h"
 #include "simulator/state.h"
 
 namespace sim {
@@ -15,9 +16,9 @@ namespace {
 using nlohmann::json;
 
 // Profiles are small; anything bigger is not one.
-constexpr std::int64_t kMaxProfileBytes = 1 << 20;
-// GetSAMIDToStr writes at most 40 bytes, the terminator included.
-constexpr std::size_t kMaxSamIdChars = 39;
+constexpr std::size_t kMaxProfileBytes = 1 << 20;
+// GetSAMIDToStr writes at most drv::kSamIdTextBytes, the terminator included.
+constexpr std::size_t kMaxSamIdChars = drv::kSamIdTextBytes - 1;
 
 struct TextKey {
   const char* key;
@@ -120,13 +121,6 @@ class Parser {
     return true;
   }
 
-  static int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
   bool photo(const std::string& field, const json& value) {
     if (!value.is_string()) return fail(field, "a string of hex digits expected");
     const std::string& hex = value.get_ref<const std::string&>();
@@ -137,7 +131,7 @@ class Parser {
     }
     Bytes bytes(static_cast<std::size_t>(drv::kPhotoBytes));
     for (std::size_t i = 0; i < hex.size(); ++i) {
-      const int d = hex_digit(hex[i]);
+      const int d = recording::hex_digit(hex[i]);
       if (d < 0) return fail(field, "not a hex digit at position " + std::to_string(i));
       bytes[i / 2] = static_cast<unsigned char>(i % 2 ? bytes[i / 2] | d : d << 4);
     }
@@ -296,25 +290,8 @@ bool parse_profile(std::string_view text, Reader& out, std::string& error,
 
 bool read_profile(const char* path, Reader& out, std::string& error) {
   const std::string shown = path ? path : "(null)";
-  if (plat::is_folder(path)) {
-    error = "profile: " + shown + " is a folder, not a file";
-    return false;
-  }
-  plat::File file = path ? plat::open_file(path, false, plat::Share::Read) : plat::File();
-  if (!file.is_open()) {
-    error = "profile: cannot open " + shown;
-    return false;
-  }
-  const std::int64_t size = file.size();
-  if (size < 0 || size > kMaxProfileBytes) {
-    error = "profile: cannot read " + shown + " (at most 1 MiB)";
-    return false;
-  }
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (file.read(text.data(), text.size()) != text.size()) {
-    error = "profile: cannot read " + shown;
-    return false;
-  }
+  std::string text;
+  if (!read_handed_file("profile", path, kMaxProfileBytes, text, error)) return false;
   return parse_profile(text, out, error, std::string(plat::folder_of(shown)));
 }
 

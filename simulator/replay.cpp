@@ -9,7 +9,7 @@ namespace sim {
 namespace {
 
 // A recording is read whole; a long session of reads stays far below this.
-constexpr std::int64_t kMaxRecordingBytes = std::int64_t{256} << 20;
+constexpr std::size_t kMaxRecordingBytes = std::size_t{256} << 20;
 
 int off_recording(Replay& r, const std::string& why) {
   if (!r.left) std::fprintf(stderr, "simulator: replay of %s: %s\n", r.file.c_str(), why.c_str());
@@ -69,25 +69,8 @@ Reader refused_reader(const std::string& why, bool said) {
 }
 
 bool read_recording(const std::string& path, Replay& out, std::string& error) {
-  if (plat::is_folder(path.c_str())) {
-    error = "replay: " + path + " is a folder, not a file";
-    return false;
-  }
-  plat::File file = plat::open_file(path.c_str(), false, plat::Share::Read);
-  if (!file.is_open()) {
-    error = "replay: cannot open " + path;
-    return false;
-  }
-  const std::int64_t size = file.size();
-  if (size < 0 || size > kMaxRecordingBytes) {
-    error = "replay: cannot read " + path + " (at most 256 MiB)";
-    return false;
-  }
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (file.read(text.data(), text.size()) != text.size()) {
-    error = "replay: cannot read " + path;
-    return false;
-  }
+  std::string text;
+  if (!read_handed_file("replay", path.c_str(), kMaxRecordingBytes, text, error)) return false;
   std::string why;
   auto calls = recording::parse(text, &why);
   if (!calls) {

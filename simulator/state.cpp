@@ -90,6 +90,32 @@ void strike(int entry) {
   plat::sleep_ms(hang->second);
 }
 
+bool read_handed_file(const char* what, const char* path, std::size_t limit, std::string& text,
+                      std::string& error) {
+  const std::string shown = path ? path : "(null)";
+  const std::string head = std::string(what) + ": ";
+  switch (plat::read_whole_file(path, limit, text)) {
+    case plat::WholeFile::Read:
+      return true;
+    case plat::WholeFile::Folder:
+      error = head + shown + " is a folder, not a file";
+      return false;
+    case plat::WholeFile::NotRegular:
+      error = head + shown + " is not a regular file";
+      return false;
+    case plat::WholeFile::CannotOpen:
+      error = head + "cannot open " + shown;
+      return false;
+    case plat::WholeFile::TooLarge:
+      error = head + "cannot read " + shown + " (at most " + std::to_string(limit >> 20) + " MiB)";
+      return false;
+    case plat::WholeFile::CannotRead:
+      break;
+  }
+  error = head + "cannot read " + shown;
+  return false;
+}
+
 }  // namespace sim
 
 namespace {

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "common/record.h"
+#include "driver/sdtapi.h"
 #include "simulator/simulator.h"
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 // Marks a function that a simulator library exports: the driver and decoder entry points and the
 // control API. Windows: exported from the DLL (32-bit names undecorated by --kill-at at link time);
@@ -35,7 +36,9 @@ using Bytes = std::vector<unsigned char>;
 inline constexpr int kMaxRecordBytes = 4096;
 // The most bytes a driver call ever writes for each record (SimRecord order): the contract's
 // buffer sizes, so that a caller giving exactly those sizes is never overrun.
-inline constexpr int kWriteLimit[SIM_REC_COUNT] = {256, 1024, 280, 28, 16, 40};
+inline constexpr int kWriteLimit[SIM_REC_COUNT] = {
+    drv::kIdentityBytes,         drv::kPhotoBytes, drv::kAppendedAddressBytes,
+    drv::kManagementInfoBytes, drv::kSamIdBytes, drv::kSamIdTextBytes};
 // The journal keeps the most recent calls only.
 inline constexpr std::size_t kJournalLimit = 4096;
 // What an export returns when it failed inside the simulator itself (out of memory).
@@ -130,6 +133,12 @@ void journal_call(int library, int prefix, int entry, int port, int value, int r
 // Counts a call of `entry` and lets the faults hang and crash strike it: ends the process, or
 // blocks, before the call does anything else. Called first by every driver and decoder export.
 void strike(int entry);
+
+// Reads a file the simulator was handed (`what`: "profile", "replay") whole when it is a regular
+// file of at most `limit` bytes (a whole number of MiB); false with "<what>: <why>" naming the path
+// (null: "(null)") in `error`.
+bool read_handed_file(const char* what, const char* path, std::size_t limit, std::string& text,
+                      std::string& error);
 
 // ---- Replay -------------------------------------------------------------------------------------
 

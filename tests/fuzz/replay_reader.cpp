@@ -11,7 +11,7 @@
 
 #include "driver/sdtapi.h"
 #include "tests/fuzz/harness.h"
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 namespace {
 

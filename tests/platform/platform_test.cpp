@@ -3,6 +3,11 @@
 #include <functional>
 #include <type_traits>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "platform/host.h"
 
 #include "tests/support/testbed_gtest.h"
@@ -277,6 +282,76 @@ TEST_F(Files, OpenExistingFailsForMissingFileWithAnError) {
   EXPECT_FALSE(plat::create_file(nullptr, plat::Share::Read).is_open());
   EXPECT_FALSE(plat::create_file((testbed::output_folder() + "no-such-folder/x").c_str(),
                                  plat::Share::Read).is_open());
+}
+
+// A bounded read of a whole file: the file's bytes up to the limit, nothing of anything else, and
+// never a wait on a pipe. `out` starts full of other bytes: it is empty after every failure.
+TEST_F(Files, ReadWholeFileReadsRegularFilesUpToTheLimitOnly) {
+  const std::string folder = testbed::output_folder();
+  const std::string fifo = folder + "platform-test.fifo";
+  const std::string link = folder + "platform-test.link";
+#if defined(_WIN32)
+  const std::string device = "NUL";
+#else
+  const std::string device = "/dev/null";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+#endif
+  const struct {
+    const char* what;
+    std::string content;  // written to `path` first
+    const char* read;     // nullptr: a null path
+    std::size_t limit;
+    plat::WholeFile result;
+  } cases[] = {
+      {"up to the limit", "hello", path.c_str(), 5, plat::WholeFile::Read},
+      {"empty", "", path.c_str(), 0, plat::WholeFile::Read},
+      {"one byte over the limit", "hello!", path.c_str(), 5, plat::WholeFile::TooLarge},
+      {"missing", "x", copy.c_str(), 5, plat::WholeFile::CannotOpen},
+      {"no path", "x", nullptr, 5, plat::WholeFile::CannotOpen},
+      {"a folder", "x", folder.c_str(), 1u << 20, plat::WholeFile::Folder},
+      {"a device", "x", device.c_str(), 1u << 20, plat::WholeFile::NotRegular},
+#if !defined(_WIN32)
+      {"a pipe without a writer", "x", fifo.c_str(), 1u << 20, plat::WholeFile::NotRegular},
+      {"a link to a regular file", "linked", link.c_str(), 6, plat::WholeFile::Read},
+#endif
+  };
+  for (const auto& c : cases) {
+    testbed::write_file(path, testbed::bytes(c.content));
+    std::string text = "left over";
+    EXPECT_EQ(plat::read_whole_file(c.read, c.limit, text), c.result) << c.what;
+    testbed::Bytes bytes = testbed::bytes("left over");
+    EXPECT_EQ(plat::read_whole_file(c.read, c.limit, bytes), c.result) << c.what;
+    if (c.result == plat::WholeFile::Read) {
+      EXPECT_EQ(text, c.content) << c.what;
+      EXPECT_EQ(bytes, testbed::bytes(c.content)) << c.what;
+    } else {
+      EXPECT_EQ(text, "") << c.what;
+      EXPECT_TRUE(bytes.empty()) << c.what;
+    }
+  }
+#if !defined(_WIN32)
+  ::unlink(fifo.c_str());
+  ::unlink(link.c_str());
+#endif
+}
+
+// The read shares the file as asked: a file another handle holds alone is not read; one that
+// another reader holds is.
+TEST_F(Files, ReadWholeFileSharesAsAsked) {
+  testbed::write_file(path, testbed::bytes("held"));
+  std::string text;
+  {
+    plat::File holder = plat::open_file(path.c_str(), true, plat::Share::None);
+    ASSERT_TRUE(holder.is_open());
+    EXPECT_EQ(plat::read_whole_file(path.c_str(), 64, text), plat::WholeFile::CannotOpen);
+  }
+  plat::File reader = plat::open_file(path.c_str(), false, plat::Share::Read);
+  ASSERT_TRUE(reader.is_open());
+  EXPECT_EQ(plat::read_whole_file(path.c_str(), 64, text), plat::WholeFile::Read);
+  EXPECT_EQ(text, "held");
 }
 
 TEST(Time, LocalTimeIsPlausible) {

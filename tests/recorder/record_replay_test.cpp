@@ -14,7 +14,7 @@
 #include "tests/support/testbed_gtest.h"
 #include "tools/editions/edition.h"
 #include "tools/recorder/recorder.h"
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 namespace {
 

@@ -49,8 +49,9 @@ common="README.md LICENSE CHANGELOG.md lib/cmake/ridel/ridel-config.cmake
   lib/cmake/ridel/ridel-config-version.cmake simulator/PROFILE.md recorder/FORMAT.md
   examples/read_card.c examples/read_card.py examples/ReadCard.cs examples/ReadCard.java
   examples/CMakeLists.txt client/ridel-card-$version.tgz client/README.md tools/idcard.conf
-  qdx/ridel_qdx.h qdx/ridel.def qdx/ridel_version.h sdt/ridel_sdt.h sdt/ridel.def sdt/ridel_version.h
-  vantrel/vantrel.h vantrel/vantrel.def vantrel/ridel_version.h"
+  qdx/ridel_qdx.h qdx/ridel.def qdx/ridel_version.h qdx/ridel_winapi.h
+  sdt/ridel_sdt.h sdt/ridel.def sdt/ridel_version.h sdt/ridel_winapi.h
+  vantrel/vantrel.h vantrel/vantrel.def vantrel/ridel_version.h vantrel/ridel_winapi.h"
 windows="qdx/ridel.dll qdx/libridel.dll.a qdx/ridel.lib sdt/ridel.dll sdt/libridel.dll.a sdt/ridel.lib
   vantrel/vantrel.dll vantrel/libvantrel.dll.a vantrel/vantrel.lib
   simulator/sdtapi.dll simulator/stdapi.dll simulator/WltRS.dll tools/idcard.exe tools/idcard-reader.exe"

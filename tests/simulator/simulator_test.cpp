@@ -14,7 +14,9 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -815,6 +817,42 @@ TEST_F(SimulatorTest, ProfileMessagesSayWhatIsWrongInWords) {
   EXPECT_EQ(error, "profile: " + folder + " is a folder, not a file");
   EXPECT_FALSE(load_profile(R"({"replay": "."})", &error));
   EXPECT_EQ(error, "replay: " + path(".") + " is a folder, not a file");
+}
+
+// Only regular files of a bounded size are read: a pipe or a device named as a profile or a
+// recording is refused at once (a pipe without a writer used to block the open), and a file
+// past the limit is refused without being read.
+TEST_F(SimulatorTest, ProfilesAndRecordingsAreRegularFilesOfBoundedSize) {
+#if defined(_WIN32)
+  const std::string device = "NUL";
+  const std::string pipe = device;
+#else
+  const std::string device = "/dev/null";
+  const std::string pipe = path("profile.fifo");
+  ::unlink(pipe.c_str());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+#endif
+  std::string error;
+  for (const std::string& named : {device, pipe}) {
+    EXPECT_FALSE(sim().load_profile(named, &error)) << named;
+    EXPECT_EQ(error, "profile: " + named + " is not a regular file");
+#if !defined(_WIN32)
+    // A recording named by its whole path (no character a JSON string would escape).
+    EXPECT_FALSE(load_profile(R"({"replay": ")" + named + "\"}", &error)) << named;
+    EXPECT_EQ(error, "replay: " + named + " is not a regular file");
+#endif
+  }
+#if !defined(_WIN32)
+  ::unlink(pipe.c_str());
+#endif
+  // One byte past 1 MiB of blanks (valid JSON once cut to the limit).
+  const std::string large = path("large-profile.json");
+  ASSERT_TRUE(testbed::write_file(large, testbed::bytes("{}" + std::string((1 << 20) - 1, ' '))));
+  EXPECT_FALSE(sim().load_profile(large, &error));
+  EXPECT_EQ(error, "profile: cannot read " + large + " (at most 1 MiB)");
+  ASSERT_TRUE(testbed::write_file(large, testbed::bytes("{}" + std::string((1 << 20) - 2, ' '))));
+  EXPECT_TRUE(sim().load_profile(large, &error)) << error;
+  std::filesystem::remove(large);
 }
 
 #if defined(_WIN32)

@@ -69,11 +69,10 @@ std::string simulator_path(int library) { return library_path(kSimulatorLibrarie
 // ---- Files and texts ----------------------------------------------------------------------------
 
 Bytes read_file(const std::string& path) {
-  plat::File f = plat::open_file(path.c_str(), false, plat::Share::Read);
-  if (!f.is_open()) return {};
-  const std::int64_t size = f.size();
-  Bytes out(size > 0 ? static_cast<std::size_t>(size) : 0);
-  out.resize(f.read(out.data(), out.size()));
+  // Far more than any result file, recording or log a test makes.
+  constexpr std::size_t kMaxBytes = std::size_t{256} << 20;
+  Bytes out;
+  plat::read_whole_file(path.c_str(), kMaxBytes, out);
   return out;
 }
 

@@ -1,8 +1,8 @@
 #include "tools/cli/config.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+
+#include "platform/platform.h"
 
 namespace idcard {
 
@@ -58,26 +58,17 @@ bool parse_config(std::string_view text, std::vector<ConfigEntry>* entries, std:
 }
 
 bool read_config(const std::string& path, std::string* text, std::string* error) {
-  std::error_code ec;
-  std::ifstream in;
-  if (std::filesystem::is_regular_file(path, ec)) in.open(path, std::ios::binary);
-  if (!in.is_open()) {
-    *error = "configuration file " + path + " cannot be read";
-    return false;
+  switch (plat::read_whole_file(path.c_str(), kConfigLimit, *text, plat::Share::All)) {
+    case plat::WholeFile::Read:
+      return true;
+    case plat::WholeFile::TooLarge:
+      *error = "configuration file " + path + " is larger than " +
+               std::to_string(kConfigLimit / 1024) + " KiB";
+      return false;
+    default:
+      *error = "configuration file " + path + " cannot be read";
+      return false;
   }
-  text->assign(kConfigLimit + 1, '\0');
-  in.read(text->data(), static_cast<std::streamsize>(text->size()));
-  text->resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) {
-    *error = "configuration file " + path + " cannot be read";
-    return false;
-  }
-  if (text->size() > kConfigLimit) {
-    *error = "configuration file " + path + " is larger than " + std::to_string(kConfigLimit / 1024) +
-             " KiB";
-    return false;
-  }
-  return true;
 }
 
 }  // namespace idcard

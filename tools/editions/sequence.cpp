@@ -209,12 +209,9 @@ std::string result_file(const char* pattern) {
 }
 
 std::string read_file(const std::string& path) {
-  constexpr std::int64_t kMaxBytes = 1 << 20;
-  if (path.empty()) return {};
-  plat::File f = plat::open_file(path.c_str(), false, plat::Share::Read);
-  if (!f.is_open() || f.size() < 0 || f.size() > kMaxBytes) return {};
-  std::string bytes(static_cast<std::size_t>(f.size()), '\0');
-  bytes.resize(f.read(bytes.data(), bytes.size()));
+  constexpr std::size_t kMaxBytes = 1 << 20;
+  std::string bytes;
+  if (!path.empty()) plat::read_whole_file(path.c_str(), kMaxBytes, bytes);
   return bytes;
 }
 

@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "simulator/bitmap_path.h"
 #include "tools/recorder/recorder.h"
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 #if defined(_WIN32)
 #define REC_EXPORT __declspec(dllexport)

@@ -1,4 +1,4 @@
-#include "tools/recorder/recording.h"
+#include "recording/recording.h"
 
 #include <nlohmann/json.hpp>
 
@@ -8,7 +8,6 @@
 
 #include "common/record.h"
 #include "driver/sdtapi.h"
-#include "simulator/state.h"
 
 namespace recording {
 namespace {
@@ -24,7 +23,7 @@ const char* const kLibraryNames[SIM_LIB_COUNT] = {"sdtapi", "stdapi", "WltRS"};
 
 // The buffers a call fills: how many bytes of each a recording keeps, and the Count argument that
 // tells how many of them the driver wrote (the keep is then the smaller of the two). The sizes are
-// the contract's (the simulator's write limits); StartFindIDCard and SelectIDCard fill buffers
+// the contract's (driver/sdtapi.h); StartFindIDCard and SelectIDCard fill buffers
 // whose contents nobody reads, kept as far as the smallest buffer an edition gives (4 and 8).
 struct Buffer {
   int entry;
@@ -34,8 +33,8 @@ struct Buffer {
   bool text;  // zero-terminated: kept up to its terminator
 };
 constexpr Buffer kBuffers[] = {
-    {SIM_GET_SAM_ID, "id", sim::kWriteLimit[SIM_REC_SAM_ID], nullptr, false},
-    {SIM_GET_SAM_ID_TO_STR, "text", sim::kWriteLimit[SIM_REC_SAM_ID_TEXT], nullptr, true},
+    {SIM_GET_SAM_ID, "id", drv::kSamIdBytes, nullptr, false},
+    {SIM_GET_SAM_ID_TO_STR, "text", drv::kSamIdTextBytes, nullptr, true},
     {SIM_START_FIND_ID_CARD, "buffer", 4, nullptr, false},
     {SIM_SELECT_ID_CARD, "buffer", 8, nullptr, false},
     {SIM_READ_BASE_MSG, "text", drv::kIdentityBytes, "text_length", false},
@@ -98,13 +97,6 @@ std::string hex(const Bytes& bytes) {
     out += digits[b & 0xF];
   }
   return out;
-}
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::optional<Bytes> unhex(const std::string& text) {

@@ -132,7 +132,16 @@ bool same_call(const Call& recorded, const Call& came);
 // appended address like the address. Sex, nation, the reserved field and the SAM ID stay.
 void make_synthetic(Call& call);
 
-// ---- Lines --------------------------------------------------------------------------------------
+// The value of a hexadecimal digit of either case, -1 for any other character: how a recording's
+// bytes (and a card profile's photo) are written.
+constexpr int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// ---- Lines ----------------------------------------------------------------------------------
 
 // The call as one line of JSON, without its line feed.
 std::string to_line(const Call& call);
