@@ -207,12 +207,12 @@ class Cycle : public fuzz::CycleBase<Exports> {
 
   // The pass-throughs hand the application's own port and flag to the driver.
   void pass_throughs() {
-    const int port = this->port();
+    const int application_port = port();
     const int flag = in_.ConsumeBool() ? 0 : in_.ConsumeIntegral<int>();
     fuzz::Buffer info(kManagementInfoBytes);
-    x_.read_mng_info(port, info.bytes(), flag);
+    x_.read_mng_info(application_port, info.bytes(), flag);
     fuzz::Buffer text(kSamIdTextBytes);
-    x_.sam_id_text(port, text.data(), flag);
+    x_.sam_id_text(application_port, text.data(), flag);
   }
 
  private:
