@@ -1,7 +1,8 @@
 #include "bench/cycles.h"
 
-#include <memory>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "bench/setup.h"
 // The three headers declare the exports that the editions share in the same way.
@@ -14,19 +15,56 @@ namespace {
 
 constexpr int kPort = 1001;
 
+// An edition's cycle: the edition loaded by path and the result files its cycle writes, by name
+// in the output folder, in the order its baseline refers to them.
+class LibraryCycle : public EditionCycle {
+ public:
+  LibraryCycle(const testbed::LibraryFile& library, std::initializer_list<const char*> files)
+      : lib_(edition(library)) {
+    for (const char* name : files) files_.push_back(testbed::output_folder() + name);
+  }
+  bool loaded() const { return lib_ != nullptr; }
+  const std::vector<std::string>& files() const { return files_; }
+  // Takes the bytes of the edition's own text files, which the baseline then writes as they are.
+  virtual void take_text_files() {}
+
+ protected:
+  template <class Fn>
+  Fn fn(const char* name) const {
+    return lib_->fn<Fn>(name);
+  }
+  // The path of the result file at `index` in the list the cycle was made with.
+  const std::string& file(std::size_t index) const { return files_[index]; }
+
+ private:
+  const testbed::Library* lib_;
+  std::vector<std::string> files_;
+};
+
+// The export `name`, typed as the public header declares it.
+#define BENCH_EXPORT(name) fn<decltype(&name)>(#name)
+
 // Runs the cycle until its files are steady, takes the text files' bytes, then checks the
 // baseline against the cycle.
 template <class Cycle>
-Cycle* prepared(std::unique_ptr<Cycle>& cycle, const char* name) {
-  if (!cycle->loaded()) return nullptr;
-  cycle->set_up();
-  cycle->cycle();
-  cycle->cycle();
-  cycle->take_text_files();
+Cycle* prepared(Cycle& cycle, const char* name) {
+  if (!cycle.loaded()) return nullptr;
+  cycle.set_up();
+  cycle.cycle();
+  cycle.cycle();
+  cycle.take_text_files();
   check_baseline(
-      name, cycle->files(), [&] { cycle->set_up(); }, [&] { cycle->cycle(); },
-      [&] { cycle->baseline(); });
-  return cycle.get();
+      name, cycle.files(), [&] { cycle.set_up(); }, [&] { cycle.cycle(); },
+      [&] { cycle.baseline(); });
+  return &cycle;
+}
+
+// A pair built and prepared on first use, and kept until the program ends.
+template <class Cycle>
+EditionCycle* ready() {
+  static Cycle cycle;
+  static Cycle* const prepared_cycle = prepared(cycle, Cycle::kName);
+  return prepared_cycle;
 }
 
 // ---- QDX edition --------------------------------------------------------------------------------
@@ -34,20 +72,19 @@ Cycle* prepared(std::unique_ptr<Cycle>& cycle, const char* name) {
 // InitComm, Authenticate, Read_Content in modes 4 (text lines, photo, bitmap), 3 (appended
 // address) and 5 (management information), CloseComm. After the first open the SAM ID is not
 // read again, so a steady cycle opens with two driver calls.
-class Qdx : public EditionCycle {
+class Qdx : public LibraryCycle {
  public:
-  Qdx() : lib_(edition(testbed::kQdxEdition)) {
+  static constexpr const char* kName = "the QDX cycle";
+  Qdx()
+      : LibraryCycle(testbed::kQdxEdition,
+                     {"wz.txt", "zp.wlt", "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"}) {
     if (!loaded()) return;
-    init_ = lib_->fn<decltype(&InitComm)>("InitComm");
-    close_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
-    authenticate_ = lib_->fn<decltype(&Authenticate)>("Authenticate");
-    read_ = lib_->fn<decltype(&Read_Content)>("Read_Content");
+    init_ = BENCH_EXPORT(InitComm);
+    close_ = BENCH_EXPORT(CloseComm);
+    authenticate_ = BENCH_EXPORT(Authenticate);
+    read_ = BENCH_EXPORT(Read_Content);
   }
-  bool loaded() const { return lib_ != nullptr; }
-  std::vector<std::string> files() const {
-    return {text_file_, photo_file_, bitmap_file_, address_file_, info_file_};
-  }
-  void take_text_files() { text_ = testbed::read_file(text_file_); }
+  void take_text_files() override { text_ = testbed::read_file(file(kText)); }
 
   void cycle() override {
     init_(kPort);
@@ -65,19 +102,20 @@ class Qdx : public EditionCycle {
     d_.SelectIDCard(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
     d_.ReadBaseMsg(kPort, identity_, &text_length, photo_, &photo_length, 0);
-    write_file(text_file_, text_.data(), text_.size());
-    write_file(photo_file_, photo_, photo_length);
+    write_file(file(kText), text_.data(), text_.size());
+    write_file(file(kPhoto), photo_, photo_length);
     d_.GetBmp(photo_path_.data(), drv::kSelectorSerial);
     unsigned address_length = 0;
     d_.ReadNewAppMsg(kPort, address_, &address_length, 0);
-    write_file(address_file_, address_, address_length);
+    write_file(file(kAddress), address_, address_length);
     d_.ReadMngInfo(kPort, info_, 0);
-    write_file(info_file_, info_, sizeof info_);
+    write_file(file(kInfo), info_, sizeof info_);
     d_.ClosePort(kPort);
   }
 
  private:
-  const testbed::Library* lib_;
+  // The result files, in the order the constructor names them.
+  enum File { kText, kPhoto, kBitmap, kAddress, kInfo };
   decltype(&InitComm) init_ = nullptr;
   decltype(&CloseComm) close_ = nullptr;
   decltype(&Authenticate) authenticate_ = nullptr;
@@ -85,12 +123,7 @@ class Qdx : public EditionCycle {
 
   const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Qdx);
 
-  std::string text_file_ = testbed::output_folder() + "wz.txt";
-  std::string photo_file_ = testbed::output_folder() + "zp.wlt";
-  std::string bitmap_file_ = testbed::output_folder() + "zp.bmp";
-  std::string address_file_ = testbed::output_folder() + "NEWADDR.txt";
-  std::string info_file_ = testbed::output_folder() + "IINSNDN.bin";
-  std::string photo_path_ = photo_file_;
+  std::string photo_path_ = file(kPhoto);  // the decoder's own copy, which it may write into
   Bytes text_;
 
   unsigned char found_[4], selected_[8];
@@ -109,25 +142,22 @@ constexpr int kSdtFlag = 1;
 
 // OpenComm (the reader answers on the first USB port), SelectCard, ReadBaseInfo 1 (text, photo,
 // bitmap) and 3 (appended address), the eleven getters, CloseComm.
-class Sdt : public EditionCycle {
+class Sdt : public LibraryCycle {
  public:
-  Sdt() : lib_(edition(testbed::kSdtEdition)) {
+  static constexpr const char* kName = "the SDT cycle";
+  Sdt()
+      : LibraryCycle(testbed::kSdtEdition, {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp",
+                                            "NewAdd.txt", "NewAdd1.txt"}) {
     if (!loaded()) return;
-    open_comm_ = lib_->fn<decltype(&OpenComm)>("OpenComm");
-    close_comm_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
-    select_card_ = lib_->fn<decltype(&SelectCard)>("SelectCard");
-    read_info_ = lib_->fn<decltype(&ReadBaseInfo)>("ReadBaseInfo");
-    for (int i = 0; i < kSdtGetterCount; ++i)
-      getters_[i] = lib_->fn<decltype(&GetName)>(kSdtGetters[i]);
+    open_comm_ = BENCH_EXPORT(OpenComm);
+    close_comm_ = BENCH_EXPORT(CloseComm);
+    select_card_ = BENCH_EXPORT(SelectCard);
+    read_info_ = BENCH_EXPORT(ReadBaseInfo);
+    for (int i = 0; i < kSdtGetterCount; ++i) getters_[i] = fn<decltype(&GetName)>(kSdtGetters[i]);
   }
-  bool loaded() const { return lib_ != nullptr; }
-  std::vector<std::string> files() const {
-    return {fields_file_, record_file_, photo_file_, copy_file_, bitmap_file_,
-            message_file_, address_file_};
-  }
-  void take_text_files() {
-    fields_ = testbed::read_file(fields_file_);
-    address_text_ = testbed::read_file(address_file_);
+  void take_text_files() override {
+    fields_ = testbed::read_file(file(kFields));
+    address_text_ = testbed::read_file(file(kAddress));
   }
 
   void cycle() override {
@@ -146,20 +176,21 @@ class Sdt : public EditionCycle {
     d_.SelectIDCard(kPort, message_, kSdtFlag);
     unsigned text_length = 0, photo_length = 0;
     d_.ReadBaseMsg(kPort, text_, &text_length, photo_, &photo_length, kSdtFlag);
-    write_file(fields_file_, fields_.data(), fields_.size());
-    write_file(record_file_, text_, text_length);
-    write_file(photo_file_, photo_, photo_length);
-    write_file(copy_file_, photo_, photo_length);
+    write_file(file(kFields), fields_.data(), fields_.size());
+    write_file(file(kRecord), text_, text_length);
+    write_file(file(kPhoto), photo_, photo_length);
+    write_file(file(kCopy), photo_, photo_length);
     d_.GetBmp(photo_path_.data(), drv::kSelectorUsb);
     unsigned message_length = 0;
     d_.ReadNewAppMsg(kPort, message_, &message_length, kSdtFlag);
-    write_file(address_file_, address_text_.data(), address_text_.size());
-    write_file(message_file_, message_, message_length);
+    write_file(file(kAddress), address_text_.data(), address_text_.size());
+    write_file(file(kMessage), message_, message_length);
     d_.ClosePort(kPort);
   }
 
  private:
-  const testbed::Library* lib_;
+  // The result files, in the order the constructor names them.
+  enum File { kFields, kRecord, kPhoto, kCopy, kBitmap, kMessage, kAddress };
   decltype(&OpenComm) open_comm_ = nullptr;
   decltype(&CloseComm) close_comm_ = nullptr;
   decltype(&SelectCard) select_card_ = nullptr;
@@ -169,14 +200,7 @@ class Sdt : public EditionCycle {
 
   const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 
-  std::string fields_file_ = testbed::output_folder() + "wx.txt";
-  std::string record_file_ = testbed::output_folder() + "wz.txt";
-  std::string photo_file_ = testbed::output_folder() + "zp.wlt";
-  std::string copy_file_ = testbed::output_folder() + "pic.wlt";
-  std::string bitmap_file_ = testbed::output_folder() + "zp.bmp";
-  std::string message_file_ = testbed::output_folder() + "NewAdd.txt";
-  std::string address_file_ = testbed::output_folder() + "NewAdd1.txt";
-  std::string photo_path_ = photo_file_;
+  std::string photo_path_ = file(kPhoto);
   Bytes fields_, address_text_;
 
   unsigned char message_[2048], text_[1024], photo_[2048];
@@ -195,24 +219,23 @@ constexpr int kBitmapBytes = 102400;
 // InitComm, Authenticate, Read_Content in modes 1 (text and photo files, appended address,
 // bitmap with the port closed around the decoder, field store) and 5 (management information),
 // the twelve getters, CloseComm.
-class Vantrel : public EditionCycle {
+class Vantrel : public LibraryCycle {
  public:
-  Vantrel() : lib_(edition(testbed::kVantrelEdition)) {
+  static constexpr const char* kName = "the vantrel cycle";
+  // Every file of the cycle holds the driver's bytes: no text files to take.
+  Vantrel()
+      : LibraryCycle(testbed::kVantrelEdition,
+                     {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "IINSNDN.Bin"}) {
     if (!loaded()) return;
-    init_ = lib_->fn<decltype(&InitComm)>("InitComm");
-    close_ = lib_->fn<decltype(&CloseComm)>("CloseComm");
-    authenticate_ = lib_->fn<decltype(&Authenticate)>("Authenticate");
-    read_ = lib_->fn<decltype(&Read_Content)>("Read_Content");
+    init_ = BENCH_EXPORT(InitComm);
+    close_ = BENCH_EXPORT(CloseComm);
+    authenticate_ = BENCH_EXPORT(Authenticate);
+    read_ = BENCH_EXPORT(Read_Content);
     for (int i = 0; i < kVantrelTextGetterCount; ++i)
-      text_getters_[i] = lib_->fn<decltype(&GetPeopleName)>(kVantrelTextGetters[i]);
-    photo_getter_ = lib_->fn<decltype(&GetPhotoBMP)>("GetPhotoBMP");
-    address_getter_ = lib_->fn<decltype(&GetAppAddress)>("GetAppAddress");
+      text_getters_[i] = fn<decltype(&GetPeopleName)>(kVantrelTextGetters[i]);
+    photo_getter_ = BENCH_EXPORT(GetPhotoBMP);
+    address_getter_ = BENCH_EXPORT(GetAppAddress);
   }
-  bool loaded() const { return lib_ != nullptr; }
-  std::vector<std::string> files() const {
-    return {record_file_, photo_file_, copy_file_, bitmap_file_, info_file_};
-  }
-  void take_text_files() {}  // every file of the cycle holds the driver's bytes
 
   void cycle() override {
     init_(kPort);
@@ -233,21 +256,22 @@ class Vantrel : public EditionCycle {
     d_.SelectIDCard(kPort, selected_, 0);
     unsigned text_length = 0, photo_length = 0;
     d_.ReadBaseMsg(kPort, identity_, &text_length, photo_, &photo_length, 0);
-    write_file(record_file_, identity_, text_length);
-    write_file(photo_file_, photo_, photo_length);
-    write_file(copy_file_, photo_, photo_length);
+    write_file(file(kRecord), identity_, text_length);
+    write_file(file(kPhoto), photo_, photo_length);
+    write_file(file(kCopy), photo_, photo_length);
     unsigned address_length = 0;
     d_.ReadNewAppMsg(kPort, address_, &address_length, 0);
     d_.ClosePort(kPort);
     d_.GetBmp(copy_path_.data(), drv::kSelectorUsb);
     d_.OpenPort(kPort);
     d_.ReadMngInfo(kPort, info_, 0);
-    write_file(info_file_, info_, sizeof info_);
+    write_file(file(kInfo), info_, sizeof info_);
     d_.ClosePort(kPort);
   }
 
  private:
-  const testbed::Library* lib_;
+  // The result files, in the order the constructor names them.
+  enum File { kRecord, kPhoto, kCopy, kBitmap, kInfo };
   decltype(&InitComm) init_ = nullptr;
   decltype(&CloseComm) close_ = nullptr;
   decltype(&Authenticate) authenticate_ = nullptr;
@@ -260,12 +284,7 @@ class Vantrel : public EditionCycle {
 
   const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 
-  std::string record_file_ = testbed::output_folder() + "WZ.txt";
-  std::string photo_file_ = testbed::output_folder() + "XP.wlt";
-  std::string copy_file_ = testbed::output_folder() + "ZP.wlt";
-  std::string bitmap_file_ = testbed::output_folder() + "ZP.bmp";
-  std::string info_file_ = testbed::output_folder() + "IINSNDN.Bin";
-  std::string copy_path_ = copy_file_;
+  std::string copy_path_ = file(kCopy);
 
   unsigned char found_[5], selected_[9];
   unsigned char identity_[drv::kIdentityBytes + 1], photo_[drv::kPhotoBytes + 1];
@@ -274,14 +293,12 @@ class Vantrel : public EditionCycle {
 
 // ---- The SDT edition's port scan ----------------------------------------------------------------
 
-class PortScan : public EditionCycle {
+class PortScan : public LibraryCycle {
  public:
-  PortScan() : lib_(edition(testbed::kSdtEdition)) {
-    if (loaded()) open_comm_ = lib_->fn<decltype(&OpenComm)>("OpenComm");
+  static constexpr const char* kName = "the SDT port scan";
+  PortScan() : LibraryCycle(testbed::kSdtEdition, {}) {
+    if (loaded()) open_comm_ = BENCH_EXPORT(OpenComm);
   }
-  bool loaded() const { return lib_ != nullptr; }
-  std::vector<std::string> files() const { return {}; }
-  void take_text_files() {}
 
   void set_up() const override {
     testbed::Simulator& sim = simulator();
@@ -295,36 +312,18 @@ class PortScan : public EditionCycle {
   }
 
  private:
-  const testbed::Library* lib_;
   decltype(&OpenComm) open_comm_ = nullptr;
   const drv::EntryPoints d_ = simulated_driver(drv::Prefix::Sdt);
 };
 
 }  // namespace
 
-EditionCycle* qdx_cycle() {
-  static auto cycle = std::make_unique<Qdx>();
-  static Qdx* ready = prepared(cycle, "the QDX cycle");
-  return ready;
-}
-
-EditionCycle* sdt_cycle() {
-  static auto cycle = std::make_unique<Sdt>();
-  static Sdt* ready = prepared(cycle, "the SDT cycle");
-  return ready;
-}
-
-EditionCycle* vantrel_cycle() {
-  static auto cycle = std::make_unique<Vantrel>();
-  static Vantrel* ready = prepared(cycle, "the vantrel cycle");
-  return ready;
-}
-
-EditionCycle* sdt_port_scan() {
-  static auto scan = std::make_unique<PortScan>();
-  static PortScan* ready = prepared(scan, "the SDT port scan");
-  return ready;
-}
+const Pair kPairs[] = {
+    {"cycle", "qdx", "qdx cycle", true, &ready<Qdx>},
+    {"cycle", "sdt", "sdt cycle", true, &ready<Sdt>},
+    {"cycle", "vantrel", "vantrel cycle", true, &ready<Vantrel>},
+    {"port_scan", "sdt", "sdt port scan to 1016", false, &ready<PortScan>},
+};
 
 void EditionCycle::set_up() const {
   testbed::Simulator& sim = simulator();

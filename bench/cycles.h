@@ -12,9 +12,9 @@
 
 namespace ridel_bench {
 
-// A cycle and its baseline. The factories below build one per edition, run the cycle until its
+// A cycle and its baseline. kPairs below prepares one per edition: runs the cycle until its
 // result files are steady (the SDT edition's text file shows the appended address of the cycle
-// before), take the edition's text files as the baseline's bytes and check that the baseline
+// before), takes the edition's text files as the baseline's bytes and checks that the baseline
 // makes the cycle's driver calls and writes its bytes; null when the edition was not built.
 class EditionCycle {
  public:
@@ -25,11 +25,18 @@ class EditionCycle {
   virtual void baseline() = 0;
 };
 
-EditionCycle* qdx_cycle();
-EditionCycle* sdt_cycle();
-EditionCycle* vantrel_cycle();
-// The SDT edition's OpenComm with the reader on the last USB port, 1016, so that fifteen opens
-// fail first; its baseline makes the same seventeen driver calls.
-EditionCycle* sdt_port_scan();
+// One cycle and its baseline as the benchmarks name, register and summarise them.
+struct Pair {
+  const char* what;     // "cycle" or "port_scan": the benchmarks are <what>/<edition> and
+  const char* edition;  // <what>_baseline/<edition>
+  const char* label;    // in the summary
+  bool targets;         // held to the cycle targets in the summary
+  EditionCycle* (*prepare)();  // the ready pair, built on first use; null when not built
+};
+
+// Each edition's card cycle, then the SDT edition's OpenComm with the reader on the last USB
+// port, 1016, so that fifteen opens fail first (its baseline makes the same seventeen driver
+// calls).
+extern const Pair kPairs[4];
 
 }  // namespace ridel_bench

@@ -32,9 +32,12 @@ benchmark::internal::Benchmark* timed(benchmark::internal::Benchmark* b) {
       ->UseRealTime();
 }
 
-void register_pair(const std::string& what, const std::string& edition, EditionCycle* pair) {
+void register_pair(const ridel_bench::Pair& p) {
+  const std::string what = p.what;
+  const std::string edition = p.edition;
+  EditionCycle* const pair = p.prepare();
   if (!pair) {
-    std::printf("%s %s: the edition is not built, skipped\n", what.c_str(), edition.c_str());
+    std::printf("%s %s: the edition is not built, skipped\n", p.what, p.edition);
     return;
   }
   timed(benchmark::RegisterBenchmark((what + "/" + edition).c_str(),
@@ -48,6 +51,15 @@ void register_pair(const std::string& what, const std::string& edition, EditionC
                                        for (auto _ : state) pair->baseline();
                                      }));
 }
+
+// Each edition's record conversion alone.
+struct Conversion {
+  const char* edition;
+  void (*convert)();
+};
+constexpr Conversion kConversions[] = {{"qdx", &ridel_bench::convert_qdx},
+                                       {"sdt", &ridel_bench::convert_sdt},
+                                       {"vantrel", &ridel_bench::convert_vantrel}};
 
 void register_conversion(const std::string& edition, void (*convert)()) {
   timed(benchmark::RegisterBenchmark(("conversion/" + edition).c_str(),
@@ -103,19 +115,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("\nmedians per call sequence against its baseline without library (targets: "
                 "ratio <= %.2f, library < %.0f us):\n",
                 kRatioTarget, kExtraTargetMicroseconds);
-    for (const std::string edition : {"qdx", "sdt", "vantrel"}) {
-      if (!has("cycle/" + edition) || !has("cycle_baseline/" + edition)) continue;
-      met = compare((edition + " cycle").c_str(), medians_.at("cycle/" + edition),
-                    medians_.at("cycle_baseline/" + edition), true) &&
-            met;
+    for (const ridel_bench::Pair& p : ridel_bench::kPairs) {
+      const std::string run = std::string(p.what) + "/" + p.edition;
+      const std::string baseline = std::string(p.what) + "_baseline/" + p.edition;
+      if (!has(run) || !has(baseline)) continue;
+      const bool within = compare(p.label, medians_.at(run), medians_.at(baseline), p.targets);
+      met = within && met;
     }
-    if (has("port_scan/sdt") && has("port_scan_baseline/sdt"))
-      compare("sdt port scan to 1016", medians_.at("port_scan/sdt"),
-              medians_.at("port_scan_baseline/sdt"), false);
-    for (const std::string edition : {"qdx", "sdt", "vantrel"}) {
-      if (has("conversion/" + edition))
-        std::printf("  %-22s cpu  %8.1f us\n", (edition + " record conversion").c_str(),
-                    medians_.at("conversion/" + edition).cpu);
+    for (const Conversion& c : kConversions) {
+      const std::string name = std::string("conversion/") + c.edition;
+      if (has(name))
+        std::printf("  %-22s cpu  %8.1f us\n",
+                    (std::string(c.edition) + " record conversion").c_str(),
+                    medians_.at(name).cpu);
     }
     if (has("reader_process_start/sdt"))
       std::printf("  %-22s wall %8.1f us\n", "reader process start-up",
@@ -133,13 +145,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Times> medians_;
 };
 
-// The pairs by name, as the benchmarks and the instruction counts call them.
+// A pair by the names of its benchmarks, as the instruction counts call it.
 EditionCycle* pair_named(const std::string& what, const std::string& edition) {
-  if (what == "port_scan" && edition == "sdt") return ridel_bench::sdt_port_scan();
-  if (what != "cycle") return nullptr;
-  if (edition == "qdx") return ridel_bench::qdx_cycle();
-  if (edition == "sdt") return ridel_bench::sdt_cycle();
-  if (edition == "vantrel") return ridel_bench::vantrel_cycle();
+  for (const ridel_bench::Pair& p : ridel_bench::kPairs)
+    if (what == p.what && edition == p.edition) return p.prepare();
   return nullptr;
 }
 
@@ -190,12 +199,8 @@ int main(int argc, char** argv) {
   argv = args.data();
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-  for (const char* edition : {"qdx", "sdt", "vantrel"})
-    register_pair("cycle", edition, pair_named("cycle", edition));
-  register_conversion("qdx", &ridel_bench::convert_qdx);
-  register_conversion("sdt", &ridel_bench::convert_sdt);
-  register_conversion("vantrel", &ridel_bench::convert_vantrel);
-  register_pair("port_scan", "sdt", pair_named("port_scan", "sdt"));
+  for (const ridel_bench::Pair& p : ridel_bench::kPairs) register_pair(p);
+  for (const Conversion& c : kConversions) register_conversion(c.edition, c.convert);
   ridel_bench::register_reader_process();
 
   RatioReporter reporter;

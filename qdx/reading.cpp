@@ -82,9 +82,8 @@ TextLines text_lines(rec::Bytes record) {
 bool write_text_and_photo(const ResultPath& text_path, const ResultPath& photo_path,
                           std::size_t identity_size, std::size_t photo_size) {
   const TextLines lines = text_lines({records.identity, identity_size});
-  return write_raw(text_path, reinterpret_cast<const unsigned char*>(lines.c_str()),
-                   lines.size()) &&
-         write_raw(photo_path, records.photo, photo_size) && decode(photo_path);
+  return write_result_file(text_path, lines.c_str(), lines.size()) &&
+         write_result_file(photo_path, records.photo, photo_size) && decode(photo_path);
 }
 
 // ---- The modes ----------------------------------------------------------------------------------
@@ -97,13 +96,13 @@ int base_message_files(int mode) {
   switch (mode) {
     case RIDEL_QDX_CONTENT_RAW_WITH_BITMAP: {
       const ResultPath photo_path = result_path(kPhotoFile);
-      return write_raw(result_path(kTextFile), records.identity, identity) &&
-             write_raw(result_path(kSecondPhotoFile), records.photo, photo) &&
-             write_raw(photo_path, records.photo, photo) && decode(photo_path);
+      return write_result_file(result_path(kTextFile), records.identity, identity) &&
+             write_result_file(result_path(kSecondPhotoFile), records.photo, photo) &&
+             write_result_file(photo_path, records.photo, photo) && decode(photo_path);
     }
     case RIDEL_QDX_CONTENT_RAW:
-      return write_raw(result_path(kTextFile), records.identity, identity) &&
-             write_raw(result_path(kSecondPhotoFile), records.photo, photo);
+      return write_result_file(result_path(kTextFile), records.identity, identity) &&
+             write_result_file(result_path(kSecondPhotoFile), records.photo, photo);
     case RIDEL_QDX_CONTENT_TEXT:
       return write_text_and_photo(result_path(kTextFile), result_path(kPhotoFile), identity,
                                   photo);
@@ -127,15 +126,15 @@ int appended_address_file() {
       status == drv::kNoAppendedAddress
           ? 0
           : bounded(records.appended_address_length, sizeof records.appended_address);
-  return write_raw(result_path(kAppendedAddressFile), records.appended_address, size);
+  return write_result_file(result_path(kAppendedAddressFile), records.appended_address, size);
 }
 
 // Mode 5.
 int management_info_file() {
   if (call(setup.entry.ReadMngInfo, session.port, records.management_info, kFlag) != drv::kOk)
     return 0;
-  return write_raw(result_path(kManagementInfoFile), records.management_info,
-                   sizeof records.management_info);
+  return write_result_file(result_path(kManagementInfoFile), records.management_info,
+                           sizeof records.management_info);
 }
 
 int read_content(int mode) {

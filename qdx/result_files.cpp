@@ -11,7 +11,7 @@ ResultPath result_path(std::string_view name, std::string_view suffix) {
   return path;
 }
 
-bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size) {
+bool write_result_file(const ResultPath& path, const void* data, std::size_t size) {
   // Shared as the C library's files are: others may go on reading and writing the file.
   return !path.empty() && plat::write_whole_file(path.c_str(), data, size, plat::Share::All);
 }

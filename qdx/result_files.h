@@ -1,4 +1,5 @@
-// The result files: their names, their paths in the output folder, and how they are written.
+// The result files: their names, their paths in the output folder (result_path) and how each is
+// written (write_result_file). The output folder is the one set-up found once, at load.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +26,10 @@ using ResultPath = plat::FixedText<kOutputFolderRoom + 32>;
 // no output folder.
 ResultPath result_path(std::string_view name, std::string_view suffix = {});
 
-// Creates or replaces the file with exactly these bytes: false when it cannot be created or not
-// all of them reached it (a full disk), in which case no empty or partial file stays behind. A
-// link under that name is replaced, never written through; a folder, pipe or device fails.
-bool write_raw(const ResultPath& path, const unsigned char* data, std::size_t size);
+// Creates or replaces the file with exactly these bytes, shared with other readers and writers:
+// false for an empty path, or when it cannot be created or not all of them reached it (a full
+// disk), in which case no empty or partial file stays behind. A link under that name is
+// replaced, never written through; a folder, pipe or device fails.
+bool write_result_file(const ResultPath& path, const void* data, std::size_t size);
 
 }  // namespace qdx

@@ -94,21 +94,22 @@ int read_base_message(Photo photo) {
 
   const ResultPath folder = output_folder();
   if (folder.empty()) return RIDEL_SDT_FILE_FAILED;
-  const auto path = [&](std::string_view name) { return ResultPath(folder).append(name); };
   // Read type 2 ends its lines with a line feed alone, the others with CR LF.
-  write_file(path(kFieldsFile), fields_text(s.store, photo == Photo::None ? "\n" : "\r\n"));
-  if (!write_file(path(kRecordFile), text, bounded(text_length, sizeof text)))
+  write_result_file(result_path(folder, kFieldsFile),
+                    fields_text(s.store, photo == Photo::None ? "\n" : "\r\n"));
+  if (!write_result_file(result_path(folder, kRecordFile), text,
+                         bounded(text_length, sizeof text)))
     return RIDEL_SDT_FILE_FAILED;
   if (photo == Photo::None) return RIDEL_SDT_OK;
 
   const std::size_t photo_size = bounded(photo_length, sizeof photo_bytes);
-  ResultPath photo_path = path(kPhotoFile);
-  if (!write_file(photo_path, photo_bytes, photo_size)) return RIDEL_SDT_FILE_FAILED;
-  write_file(path(kPhotoCopyFile), photo_bytes, photo_size);
+  ResultPath photo_path = result_path(folder, kPhotoFile);
+  if (!write_result_file(photo_path, photo_bytes, photo_size)) return RIDEL_SDT_FILE_FAILED;
+  write_result_file(result_path(folder, kPhotoCopyFile), photo_bytes, photo_size);
   if (photo == Photo::Raw) return RIDEL_SDT_OK;
 
   const int decoded = GetBmp(photo_path.data(), drv::decoder_selector(s.port));
-  s.store.photo_path = decoded == drv::kDecodeOk ? path(kBitmapFile) : ResultPath();
+  s.store.photo_path = decoded == drv::kDecodeOk ? result_path(folder, kBitmapFile) : ResultPath();
   return decoder_result(decoded);
 }
 
@@ -126,9 +127,9 @@ int read_appended_address() {
 
   const ResultPath folder = output_folder();
   if (folder.empty()) return RIDEL_SDT_FILE_FAILED;
-  write_file(ResultPath(folder).append(kAppendedAddressFile), s.store.appended_address);
-  if (!write_file(ResultPath(folder).append(kMessageFile), s.message,
-                  bounded(length, sizeof s.message)))
+  write_result_file(result_path(folder, kAppendedAddressFile), s.store.appended_address);
+  if (!write_result_file(result_path(folder, kMessageFile), s.message,
+                         bounded(length, sizeof s.message)))
     return RIDEL_SDT_FILE_FAILED;
   return RIDEL_SDT_OK;
 }

@@ -1,4 +1,6 @@
-// The result files: their names, where they go and how they are written.
+// The result files: their names, their paths in the output folder (result_path) and how each is
+// written (write_result_file). Unlike the other editions, this one works out the output folder
+// afresh for each read (output_folder) and builds that read's paths from it.
 #pragma once
 
 #include <cstddef>
@@ -22,13 +24,16 @@ inline constexpr char kAppendedAddressFile[] = "NewAdd1.txt";  // the appended a
 // files into a wrong folder).
 ResultPath output_folder();
 
+// The full path of result file `name` in `folder`, a folder that output_folder() gave.
+ResultPath result_path(const ResultPath& folder, std::string_view name);
+
 // Creates the file for exclusive access, replacing one of that name, and writes the bytes.
 // False when it cannot be created or not all bytes could be written; a file left incomplete is
 // removed again, so that no truncated result file stays behind. A link under that name is
 // replaced, never written through; a folder, pipe or device fails.
-bool write_file(const ResultPath& path, const void* data, std::size_t size);
-inline bool write_file(const ResultPath& path, std::string_view text) {
-  return write_file(path, text.data(), text.size());
+bool write_result_file(const ResultPath& path, const void* data, std::size_t size);
+inline bool write_result_file(const ResultPath& path, std::string_view text) {
+  return write_result_file(path, text.data(), text.size());
 }
 
 }  // namespace sdt

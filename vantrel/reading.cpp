@@ -1,5 +1,6 @@
 // Reading the card: Read_Content's modes.
 #include "vantrel/error_log.h"
+#include "vantrel/photo.h"
 #include "vantrel/result_files.h"
 #include "vantrel/state.h"
 #include "vantrel/strings.h"
@@ -29,8 +30,8 @@ bool read_base_message(BaseMessage& m, const char* context) {
 }
 
 bool write_base_message(const BaseMessage& m) {
-  return write_file(result_path(kTextFile), m.record, m.record_count) &&
-         write_file(result_path(kPhotoFile), m.photo, m.photo_count);
+  return write_result_file(result_path(kTextFile), m.record, m.record_count) &&
+         write_result_file(result_path(kPhotoFile), m.photo, m.photo_count);
 }
 
 struct AppendedAddress {
@@ -58,7 +59,7 @@ int read_all() {
   // ZP.wlt, the copy of XP.wlt that the decoder gets: the same bytes, written from the photo
   // record in memory instead of read back from the file just written.
   const ResultPath copy = result_path(kPhotoCopyFile);
-  if (!write_file(copy, base.photo, base.photo_count)) return 0;
+  if (!write_result_file(copy, base.photo, base.photo_count)) return 0;
   AppendedAddress address;
   if (!read_appended_address(address, "ReadContent1")) return 0;
   const int decoded = decode_photo(copy, nullptr, 0, nullptr, false);
@@ -67,7 +68,7 @@ int read_all() {
   store.set_base_data(base.record, base.record_count);
   store.set_appended_address(address.message, address.count);
   const std::span<unsigned char> slot = store.bitmap_slot();
-  store.set_photo_length(read_file(bitmap_path(copy), slot.data(), slot.size()));
+  store.set_photo_length(read_result_file(bitmap_path(copy), slot.data(), slot.size()));
   return 1;
 }
 
@@ -81,7 +82,7 @@ int read_base() {
 int read_address() {
   AppendedAddress address;
   if (!read_appended_address(address, "ReadContent3")) return 0;
-  return write_file(result_path(kAppendedAddressFile), address.message, address.count);
+  return write_result_file(result_path(kAppendedAddressFile), address.message, address.count);
 }
 
 // Mode 5: the management information.
@@ -93,7 +94,7 @@ int read_management_info() {
     log_error(kMsgReadMngInfo, status, "ReadContent5");
     return 0;
   }
-  return write_file(result_path(kManagementFile), info, sizeof info);
+  return write_result_file(result_path(kManagementFile), info, sizeof info);
 }
 
 int read_content(int mode) {

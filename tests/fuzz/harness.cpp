@@ -36,7 +36,7 @@ void make_folder(const std::string& path) {
   std::filesystem::create_directories(path, error);
 }
 
-void block_some(FuzzedDataProvider& in, std::initializer_list<const char*> result_files) {
+void block_some(FuzzedDataProvider& in, std::span<const char* const> result_files) {
   if (in.ConsumeIntegralInRange(0, 3) != 0) return;
   for (const char* name : result_files)
     if (in.ConsumeBool()) make_folder(testbed::output_folder() + name);
@@ -175,6 +175,15 @@ void Edition::fresh() {
   if (!first_address_) first_address_ = probe;
   if (probe != first_address_) fail("a fresh copy of the edition was mapped at another address");
 #endif
+}
+
+int start_input(FuzzedDataProvider& in, Edition& edition,
+                std::span<const char* const> result_files) {
+  clear_output_folder();
+  const int reader_port = script_simulator(in);
+  block_some(in, result_files);
+  edition.fresh();
+  return reader_port;
 }
 
 // ---- Buffers and values -------------------------------------------------------------------------

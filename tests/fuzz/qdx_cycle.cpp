@@ -9,6 +9,7 @@
 namespace {
 
 struct Exports {
+  // Each of these under its three names: plain, QDX_ and TC_.
   decltype(&InitComm) init[3];
   decltype(&CloseComm) close[3];
   decltype(&Authenticate) authenticate[3];
@@ -18,32 +19,39 @@ struct Exports {
   decltype(&QDX_ReadBaseMsg) read_base_msg;
   decltype(&QDX_GetDllVersion) version;
 
+  template <class Fn>
+  static void aliases(const fuzz::Edition& e, Fn (&to)[3], const std::string& name) {
+    to[0] = e.fn<Fn>(name.c_str());
+    to[1] = e.fn<Fn>(("QDX_" + name).c_str());
+    to[2] = e.fn<Fn>(("TC_" + name).c_str());
+  }
+
   explicit Exports(const fuzz::Edition& e)
-      : init{e.fn<decltype(&InitComm)>("InitComm"), e.fn<decltype(&InitComm)>("QDX_InitComm"),
-             e.fn<decltype(&InitComm)>("TC_InitComm")},
-        close{e.fn<decltype(&CloseComm)>("CloseComm"), e.fn<decltype(&CloseComm)>("QDX_CloseComm"),
-              e.fn<decltype(&CloseComm)>("TC_CloseComm")},
-        authenticate{e.fn<decltype(&Authenticate)>("Authenticate"),
-                     e.fn<decltype(&Authenticate)>("QDX_Authenticate"),
-                     e.fn<decltype(&Authenticate)>("TC_Authenticate")},
-        read{e.fn<decltype(&Read_Content)>("Read_Content"),
-             e.fn<decltype(&Read_Content)>("QDX_Read_Content"),
-             e.fn<decltype(&Read_Content)>("TC_Read_Content")},
-        read_path(e.fn<decltype(&TC_Read_Content_Path)>("TC_Read_Content_Path")),
-        ant(e.fn<decltype(&QDX_Ant)>("QDX_Ant")),
-        read_base_msg(e.fn<decltype(&QDX_ReadBaseMsg)>("QDX_ReadBaseMsg")),
-        version(e.fn<decltype(&QDX_GetDllVersion)>("QDX_GetDllVersion")) {}
+      : read_path(FUZZ_EXPORT(e, TC_Read_Content_Path)),
+        ant(FUZZ_EXPORT(e, QDX_Ant)),
+        read_base_msg(FUZZ_EXPORT(e, QDX_ReadBaseMsg)),
+        version(FUZZ_EXPORT(e, QDX_GetDllVersion)) {
+    aliases(e, init, "InitComm");
+    aliases(e, close, "CloseComm");
+    aliases(e, authenticate, "Authenticate");
+    aliases(e, read, "Read_Content");
+  }
 };
 
+// Every mode from one below the first to one beyond the last.
+constexpr int kModes[] = {0, 1, 2, 3, 4, 5, 6, 7};
+
+using fuzz::check_flag;
+
 // Every export but QDX_Ant answers 1 or 0.
-void check_flag(int result) { FUZZ_CHECK(result == 0 || result == 1, result); }
-
-class Cycle {
+class Cycle : public fuzz::CycleBase<Exports> {
  public:
-  Cycle(const Exports& x, FuzzedDataProvider& in, int reader_port)
-      : x_(x), in_(in), reader_port_(reader_port) {}
+  using CycleBase::CycleBase;
 
-  void open() { check_flag(x_.init[alias()](fuzz::fuzzed_port(in_, reader_port_))); }
+  void open() { check_flag(x_.init[alias()](port())); }
+  void perhaps_open_again() {
+    if (in_.ConsumeBool()) open();
+  }
   void close() { check_flag(x_.close[alias()]()); }
   void authenticate() { check_flag(x_.authenticate[alias()]()); }
 
@@ -54,6 +62,12 @@ class Cycle {
         name < 3 ? x_.read[name](mode) : x_.read_path(mode, in_.ConsumeIntegral<int>());
     check_flag(result);
     if (mode < 1 || mode > 6) FUZZ_CHECK(result == 0, mode);
+  }
+  void read_every_mode() {
+    for (const int mode : kModes) read(mode);
+  }
+  void read_any_mode() {
+    read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 8) : in_.ConsumeIntegral<int>());
   }
 
   void ant() {
@@ -76,54 +90,23 @@ class Cycle {
     FUZZ_CHECK(std::memcmp(text.data(), "Ridel.dll[QDX", 13) == 0, 0);
   }
 
-  void any() {
-    switch (in_.ConsumeIntegralInRange(0, 6)) {
-      case 0:
-        return open();
-      case 1:
-        return close();
-      case 2:
-        return authenticate();
-      case 3:
-        return read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 8)
-                                      : in_.ConsumeIntegral<int>());
-      case 4:
-        return ant();
-      case 5:
-        return read_base_message();
-      default:
-        return version();
-    }
-  }
-
  private:
   int alias() { return in_.ConsumeIntegralInRange(0, 2); }
-
-  const Exports& x_;
-  FuzzedDataProvider& in_;
-  int reader_port_;
 };
+
+constexpr const char* kResultFiles[] = {"wz.txt",      "xp.wlt",     "zp.wlt",
+                                        "zp.bmp",      "NEWADDR.txt", "IINSNDN.bin"};
+constexpr fuzz::Step<Cycle> kSequence[] = {
+    &Cycle::open,      &Cycle::perhaps_open_again, &Cycle::authenticate,
+    &Cycle::read_every_mode, &Cycle::ant,          &Cycle::read_base_message,
+    &Cycle::version,   &Cycle::close};
+constexpr fuzz::Step<Cycle> kChosen[] = {
+    &Cycle::open, &Cycle::close,             &Cycle::authenticate, &Cycle::read_any_mode,
+    &Cycle::ant,  &Cycle::read_base_message, &Cycle::version};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::Edition edition(testbed::kQdxEdition, "InitComm");
-  FuzzedDataProvider in(data, size);
-  fuzz::clear_output_folder();
-  const int reader_port = fuzz::script_simulator(in);
-  fuzz::block_some(in, {"wz.txt", "xp.wlt", "zp.wlt", "zp.bmp", "NEWADDR.txt", "IINSNDN.bin"});
-  edition.fresh();
-  const Exports exports(edition);
-  Cycle cycle(exports, in, reader_port);
-
-  cycle.open();
-  if (in.ConsumeBool()) cycle.open();
-  cycle.authenticate();
-  for (int mode = 0; mode <= 7; ++mode) cycle.read(mode);
-  cycle.ant();
-  cycle.read_base_message();
-  cycle.version();
-  cycle.close();
-  for (int step = 0; step < 24 && in.remaining_bytes() > 0; ++step) cycle.any();
-  return 0;
+  return fuzz::run_cycle<Cycle>(edition, data, size, {kResultFiles, kSequence, kChosen});
 }

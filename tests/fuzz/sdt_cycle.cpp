@@ -10,11 +10,8 @@ namespace {
 
 using Getter = decltype(&GetName);
 
-struct GetterInfo {
-  const char* name;
-  int largest;  // the longest value in bytes, without the zero byte
-};
-constexpr GetterInfo kGetters[] = {
+// The longest value without the zero byte.
+constexpr fuzz::GetterInfo kGetters[] = {
     {"GetAddr", 70},  {"GetBegin", 18}, {"GetName", 30},    {"GetSex", 4},
     {"GetFolk", 10},  {"GetIDNum", 36}, {"GetDep", 30},     {"GetBirth", 18},
     {"GetEnd", 18},   {"GetNewAddr", 70}, {"GetPicPath", 133}};
@@ -22,6 +19,9 @@ constexpr int kGetterCount = sizeof kGetters / sizeof kGetters[0];
 
 // The SAM identity that the simulated driver writes.
 constexpr int kSamIdBytes = 16;
+
+// Every read type from one below the first to one beyond the last.
+constexpr int kReadTypes[] = {0, 1, 2, 3, 4, 5, 6};
 
 struct Exports {
   decltype(&OpenComm) open;
@@ -32,33 +32,41 @@ struct Exports {
   Getter getters[kGetterCount];
 
   explicit Exports(const fuzz::Edition& e)
-      : open(e.fn<decltype(&OpenComm)>("OpenComm")),
-        close(e.fn<decltype(&CloseComm)>("CloseComm")),
-        select(e.fn<decltype(&SelectCard)>("SelectCard")),
-        read(e.fn<decltype(&ReadBaseInfo)>("ReadBaseInfo")),
-        sam_id(e.fn<decltype(&GetSamID)>("GetSamID")) {
+      : open(FUZZ_EXPORT(e, OpenComm)),
+        close(FUZZ_EXPORT(e, CloseComm)),
+        select(FUZZ_EXPORT(e, SelectCard)),
+        read(FUZZ_EXPORT(e, ReadBaseInfo)),
+        sam_id(FUZZ_EXPORT(e, GetSamID)) {
     for (int i = 0; i < kGetterCount; ++i) getters[i] = e.fn<Getter>(kGetters[i].name);
   }
 };
 
-class Cycle {
+class Cycle : public fuzz::CycleBase<Exports> {
  public:
-  Cycle(const Exports& x, FuzzedDataProvider& in, int reader_port)
-      : x_(x), in_(in), reader_port_(reader_port) {}
+  using CycleBase::CycleBase;
 
-  void open() { x_.open(fuzz::fuzzed_port(in_, reader_port_)); }
+  void open() { x_.open(port()); }
   void close() { x_.close(); }
   void select() { x_.select(); }
 
   void sam_id() {
     fuzz::Buffer id(kSamIdBytes);
-    const int result = x_.sam_id(id.bytes());
-    FUZZ_CHECK(result == 0 || result == 1, result);
+    fuzz::check_flag(x_.sam_id(id.bytes()));
   }
 
   void read(int type) {
     const int result = x_.read(type);
     if (type < 1 || type > 5) FUZZ_CHECK(result == 0, result);
+  }
+  // Each read type, every value after each.
+  void read_every_type() {
+    for (const int type : kReadTypes) {
+      read(type);
+      get_all();
+    }
+  }
+  void read_any_type() {
+    read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 7) : in_.ConsumeIntegral<int>());
   }
 
   // The getters take no size: the application's buffer holds the longest value of all, 133
@@ -73,55 +81,22 @@ class Cycle {
   void get_all() {
     for (int i = 0; i < kGetterCount; ++i) get(i);
   }
-
-  void any() {
-    switch (in_.ConsumeIntegralInRange(0, 6)) {
-      case 0:
-        return open();
-      case 1:
-        return close();
-      case 2:
-        return select();
-      case 3:
-        return read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 7)
-                                      : in_.ConsumeIntegral<int>());
-      case 4:
-        return sam_id();
-      case 5:
-        return get_all();
-      default:
-        return get(in_.ConsumeIntegralInRange(0, kGetterCount - 1));
-    }
-  }
-
- private:
-  const Exports& x_;
-  FuzzedDataProvider& in_;
-  int reader_port_;
+  void get_any() { get(in_.ConsumeIntegralInRange(0, kGetterCount - 1)); }
 };
+
+constexpr const char* kResultFiles[] = {"wx.txt",  "wz.txt", "zp.wlt",     "pic.wlt",
+                                        "zp.bmp", "NewAdd.txt", "NewAdd1.txt"};
+// Every value is empty before any read.
+constexpr fuzz::Step<Cycle> kSequence[] = {&Cycle::get_all, &Cycle::open,
+                                           &Cycle::sam_id,  &Cycle::select,
+                                           &Cycle::read_every_type, &Cycle::close};
+constexpr fuzz::Step<Cycle> kChosen[] = {&Cycle::open,          &Cycle::close,  &Cycle::select,
+                                         &Cycle::read_any_type, &Cycle::sam_id, &Cycle::get_all,
+                                         &Cycle::get_any};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::Edition edition(testbed::kSdtEdition, "OpenComm");
-  FuzzedDataProvider in(data, size);
-  fuzz::clear_output_folder();
-  const int reader_port = fuzz::script_simulator(in);
-  fuzz::block_some(in,
-                   {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt", "NewAdd1.txt"});
-  edition.fresh();
-  const Exports exports(edition);
-  Cycle cycle(exports, in, reader_port);
-
-  cycle.get_all();  // before any read: every value empty
-  cycle.open();
-  cycle.sam_id();
-  cycle.select();
-  for (int type = 0; type <= 6; ++type) {
-    cycle.read(type);
-    cycle.get_all();
-  }
-  cycle.close();
-  for (int step = 0; step < 24 && in.remaining_bytes() > 0; ++step) cycle.any();
-  return 0;
+  return fuzz::run_cycle<Cycle>(edition, data, size, {kResultFiles, kSequence, kChosen});
 }

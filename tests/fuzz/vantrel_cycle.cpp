@@ -13,13 +13,10 @@ namespace {
 
 using Getter = decltype(&GetPeopleName);
 
-struct GetterInfo {
-  const char* name;
-  int largest;  // the longest value in bytes
-};
 // The photo getter's value is the decoded bitmap, at most the store's 102400 bytes.
 constexpr int kBitmapBytes = 102400;
-constexpr GetterInfo kGetters[] = {
+// The longest value in bytes.
+constexpr fuzz::GetterInfo kGetters[] = {
     {"GetPeopleName", 30},    {"GetPeopleSex", 4},     {"GetPeopleNation", 8},
     {"GetPeopleBirthday", 16}, {"GetPeopleAddress", 70}, {"GetPeopleIDCode", 36},
     {"GetDepartment", 30},    {"GetStartDate", 16},    {"GetEndDate", 16},
@@ -30,6 +27,10 @@ constexpr int kAppendedAddressBytes = 70;
 // The pass-throughs' buffers: what the driver writes at most.
 constexpr int kManagementInfoBytes = 28;
 constexpr int kSamIdTextBytes = 40;
+
+// The content modes in the order the sequence reads them: the valid ones first, then the gap
+// and one on each side.
+constexpr int kModes[] = {1, 2, 3, 5, 4, 0, 6};
 
 struct Exports {
   decltype(&InitComm) open;
@@ -45,16 +46,16 @@ struct Exports {
   decltype(&GetSAMIDToStr) sam_id_text;
 
   explicit Exports(const fuzz::Edition& e)
-      : open(e.fn<decltype(&InitComm)>("InitComm")),
-        close(e.fn<decltype(&CloseComm)>("CloseComm")),
-        authenticate(e.fn<decltype(&Authenticate)>("Authenticate")),
-        read(e.fn<decltype(&Read_Content)>("Read_Content")),
-        appended_address(e.fn<decltype(&GetAppAddress)>("GetAppAddress")),
-        set_base_data(e.fn<decltype(&SetBaseData)>("SetBaseData")),
-        set_photo_data(e.fn<decltype(&SetPhotoData)>("SetPhotoData")),
-        set_appended_address(e.fn<decltype(&SetAppAddress)>("SetAppAddress")),
-        read_mng_info(e.fn<decltype(&ReadMngInfo)>("ReadMngInfo")),
-        sam_id_text(e.fn<decltype(&GetSAMIDToStr)>("GetSAMIDToStr")) {
+      : open(FUZZ_EXPORT(e, InitComm)),
+        close(FUZZ_EXPORT(e, CloseComm)),
+        authenticate(FUZZ_EXPORT(e, Authenticate)),
+        read(FUZZ_EXPORT(e, Read_Content)),
+        appended_address(FUZZ_EXPORT(e, GetAppAddress)),
+        set_base_data(FUZZ_EXPORT(e, SetBaseData)),
+        set_photo_data(FUZZ_EXPORT(e, SetPhotoData)),
+        set_appended_address(FUZZ_EXPORT(e, SetAppAddress)),
+        read_mng_info(FUZZ_EXPORT(e, ReadMngInfo)),
+        sam_id_text(FUZZ_EXPORT(e, GetSAMIDToStr)) {
     for (int i = 0; i < kGetterCount; ++i) getters[i] = e.fn<Getter>(kGetters[i].name);
   }
 };
@@ -68,23 +69,18 @@ void check_copied(fuzz::Buffer& buffer, int result, int room, int largest) {
     FUZZ_CHECK(buffer.data()[i] == 0, i);
 }
 
-class Cycle {
- public:
-  Cycle(const Exports& x, FuzzedDataProvider& in, int reader_port)
-      : x_(x), in_(in), reader_port_(reader_port) {}
+using fuzz::check_flag;
 
-  void open() {
-    const int result = x_.open(fuzz::fuzzed_port(in_, reader_port_));
-    FUZZ_CHECK(result == 0 || result == 1, result);
+class Cycle : public fuzz::CycleBase<Exports> {
+ public:
+  using CycleBase::CycleBase;
+
+  void open() { check_flag(x_.open(port())); }
+  void perhaps_open_again() {
+    if (in_.ConsumeBool()) open();
   }
-  void close() {
-    const int result = x_.close();
-    FUZZ_CHECK(result == 0 || result == 1, result);
-  }
-  void authenticate() {
-    const int result = x_.authenticate();
-    FUZZ_CHECK(result == 0 || result == 1, result);
-  }
+  void close() { check_flag(x_.close()); }
+  void authenticate() { check_flag(x_.authenticate()); }
 
   // Mode 1 may also hand on the decoder's own failure; the other modes answer 1 or 0.
   void read(int mode) {
@@ -92,9 +88,21 @@ class Cycle {
     if (mode != 1) FUZZ_CHECK(result == 0 || result == 1, result);
     if (mode < 1 || mode > 5 || mode == 4) FUZZ_CHECK(result == 0, result);
   }
+  // Each mode, every value after each, then mode 1 once more: the setters below start from a
+  // full read's files.
+  void read_every_mode() {
+    for (const int mode : kModes) {
+      read(mode);
+      get_all();
+    }
+    read(1);
+  }
+  void read_any_mode() {
+    read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 7) : in_.ConsumeIntegral<int>());
+  }
 
   void get(int which) {
-    const GetterInfo& g = kGetters[which];
+    const fuzz::GetterInfo& g = kGetters[which];
     const int size = fuzz::fuzzed_size(in_, g.largest, g.largest + 8);
     if (null_pointer()) {
       FUZZ_CHECK(x_.getters[which](nullptr, size) == 0, which);
@@ -123,6 +131,7 @@ class Cycle {
     for (int i = 0; i < kGetterCount; ++i) get(i);
     get_appended_address();
   }
+  void get_any() { get(in_.ConsumeIntegralInRange(0, kGetterCount - 1)); }
 
   // A saved Identity record: a file of fuzzed bytes around the record's 256, the WZ.txt of a
   // read, a file that does not exist, an empty path or none.
@@ -151,8 +160,7 @@ class Cycle {
         }
         break;  // the empty path
     }
-    const int result = x_.set_base_data(path.c_str());
-    FUZZ_CHECK(result == 0 || result == 1, result);
+    check_flag(x_.set_base_data(path.c_str()));
   }
 
   // A saved photo: the ZP.wlt of a read, or a photo file of fuzzed bytes in the output folder,
@@ -193,46 +201,18 @@ class Cycle {
       if (!bytes.empty()) std::memcpy(message.data(), bytes.data(), bytes.size());
     }
     const int result = x_.set_appended_address(message.bytes(), length);
-    FUZZ_CHECK(result == 0 || result == 1, result);
+    check_flag(result);
     if (length < 280) FUZZ_CHECK(result == 0, length);
   }
 
   // The pass-throughs hand the application's own port and flag to the driver.
   void pass_throughs() {
-    const int port = fuzz::fuzzed_port(in_, reader_port_);
+    const int application_port = port();
     const int flag = in_.ConsumeBool() ? 0 : in_.ConsumeIntegral<int>();
     fuzz::Buffer info(kManagementInfoBytes);
-    x_.read_mng_info(port, info.bytes(), flag);
+    x_.read_mng_info(application_port, info.bytes(), flag);
     fuzz::Buffer text(kSamIdTextBytes);
-    x_.sam_id_text(port, text.data(), flag);
-  }
-
-  void any() {
-    switch (in_.ConsumeIntegralInRange(0, 10)) {
-      case 0:
-        return open();
-      case 1:
-        return close();
-      case 2:
-        return authenticate();
-      case 3:
-        return read(in_.ConsumeBool() ? in_.ConsumeIntegralInRange(-1, 7)
-                                      : in_.ConsumeIntegral<int>());
-      case 4:
-        return get(in_.ConsumeIntegralInRange(0, kGetterCount - 1));
-      case 5:
-        return get_appended_address();
-      case 6:
-        return set_base_data();
-      case 7:
-        return set_photo_data();
-      case 8:
-        return set_appended_address();
-      case 9:
-        return pass_throughs();
-      default:
-        return get_all();
-    }
+    x_.sam_id_text(application_port, text.data(), flag);
   }
 
  private:
@@ -245,41 +225,27 @@ class Cycle {
     bytes.resize(length, ' ');
     return bytes;
   }
-
-  const Exports& x_;
-  FuzzedDataProvider& in_;
-  int reader_port_;
 };
+
+constexpr const char* kResultFiles[] = {"WZ.txt", "XP.wlt",     "ZP.wlt",
+                                        "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"};
+// Every value is empty before any read.
+constexpr fuzz::Step<Cycle> kSequence[] = {
+    &Cycle::get_all,         &Cycle::open,          &Cycle::perhaps_open_again,
+    &Cycle::authenticate,    &Cycle::read_every_mode, &Cycle::set_base_data,
+    &Cycle::set_photo_data,  &Cycle::set_appended_address, &Cycle::get_all,
+    &Cycle::pass_throughs,   &Cycle::close};
+constexpr fuzz::Step<Cycle> kChosen[] = {
+    &Cycle::open,           &Cycle::close,          &Cycle::authenticate,
+    &Cycle::read_any_mode,  &Cycle::get_any,        &Cycle::get_appended_address,
+    &Cycle::set_base_data,  &Cycle::set_photo_data, &Cycle::set_appended_address,
+    &Cycle::pass_throughs,  &Cycle::get_all};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static fuzz::Edition edition(testbed::kVantrelEdition, "InitComm");
-  FuzzedDataProvider in(data, size);
-  fuzz::clear_output_folder();
   // The error log beside the library: each input starts without one.
   plat::delete_file(testbed::build_path("vantrel/idcrerror.log").c_str());
-  const int reader_port = fuzz::script_simulator(in);
-  fuzz::block_some(in, {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"});
-  edition.fresh();
-  const Exports exports(edition);
-  Cycle cycle(exports, in, reader_port);
-
-  cycle.get_all();  // before any read
-  cycle.open();
-  if (in.ConsumeBool()) cycle.open();
-  cycle.authenticate();
-  for (int mode : {1, 2, 3, 5, 4, 0, 6}) {
-    cycle.read(mode);
-    cycle.get_all();
-  }
-  cycle.read(1);
-  cycle.set_base_data();
-  cycle.set_photo_data();
-  cycle.set_appended_address();
-  cycle.get_all();
-  cycle.pass_throughs();
-  cycle.close();
-  for (int step = 0; step < 24 && in.remaining_bytes() > 0; ++step) cycle.any();
-  return 0;
+  return fuzz::run_cycle<Cycle>(edition, data, size, {kResultFiles, kSequence, kChosen});
 }
