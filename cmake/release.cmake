@@ -33,7 +33,7 @@ if(NOT RIDEL_NPM)
   message(FATAL_ERROR "npm not found (it packs the JavaScript client for the release): install "
                       "npm (scripts/install-deps.sh), or set RIDEL_NPM")
 endif()
-set(client ${PROJECT_SOURCE_DIR}/tools/page/client)
+set(client ${PROJECT_SOURCE_DIR}/tools/client)
 set(RIDEL_CLIENT_PACKAGE ${CMAKE_BINARY_DIR}/client/ridel-card-${PROJECT_VERSION}.tgz)
 add_custom_command(OUTPUT ${RIDEL_CLIENT_PACKAGE}
   COMMAND ${CMAKE_COMMAND} -DCLIENT=${client} -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE

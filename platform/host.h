@@ -89,6 +89,9 @@ bool on_console_stop(ConsoleStop handler);
 // ---- Background services (the Windows service manager) --------------------------------------
 // On POSIX each of these fails with a message saying that there is no service manager here.
 
+// Whether this system has the service manager these talk to: true on Windows, false on POSIX.
+bool has_service_manager();
+
 // What the service manager keeps of a service: started with the system, as the local system
 // account, restarted by the manager when it fails.
 struct ServiceSetup {
@@ -113,9 +116,13 @@ struct ServiceBody {
   std::function<int(const std::function<void()>& serving)> run;
   std::function<void()> stop;
 };
-// Runs the process as the service `name` until `run` returns, with its status. False with a
-// message when the process was not started by the service manager.
-bool run_as_service(const std::string& name, const ServiceBody& body, int* status, std::string* error);
+// How run_as_service ended: the service ran (its exit status in `status`); the process was not
+// started by the service manager (a program started by hand, which the caller tells its user how
+// to start as a service); or the manager could not be reached (the system's reason in `error`).
+enum class ServiceRun { Ran, NotStartedByManager, Failed };
+// Runs the process as the service `name` until `run` returns.
+ServiceRun run_as_service(const std::string& name, const ServiceBody& body, int* status,
+                          std::string* error);
 
 // ---- Child processes and their pipes --------------------------------------------------------
 

@@ -1,6 +1,6 @@
 # Makes the JavaScript client's npm package, offline: the client's files with the project's
 # LICENSE, and its manifest with the project's version (the manifest in the source tree has none).
-#   cmake -DCLIENT=<tools/page/client> -DLICENSE_FILE=<LICENSE> -DVERSION=<x.y.z> -DSTAGE=<folder>
+#   cmake -DCLIENT=<tools/client> -DLICENSE_FILE=<LICENSE> -DVERSION=<x.y.z> -DSTAGE=<folder>
 #         -DOUTPUT=<folder> -DNPM=<npm> -P release/client-package.cmake
 # Leaves <OUTPUT>/ridel-card-<VERSION>.tgz.
 cmake_policy(VERSION 3.25)

@@ -88,6 +88,8 @@ bool stop_and_wait(SC_HANDLE service, const std::string& name, std::string* erro
 
 }  // namespace
 
+bool has_service_manager() { return true; }
+
 bool install_service(const ServiceSetup& setup, std::string* error) {
   Handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (!manager) return fail(error, "cannot reach the service manager (run as an administrator?)");
@@ -203,21 +205,20 @@ void WINAPI service_main(DWORD, LPSTR*) {
 
 }  // namespace
 
-bool run_as_service(const std::string& name, const ServiceBody& body, int* status, std::string* error) {
+ServiceRun run_as_service(const std::string& name, const ServiceBody& body, int* status,
+                          std::string* error) {
   static Running one;
   one.name = name;
   one.body = &body;
   running = &one;
   SERVICE_TABLE_ENTRYA table[] = {{one.name.data(), service_main}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {
-    if (GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-      *error = "not started by the service manager (idcard service start starts the service)";
-      return false;
-    }
-    return fail(error, "cannot reach the service manager");
+    if (GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) return ServiceRun::NotStartedByManager;
+    fail(error, "cannot reach the service manager");
+    return ServiceRun::Failed;
   }
   *status = one.exit;
-  return true;
+  return ServiceRun::Ran;
 }
 
 }  // namespace plat

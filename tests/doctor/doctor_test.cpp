@@ -19,7 +19,7 @@
 #include "include/ridel_version.h"
 #include "tests/support/testbed_gtest.h"
 #include "tools/doctor/doctor.h"
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 #include "tools/editions/edition.h"
 #include "tools/editions/library.h"
 

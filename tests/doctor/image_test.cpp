@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "tests/support/testbed_gtest.h"
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 
 namespace {
 

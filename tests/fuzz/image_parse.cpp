@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/fuzz/harness.h"
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 
 namespace {
 

@@ -366,4 +366,58 @@ TEST(Time, LocalTimeIsPlausible) {
   EXPECT_LE(t.second, 60u);
 }
 
+// A file that is no library is told apart from a missing one, by the system's own reason.
+TEST_F(Files, LoadErrorTellsADamagedLibraryFromAMissingOne) {
+  const std::string damaged = testbed::output_folder() + "platform-test-damaged.dll";
+  const std::string_view bytes = "not a library, only a few bytes";
+  ASSERT_TRUE(plat::write_whole_file(damaged.c_str(), bytes.data(), bytes.size(), plat::Share::Read));
+  struct Case {
+    std::string path;
+    plat::LoadFailure kind;
+  } cases[] = {{damaged, plat::LoadFailure::Damaged},
+               {testbed::output_folder() + "no-such-folder/no-such-library.dll",
+                plat::LoadFailure::NeedsLibraries}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(plat::load_library(c.path.c_str()), nullptr) << c.path;
+    const plat::LoadError e = plat::last_load_error();
+    EXPECT_EQ(e.kind, c.kind) << c.path << ": " << e.text;
+    EXPECT_FALSE(e.text.empty()) << c.path;
+  }
+  plat::delete_file(damaged.c_str());
+}
+
+// A process that the service manager did not start: run_as_service says so without running the
+// service's body, and where there is no service manager every call refuses in the same words.
+TEST(Services, OutsideTheServiceManager) {
+  bool ran = false;
+  const plat::ServiceBody body{[&ran](const std::function<void()>&) {
+                                 ran = true;
+                                 return 0;
+                               },
+                               [] {}};
+  int status = -1;
+  std::string error;
+  const plat::ServiceRun run = plat::run_as_service("ridel-platform-test", body, &status, &error);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(status, -1);
+  if (plat::has_service_manager()) {
+    EXPECT_EQ(run, plat::ServiceRun::NotStartedByManager);
+    return;
+  }
+  const std::string refusal = "there is no Windows service manager on this system";
+  EXPECT_EQ(run, plat::ServiceRun::Failed);
+  EXPECT_EQ(error, refusal);
+  const std::function<bool(std::string*)> calls[] = {
+      [](std::string* e) { return plat::install_service({"ridel-platform-test", "d", "t", "x"}, e); },
+      [](std::string* e) { return plat::uninstall_service("ridel-platform-test", e); },
+      [](std::string* e) { return plat::start_service("ridel-platform-test", e); },
+      [](std::string* e) { return plat::stop_service("ridel-platform-test", e); }};
+  for (const auto& call : calls) {
+    error.clear();
+    EXPECT_FALSE(call(&error));
+    EXPECT_EQ(error, refusal);
+  }
+  EXPECT_FALSE(plat::on_console_stop([](bool) {}));
+}
+
 }  // namespace

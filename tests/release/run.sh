@@ -78,7 +78,7 @@ for target in windows-x86 windows-x64 linux-x86_64 linux-aarch64; do
   # The archive's README speaks of the archive, not of the source tree, and each of its relative
   # links (a file, a folder, or an anchor of one) lies inside the archive.
   readme=${top[$target]}/README.md
-  stray=$(grep -noE '(^|[^A-Za-z_./-])(dist|scripts|build)/|tools/page/' "$readme" | paste -sd' ' || true)
+  stray=$(grep -noE '(^|[^A-Za-z_./-])(dist|scripts|build)/|tools/(page|client)/' "$readme" | paste -sd' ' || true)
   [ -z "$stray" ] || fail "$archive: README.md names source-tree paths: $stray"
   broken=""
   links=$(grep -oE '\]\([^)]+\)' "$readme" | sed 's/^](\(.*\))$/\1/; s/#.*//' | sort -u)

@@ -5,7 +5,7 @@ a page's use of them; the package the build made offline (ridel-card-<version>.t
 file) holds the client's files, the project's LICENSE and a README that documents every export and
 error class of the declarations, with the project's version.
 
-    client_package_test.py --client tools/page/client --work build/linux/client-package \\
+    client_package_test.py --client tools/client --work build/linux/client-package \\
         --package build/linux/client/ridel-card-1.1.0.tgz --license LICENSE --version-expected 1.1.0
 """
 import argparse

@@ -3,7 +3,7 @@
 // not running), the event stream is parsed however it is cut, and the watch reconnects.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import * as client from '../../tools/page/client/index.js';
+import * as client from '../../tools/client/index.js';
 
 const SERVICE = 'http://127.0.0.1:8089';
 
@@ -166,7 +166,7 @@ test('the watch reports cards and reader errors, and reconnects after busy and l
 
 test('the module exports exactly what its declarations declare', async () => {
   const { readFile } = await import('node:fs/promises');
-  const declarations = await readFile(new URL('../../tools/page/client/index.d.ts', import.meta.url),
+  const declarations = await readFile(new URL('../../tools/client/index.d.ts', import.meta.url),
     'utf8');
   const declared = [...declarations.matchAll(/^export declare (?:class|function|const) (\w+)/gm)]
     .map((m) => m[1]).sort();

@@ -3,7 +3,7 @@
 import {
   BlockedByBrowserError, BusyError, CardServiceError, photoURL, readCard, readerStatus, watchCards,
   type CardDocument, type ErrorKind,
-} from '../../tools/page/client/index.js';
+} from '../../tools/client/index.js';
 
 export async function page(): Promise<string> {
   const doc: CardDocument = await readCard({ service: 'http://127.0.0.1:8089' });

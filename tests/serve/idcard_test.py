@@ -2,7 +2,8 @@
 """The command line of idcard: what it refuses (exit 2 with a message naming the fault), --help and
 --version, a library of another edition, a missing driver, a port taken, and a vantrel failure shown
 with the edition's own log; that reads leave nothing beside idcard nor in the private place of its
-reader processes, also when the output's reader leaves early or the output cannot be written. Runs
+reader processes, also when the output's reader leaves early or the output cannot be written;
+`idcard service` run by hand and where there is no service manager. Runs
 the native program, or the Windows one under Wine with --wrapper.
 
     idcard_test.py --program build/linux/tools/idcard --version-expected 1.1.0 --testdata tools/testdata
@@ -133,6 +134,26 @@ def port_taken_check(c, command):
              f"port taken: exit {code}, {err!r}")
 
 
+def service_by_hand_checks(c, command, windows):
+    """`idcard service` where the service manager is not the caller: `service run` started by hand
+    says how the service is started (Windows), and where there is no service manager every action
+    says where the background service is found instead. One line each, with the exit status of a
+    configuration that cannot work (run) or of a refusal (the other actions)."""
+    if windows:
+        cases = [(["service", "run"], 2,
+                  "idcard service run: not started by the service manager (idcard service start "
+                  "starts the service)\n")]
+    else:
+        refusal = "there is no Windows service manager on this system (Linux: the systemd user unit)\n"
+        cases = [(["service", "run"], 2, "idcard service run: " + refusal)]
+        cases += [(["service", action], 1, "idcard service: " + refusal)
+                  for action in ("install", "uninstall", "start", "stop")]
+    for argv, status, expected in cases:
+        code, out, err = run(command, *argv)
+        c.expect(code == status and out == "" and err == expected,
+                 f"idcard {' '.join(argv)}: exit {code}, {out!r}, {err!r}; expected {status}, {expected!r}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--program", required=True)
@@ -187,6 +208,8 @@ def main():
              and "StartFindIDCard" in err, f"vantrel failure: exit {code}, {err!r}")
     code, _, err = run(command, "--edition", "sdt", "--card", os.path.join(args.testdata, "no-card.json"))
     c.expect(code == 1 and "no card" in err and "log" not in err, f"sdt failure: exit {code}, {err!r}")
+
+    service_by_hand_checks(c, command, args.program.endswith(".exe"))
 
     place = PrivatePlace(args.program, args.wrapper, args.scratch)
     missing_driver_check(c, command, args.program, args.scratch, place)

@@ -1,10 +1,10 @@
 // What the tests check of a Windows PE file (machine, export directory, imports, resource types),
-// read by the host program's image reader (tools/doctor/image.h).
+// read by the host program's image reader (tools/image/image.h).
 #pragma once
 
 #include <string>
 
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 
 namespace testbed::pe {
 

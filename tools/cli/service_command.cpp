@@ -28,6 +28,13 @@ std::string service_command_line(const Options& o, std::string* error) {
   return line.append(" --config \"").append(config.string()).append("\"");
 }
 
+// After a refusal of the system's: on a system without the service manager, adds where the
+// background service is found there instead. False, for `ok = call(...) || refused(&error)`.
+bool refused(std::string* error) {
+  if (!plat::has_service_manager()) error->append(" (Linux: the systemd user unit)");
+  return false;
+}
+
 int run_in_background(const Options& o) {
   ServeOptions options = o.service;
   if (options.log_file.empty()) options.log_file = program_folder() + kServiceLog;
@@ -38,11 +45,18 @@ int run_in_background(const Options& o) {
       [] { StopSignals::request_stop(); }};
   int status = 1;
   std::string error;
-  if (!plat::run_as_service(kServiceName, body, &status, &error)) {
-    std::fprintf(stderr, "idcard service run: %s\n", error.c_str());
-    return 2;
+  switch (plat::run_as_service(kServiceName, body, &status, &error)) {
+    case plat::ServiceRun::Ran:
+      return status;
+    case plat::ServiceRun::NotStartedByManager:
+      error = "not started by the service manager (idcard service start starts the service)";
+      break;
+    case plat::ServiceRun::Failed:
+      refused(&error);
+      break;
   }
-  return status;
+  std::fprintf(stderr, "idcard service run: %s\n", error.c_str());
+  return 2;
 }
 
 }  // namespace
@@ -57,21 +71,22 @@ int service_command(const Options& o) {
     case ServiceAction::Install: {
       const std::string line = service_command_line(o, &error);
       ok = !line.empty() &&
-           plat::install_service({kServiceName, kServiceDisplayName, kServiceDescription, line},
-                                 &error);
+           (plat::install_service({kServiceName, kServiceDisplayName, kServiceDescription, line},
+                                  &error) ||
+            refused(&error));
       done = "installed: it starts with the system (idcard service start starts it now)";
       break;
     }
     case ServiceAction::Uninstall:
-      ok = plat::uninstall_service(kServiceName, &error);
+      ok = plat::uninstall_service(kServiceName, &error) || refused(&error);
       done = "uninstalled";
       break;
     case ServiceAction::Start:
-      ok = plat::start_service(kServiceName, &error);
+      ok = plat::start_service(kServiceName, &error) || refused(&error);
       done = "started";
       break;
     case ServiceAction::Stop:
-      ok = plat::stop_service(kServiceName, &error);
+      ok = plat::stop_service(kServiceName, &error) || refused(&error);
       done = "stopped";
       break;
     case ServiceAction::None:

@@ -9,7 +9,7 @@
 #include "driver/binding.h"
 #include "platform/host.h"
 #include "tools/doctor/doctor.h"
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 #include "tools/editions/edition.h"
 
 namespace idcard::doctor {

@@ -1,4 +1,4 @@
-#include "tools/doctor/image.h"
+#include "tools/image/image.h"
 
 #include <algorithm>
 #include <cstdio>
