@@ -17,34 +17,61 @@ TEST_FUZZ_SECONDS ?= 5
 
 all: build
 
+# `make test` installs first, as a stage of its own, and sets DEPS_INSTALLED for the steps after
+# it, which then skip the check.
 deps:
-	@scripts/install-deps.sh
+	@[ -n "$(DEPS_INSTALLED)" ] || scripts/install-deps.sh
+
+# The 32-bit Windows suites run only where this machine runs 32-bit programs. Elsewhere the preset
+# builds (and dist/ ships, and the audit checks) its libraries and programs, not its test programs,
+# which nothing could run.
+CAN_RUN_32_BIT = $(shell scripts/wine-run.sh --can-run-32-bit && echo yes)
+CONFIGURE_windows-x86 = $(if $(CAN_RUN_32_BIT),,-DRIDEL_TESTS=OFF)
 
 # Configure (once) and build one preset: `make build-linux`.
 build-%: deps
-	@test -f build/$*/CMakeCache.txt || cmake --preset $* >/dev/null
+	@test -f build/$*/CMakeCache.txt || cmake --preset $* $(CONFIGURE_$*) >/dev/null
 	cmake --build --preset $* -j$(JOBS)
 
 build: $(addprefix build-,$(TEST_PRESETS))
 
-# Builds everything and dist/ first: the audit suite checks the libraries in dist/.
-test: deps
-	@$(MAKE) --no-print-directory build dist
-	@set -e; for p in $(TEST_PRESETS); do \
-	  if [ $$p = windows-x86 ] && ! scripts/wine-run.sh --can-run-32-bit; then \
-	    echo "== tests: $$p NOT RUN: this machine cannot run 32-bit programs, so Wine cannot"; \
-	    echo "   run the 32-bit suites (the 32-bit libraries are built and audited all the same)"; \
-	    continue; \
-	  fi; \
-	  echo "== tests: $$p"; \
-	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $$p; \
+# Every build, suite and check, as stages whose times are printed at the end (build/stages/).
+# The builds take both cores each, one after the other. The suites that stand on them then run
+# side by side, since much of their time is spent waiting (on Wine, on processes that time out,
+# on sockets): each stage's output is printed whole when it ends (and kept in
+# build/stages/<stage>.log). Within a suite CTest runs JOBS tests at a time; tests that share a
+# folder or the program's result files hold a RESOURCE_LOCK.
+STAGE := scripts/stage.sh
+TEST_MAKE := $(MAKE) --no-print-directory DEPS_INSTALLED=1
+test:
+	@$(STAGE) begin
+	@$(STAGE) run install scripts/install-deps.sh
+	@set -e; for p in $(TEST_PRESETS) linux-release linux-aarch64; do \
+	  $(STAGE) run build-$$p $(TEST_MAKE) build-$$p; \
 	done
-	@$(MAKE) --no-print-directory read-aarch64
-	@$(MAKE) --no-print-directory examples
-	@$(MAKE) --no-print-directory packages
-	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
-	@$(MAKE) --no-print-directory release
-	tests/release/run.sh $(RELEASE)
+	@$(STAGE) run build-fuzz $(TEST_MAKE) build-fuzz
+	@$(STAGE) run dist $(TEST_MAKE) dist
+	@$(STAGE) together \
+	  tests-linux '$(TEST_MAKE) suite-linux' \
+	  tests-windows '$(TEST_MAKE) suite-windows-x86 suite-windows-x64' \
+	  aarch64+examples+packages '$(TEST_MAKE) read-aarch64 examples packages' \
+	  fuzz '$(TEST_MAKE) fuzz-run FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)' \
+	  || { $(STAGE) report; exit 1; }
+	@$(STAGE) run release $(TEST_MAKE) release || { $(STAGE) report; exit 1; }
+	@$(STAGE) run release-check tests/release/run.sh $(RELEASE) || { $(STAGE) report; exit 1; }
+	@$(STAGE) report
+
+# One preset's CTest suites (the audit among them checks dist/). The 32-bit Windows suites only
+# where this machine runs 32-bit programs.
+.PHONY: suite-linux suite-windows-x86 suite-windows-x64
+suite-%:
+	@if [ $* = windows-x86 ] && [ -z "$(CAN_RUN_32_BIT)" ]; then \
+	  echo "== tests: $* NOT RUN: this machine cannot run 32-bit programs, so Wine cannot"; \
+	  echo "   run the 32-bit suites (the 32-bit libraries are built and audited all the same)"; \
+	else \
+	  echo "== tests: $*"; \
+	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $* -j$(JOBS); \
+	fi
 
 # dist/<target>/: one preset installed in the artifact layout (linux-release gives linux-x86_64).
 dist-%: build-%
@@ -281,9 +308,17 @@ demo: deps dist-linux-release dist-linux-aarch64 dist-windows-x86
 	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
 
 # Every fuzz target (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS seconds each.
-fuzz: deps
+# (build-fuzz builds the targets alone, fuzz-run runs them as built: make test builds them with
+# the other builds and runs them beside the suites.)
+.PHONY: build-fuzz fuzz-run
+fuzz: build-fuzz
+	@$(MAKE) --no-print-directory fuzz-run
+
+build-fuzz: deps
 	@test -f build/fuzz/CMakeCache.txt || cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz --target fuzz_targets -j$(JOBS)
+
+fuzz-run:
 	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 # Each edition's card cycle beside its baseline, the record conversions and the port scan,
