@@ -36,28 +36,32 @@ build-%: deps
 build: $(addprefix build-,$(TEST_PRESETS))
 
 # Every build, suite and check, as stages whose times are printed at the end (build/stages/).
-# The builds take both cores each, one after the other. The suites that stand on them then run
-# side by side, since much of their time is spent waiting (on Wine, on processes that time out,
-# on sockets): each stage's output is printed whole when it ends (and kept in
-# build/stages/<stage>.log). Within a suite CTest runs JOBS tests at a time; tests that share a
-# folder or the program's result files hold a RESOURCE_LOCK.
+# The builds go in two lanes side by side, each build taking both cores: a build alone leaves
+# cores idle while it configures, links or runs a single custom command, which the other lane
+# fills. The suites and checks that stand on the builds then run side by side, since much of their
+# time is spent waiting (on Wine, on processes that time out, on sockets). A stage beside others
+# prints its output whole when it ends (kept in build/stages/<stage>.log). Within a suite CTest
+# runs JOBS tests at a time; tests that share a folder, the program's result files or the Wine
+# prefix's temporary folder hold a RESOURCE_LOCK. The release's own check runs last, alone: it
+# installs into the 64-bit suites' Wine prefix.
 STAGE := scripts/stage.sh
 TEST_MAKE := $(MAKE) --no-print-directory DEPS_INSTALLED=1
+# `$(call STAGES,name ...)`: the named stages one after the other in one lane, each timed.
+STAGES = $(foreach s,$(1),$(STAGE) run $(s) $(TEST_MAKE) $(s) &&) true
 test:
 	@$(STAGE) begin
-	@$(STAGE) run install scripts/install-deps.sh
-	@set -e; for p in $(TEST_PRESETS) linux-release linux-aarch64; do \
-	  $(STAGE) run build-$$p $(TEST_MAKE) build-$$p; \
-	done
-	@$(STAGE) run build-fuzz $(TEST_MAKE) build-fuzz
-	@$(STAGE) run dist $(TEST_MAKE) dist
+	@$(STAGE) run install scripts/install-deps.sh || { $(STAGE) report; exit 1; }
 	@$(STAGE) together \
-	  tests-linux '$(TEST_MAKE) suite-linux' \
-	  tests-windows '$(TEST_MAKE) suite-windows-x86 suite-windows-x64' \
-	  aarch64+examples+packages '$(TEST_MAKE) read-aarch64 examples packages' \
-	  fuzz '$(TEST_MAKE) fuzz-run FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)' \
+	  lane-1 '$(call STAGES,build-linux build-linux-release build-fuzz)' \
+	  lane-2 '$(call STAGES,build-windows-x64 build-windows-x86 build-linux-aarch64)' \
 	  || { $(STAGE) report; exit 1; }
-	@$(STAGE) run release $(TEST_MAKE) release || { $(STAGE) report; exit 1; }
+	@$(STAGE) run dist $(TEST_MAKE) dist || { $(STAGE) report; exit 1; }
+	@$(STAGE) together \
+	  suite-linux '$(TEST_MAKE) suite-linux' \
+	  suite-windows '$(TEST_MAKE) suite-windows-x86 suite-windows-x64' \
+	  lane-3 '$(call STAGES,read-aarch64 examples packages release)' \
+	  fuzz-run '$(TEST_MAKE) fuzz-run FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)' \
+	  || { $(STAGE) report; exit 1; }
 	@$(STAGE) run release-check tests/release/run.sh $(RELEASE) || { $(STAGE) report; exit 1; }
 	@$(STAGE) report
 
@@ -186,9 +190,20 @@ packages: package-test-dotnet package-test-java package-test-python package-test
 
 package-files: package-dotnet package-java package-python package-pascal
 
+# Each package file is made again only when its sources (or the version) changed: make release
+# after make packages, as in make test, ships the files whose tests have just passed.
+DOTNET_FILES := $(addprefix $(PACKAGES_OUT)/,Ridel.Net.dll Ridel.Net.xml)
+JAVA_FILES := $(addprefix $(PACKAGES_OUT)/,ridel-$(VERSION).jar ridel-$(VERSION)-javadoc.jar)
+PYTHON_FILES := $(PACKAGES_OUT)/ridel-$(VERSION)-py3-none-any.whl
+PASCAL_FILES := $(PACKAGES_OUT)/ridel.pas
+package-dotnet: $(DOTNET_FILES)
+package-java: $(JAVA_FILES)
+package-python: $(PYTHON_FILES)
+package-pascal: $(PASCAL_FILES)
+
 package-test-dotnet package-test-java package-test-python package-test-pascal: example-dist
 
-package-dotnet:
+$(DOTNET_FILES) &: $(wildcard packages/dotnet/*.cs) include/ridel_version.h
 	@mkdir -p $(PACKAGES_OUT) build/packages-src
 	@printf '[assembly: System.Reflection.AssemblyVersion("%s.0")]\n' $(VERSION) \
 	  > build/packages-src/AssemblyVersion.cs
@@ -208,7 +223,7 @@ package-test-dotnet: package-dotnet
 	$(call CHECK_PACKAGE,dotnet,$(PACKAGES_TEST)/dotnet) \
 	  $(PACKAGES_TEST)/dotnet/mono $(PACKAGES_TEST)/dotnet/Probe.exe
 
-package-java:
+$(JAVA_FILES) &: $(wildcard packages/java/src/ridel/*.java) include/ridel_version.h
 	@rm -rf build/packages-src/java && mkdir -p build/packages-src/java/classes $(PACKAGES_OUT)
 	javac --release 8 -encoding UTF-8 -Xlint:all -Werror -cp $(JNA_JAR) \
 	  -d build/packages-src/java/classes packages/java/src/ridel/*.java
@@ -235,7 +250,8 @@ package-test-java: package-java
 	  -cp $(PACKAGES_TEST)/java/classes:$(CURDIR)/$(PACKAGES_OUT)/ridel-$(VERSION).jar:$(JNA_JAR) Probe
 
 # The wheel is built offline from a copy whose version is the project's.
-package-python:
+$(PYTHON_FILES): $(shell find packages/python -type f -not -path '*/__pycache__/*') \
+                 include/ridel_version.h
 	@rm -rf build/packages-src/python && mkdir -p build/packages-src $(PACKAGES_OUT)
 	cp -r packages/python build/packages-src/python
 	sed -i 's/^version = .*/version = "$(VERSION)"/' build/packages-src/python/pyproject.toml
@@ -252,7 +268,7 @@ package-test-python: package-python
 	$(call CHECK_PACKAGE,python,$(PACKAGES_TEST)/python/bin) \
 	  $(PACKAGES_TEST)/python/bin/python3 packages/python/tests/probe.py
 
-package-pascal:
+$(PASCAL_FILES): packages/pascal/ridel.pas include/ridel_version.h
 	@mkdir -p $(PACKAGES_OUT) build/packages-src/pascal
 	$(FPC) -FUbuild/packages-src/pascal packages/pascal/ridel.pas
 	cp -f packages/pascal/ridel.pas $(PACKAGES_OUT)/

@@ -12,7 +12,8 @@
 #
 # A failed stage fails the command (in `together` once all of its stages have ended), and the
 # report still lists it, marked FAILED. The times are kept in build/stages/times, one line per
-# stage: name, seconds, status, and "||" for a stage that ran beside others.
+# stage: name, seconds, status, and "||" for a stage that ran beside others (also a stage run by
+# one of those, as in a lane of stages).
 set -uo pipefail
 
 dir=${STAGE_DIR:-build/stages}
@@ -38,7 +39,7 @@ case ${1:-} in
     start=$(date +%s)
     "$@"
     status=$?
-    record "$name" $(($(date +%s) - start)) "$status"
+    record "$name" $(($(date +%s) - start)) "$status" "${STAGE_BESIDE:+||}"
     [ "$status" -eq 0 ] || echo "== stage $name FAILED (exit status $status)" >&2
     exit "$status"
     ;;
@@ -54,6 +55,8 @@ case ${1:-} in
       log=$dir/$name.log
       echo "== stage $name (beside others; its output when it ends)"
       (
+        # Stages run inside this one (a lane of them) ran beside others too.
+        export STAGE_BESIDE=1
         start=$(date +%s)
         bash -c "$command" >"$log" 2>&1 </dev/null
         status=$?
