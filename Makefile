@@ -17,34 +17,65 @@ TEST_FUZZ_SECONDS ?= 5
 
 all: build
 
+# `make test` installs first, as a stage of its own, and sets DEPS_INSTALLED for the steps after
+# it, which then skip the check.
 deps:
-	@scripts/install-deps.sh
+	@[ -n "$(DEPS_INSTALLED)" ] || scripts/install-deps.sh
+
+# The 32-bit Windows suites run only where this machine runs 32-bit programs. Elsewhere the preset
+# builds (and dist/ ships, and the audit checks) its libraries and programs, not its test programs,
+# which nothing could run.
+CAN_RUN_32_BIT = $(shell scripts/wine-run.sh --can-run-32-bit && echo yes)
+CONFIGURE_windows-x86 = $(if $(CAN_RUN_32_BIT),,-DRIDEL_TESTS=OFF)
 
 # Configure (once) and build one preset: `make build-linux`.
 build-%: deps
-	@test -f build/$*/CMakeCache.txt || cmake --preset $* >/dev/null
+	@test -f build/$*/CMakeCache.txt || cmake --preset $* $(CONFIGURE_$*) >/dev/null
 	cmake --build --preset $* -j$(JOBS)
 
 build: $(addprefix build-,$(TEST_PRESETS))
 
-# Builds everything and dist/ first: the audit suite checks the libraries in dist/.
-test: deps
-	@$(MAKE) --no-print-directory build dist
-	@set -e; for p in $(TEST_PRESETS); do \
-	  if [ $$p = windows-x86 ] && ! scripts/wine-run.sh --can-run-32-bit; then \
-	    echo "== tests: $$p NOT RUN: this machine cannot run 32-bit programs, so Wine cannot"; \
-	    echo "   run the 32-bit suites (the 32-bit libraries are built and audited all the same)"; \
-	    continue; \
-	  fi; \
-	  echo "== tests: $$p"; \
-	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $$p; \
-	done
-	@$(MAKE) --no-print-directory read-aarch64
-	@$(MAKE) --no-print-directory examples
-	@$(MAKE) --no-print-directory packages
-	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
-	@$(MAKE) --no-print-directory release
-	tests/release/run.sh $(RELEASE)
+# Every build, suite and check, as stages whose times are printed at the end (build/stages/).
+# The builds go in two lanes side by side, each build taking both cores: a build alone leaves
+# cores idle while it configures, links or runs a single custom command, which the other lane
+# fills. The suites and checks that stand on the builds then run side by side, since much of their
+# time is spent waiting (on Wine, on processes that time out, on sockets). A stage beside others
+# prints its output whole when it ends (kept in build/stages/<stage>.log). Within a suite CTest
+# runs JOBS tests at a time; tests that share a folder, the program's result files or the Wine
+# prefix's temporary folder hold a RESOURCE_LOCK. The release's own check runs last, alone: it
+# installs into the 64-bit suites' Wine prefix.
+STAGE := scripts/stage.sh
+TEST_MAKE := $(MAKE) --no-print-directory DEPS_INSTALLED=1
+# `$(call STAGES,name ...)`: the named stages one after the other in one lane, each timed.
+STAGES = $(foreach s,$(1),$(STAGE) run $(s) $(TEST_MAKE) $(s) &&) true
+test:
+	@$(STAGE) begin
+	@$(STAGE) run install scripts/install-deps.sh || { $(STAGE) report; exit 1; }
+	@$(STAGE) together \
+	  lane-1 '$(call STAGES,build-linux build-linux-release build-fuzz)' \
+	  lane-2 '$(call STAGES,build-windows-x64 build-windows-x86 build-linux-aarch64)' \
+	  || { $(STAGE) report; exit 1; }
+	@$(STAGE) run dist $(TEST_MAKE) dist || { $(STAGE) report; exit 1; }
+	@$(STAGE) together \
+	  suite-linux '$(TEST_MAKE) suite-linux' \
+	  suite-windows '$(TEST_MAKE) suite-windows-x86 suite-windows-x64' \
+	  lane-3 '$(call STAGES,read-aarch64 examples packages release)' \
+	  fuzz-run '$(TEST_MAKE) fuzz-run FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)' \
+	  || { $(STAGE) report; exit 1; }
+	@$(STAGE) run release-check tests/release/run.sh $(RELEASE) || { $(STAGE) report; exit 1; }
+	@$(STAGE) report
+
+# One preset's CTest suites (the audit among them checks dist/). The 32-bit Windows suites only
+# where this machine runs 32-bit programs.
+.PHONY: suite-linux suite-windows-x86 suite-windows-x64
+suite-%:
+	@if [ $* = windows-x86 ] && [ -z "$(CAN_RUN_32_BIT)" ]; then \
+	  echo "== tests: $* NOT RUN: this machine cannot run 32-bit programs, so Wine cannot"; \
+	  echo "   run the 32-bit suites (the 32-bit libraries are built and audited all the same)"; \
+	else \
+	  echo "== tests: $*"; \
+	  RIDEL_AUDIT_REQUIRED=1 ctest --preset $* -j$(JOBS); \
+	fi
 
 # dist/<target>/: one preset installed in the artifact layout (linux-release gives linux-x86_64).
 dist-%: build-%
@@ -159,9 +190,20 @@ packages: package-test-dotnet package-test-java package-test-python package-test
 
 package-files: package-dotnet package-java package-python package-pascal
 
+# Each package file is made again only when its sources (or the version) changed: make release
+# after make packages, as in make test, ships the files whose tests have just passed.
+DOTNET_FILES := $(addprefix $(PACKAGES_OUT)/,Ridel.Net.dll Ridel.Net.xml)
+JAVA_FILES := $(addprefix $(PACKAGES_OUT)/,ridel-$(VERSION).jar ridel-$(VERSION)-javadoc.jar)
+PYTHON_FILES := $(PACKAGES_OUT)/ridel-$(VERSION)-py3-none-any.whl
+PASCAL_FILES := $(PACKAGES_OUT)/ridel.pas
+package-dotnet: $(DOTNET_FILES)
+package-java: $(JAVA_FILES)
+package-python: $(PYTHON_FILES)
+package-pascal: $(PASCAL_FILES)
+
 package-test-dotnet package-test-java package-test-python package-test-pascal: example-dist
 
-package-dotnet:
+$(DOTNET_FILES) &: $(wildcard packages/dotnet/*.cs) include/ridel_version.h
 	@mkdir -p $(PACKAGES_OUT) build/packages-src
 	@printf '[assembly: System.Reflection.AssemblyVersion("%s.0")]\n' $(VERSION) \
 	  > build/packages-src/AssemblyVersion.cs
@@ -181,7 +223,7 @@ package-test-dotnet: package-dotnet
 	$(call CHECK_PACKAGE,dotnet,$(PACKAGES_TEST)/dotnet) \
 	  $(PACKAGES_TEST)/dotnet/mono $(PACKAGES_TEST)/dotnet/Probe.exe
 
-package-java:
+$(JAVA_FILES) &: $(wildcard packages/java/src/ridel/*.java) include/ridel_version.h
 	@rm -rf build/packages-src/java && mkdir -p build/packages-src/java/classes $(PACKAGES_OUT)
 	javac --release 8 -encoding UTF-8 -Xlint:all -Werror -cp $(JNA_JAR) \
 	  -d build/packages-src/java/classes packages/java/src/ridel/*.java
@@ -208,7 +250,8 @@ package-test-java: package-java
 	  -cp $(PACKAGES_TEST)/java/classes:$(CURDIR)/$(PACKAGES_OUT)/ridel-$(VERSION).jar:$(JNA_JAR) Probe
 
 # The wheel is built offline from a copy whose version is the project's.
-package-python:
+$(PYTHON_FILES): $(shell find packages/python -type f -not -path '*/__pycache__/*') \
+                 include/ridel_version.h
 	@rm -rf build/packages-src/python && mkdir -p build/packages-src $(PACKAGES_OUT)
 	cp -r packages/python build/packages-src/python
 	sed -i 's/^version = .*/version = "$(VERSION)"/' build/packages-src/python/pyproject.toml
@@ -225,7 +268,7 @@ package-test-python: package-python
 	$(call CHECK_PACKAGE,python,$(PACKAGES_TEST)/python/bin) \
 	  $(PACKAGES_TEST)/python/bin/python3 packages/python/tests/probe.py
 
-package-pascal:
+$(PASCAL_FILES): packages/pascal/ridel.pas include/ridel_version.h
 	@mkdir -p $(PACKAGES_OUT) build/packages-src/pascal
 	$(FPC) -FUbuild/packages-src/pascal packages/pascal/ridel.pas
 	cp -f packages/pascal/ridel.pas $(PACKAGES_OUT)/
@@ -281,9 +324,17 @@ demo: deps dist-linux-release dist-linux-aarch64 dist-windows-x86
 	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
 
 # Every fuzz target (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS seconds each.
-fuzz: deps
+# (build-fuzz builds the targets alone, fuzz-run runs them as built: make test builds them with
+# the other builds and runs them beside the suites.)
+.PHONY: build-fuzz fuzz-run
+fuzz: build-fuzz
+	@$(MAKE) --no-print-directory fuzz-run
+
+build-fuzz: deps
 	@test -f build/fuzz/CMakeCache.txt || cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz --target fuzz_targets -j$(JOBS)
+
+fuzz-run:
 	@tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
 # Each edition's card cycle beside its baseline, the record conversions and the port scan,

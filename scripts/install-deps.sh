@@ -5,10 +5,14 @@ set -euo pipefail
 
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# What is installed, asked of dpkg once: one name a line, foreign architectures as name:arch.
+native_arch=$(dpkg --print-architecture)
+installed=$(dpkg-query -W -f='${binary:Package} ${db:Status-Abbrev}\n' 2>/dev/null |
+            awk -v native=":$native_arch" '$2 == "ii" { sub(native "$", "", $1); print $1 }')
+have_pkg() { grep -qxF "$1" <<<"$installed"; }
 
 packages=(
-  cmake make g++                                      # the native build
+  cmake ninja-build make g++                          # the native build (CMake's presets: Ninja)
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64  # the Windows builds
   wine wine64                                         # the Windows suites (wine32:i386 below)
   googletest                                          # GoogleTest's sources, built per preset

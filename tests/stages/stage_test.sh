@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# scripts/stage.sh, which times the stages of make test: a stage's status is its command's, a
+# failed stage fails its caller and is marked in the report, stages side by side print their
+# output as whole blocks, and the report lists every stage once with the total.
+#   tests/stages/stage_test.sh
+set -uo pipefail
+stage=$(cd "$(dirname "$0")/../.." && pwd)/scripts/stage.sh
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+passes=0 failures=0
+check() {  # DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; passes=$((passes + 1))
+  else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+
+"$stage" begin
+"$stage" run passes true >out 2>&1
+check "a stage that passes exits 0" test $? -eq 0
+"$stage" run fails sh -c 'exit 3' >out 2>&1
+check "a failed stage exits with its command's status" test $? -eq 3
+check "a failed stage says so" grep -q 'stage fails FAILED (exit status 3)' out
+
+# Each stage beside the others writes more lines than a pipe holds at once; each block must hold
+# one stage's lines only, in order, between the markers that name it.
+lines='for i in $(seq 1 3000); do echo "$0 line $i"; done'
+"$stage" together left "bash -c '$lines' left" right "bash -c '$lines' right; exit 5" \
+  middle "bash -c '$lines' middle" >out 2>&1
+check "a failed stage beside others fails them all" test $? -ne 0
+check "the failed stage is named at the end" grep -q 'stages FAILED: right$' out
+for name in left right middle; do
+  block=$(sed -n "/^== stage $name: output\$/,/^== stage $name\\(: done\\| FAILED\\)/p" out |
+          sed '1d;$d')
+  expected=$(for i in $(seq 1 3000); do echo "$name line $i"; done)
+  check "the output of $name comes as one block" test "$block" = "$expected"
+  check "the log of $name is kept" test -s "build/stages/$name.log"
+done
+
+# A lane: stages run inside a stage beside others are marked as beside others too.
+"$stage" together lane "$stage run inner true" >out 2>&1
+check "a lane of stages passes" test $? -eq 0
+
+"$stage" report >report 2>&1
+check "the report lists each stage once" \
+  test "$(awk '$1 != "==" && $1 != "total" {print $1}' report | sort | paste -sd' ')" = \
+       "fails inner lane left middle passes right"
+check "the report marks the failed stages" \
+  test "$(grep -c 'FAILED' report)" -eq 2
+check "the report marks the stages beside others" \
+  test "$(grep -c '||$' report)" -eq 5
+check "the report ends with the total" grep -qE '^   total +[0-9]+ s \([0-9]+ min [0-9]{2} s\)$' report
+
+"$stage" begin
+"$stage" report >report 2>&1
+check "begin forgets the earlier stages" test "$(grep -vc -e '^==' -e 'total' report)" -eq 0
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
