@@ -306,7 +306,7 @@ package-test-pascal-windows:
 .PHONY: read-aarch64
 read-aarch64:
 	@set -e; start=$$(date +%s); for e in qdx sdt vantrel; do \
-	  out=$$($(QEMU) dist/linux-aarch64/tools/idcard --edition $$e); \
+	  out=$$($(QEMU) dist/linux-aarch64/tools/idcard --simulator --edition $$e); \
 	  echo "$$out" | grep -Eq '^id_number +44010619880808107X' || \
 	    { echo "$$out"; echo "== linux-aarch64: the $$e edition did not read the card" >&2; exit 1; }; \
 	  echo "== linux-aarch64 under qemu-aarch64: the $$e edition reads the sample card"; \
@@ -316,12 +316,12 @@ read-aarch64:
 # and under Wine.
 demo: deps dist-linux-release dist-linux-aarch64 dist-windows-x86
 	@set -e; for e in qdx sdt vantrel; do \
-	  echo "== $$e edition, Linux"; dist/linux-x86_64/tools/idcard --edition $$e; \
+	  echo "== $$e edition, Linux"; dist/linux-x86_64/tools/idcard --simulator --edition $$e; \
 	done; \
 	echo "== sdt edition, Linux ARM64 under qemu-aarch64"; \
-	$(QEMU) dist/linux-aarch64/tools/idcard --edition sdt; \
+	$(QEMU) dist/linux-aarch64/tools/idcard --simulator --edition sdt; \
 	echo "== qdx edition, Windows 32-bit under Wine"; \
-	$(WINE) dist/windows-x86/tools/idcard.exe --edition qdx
+	$(WINE) dist/windows-x86/tools/idcard.exe --simulator --edition qdx
 
 # Every fuzz target (clang, libFuzzer, ASan+UBSan) for FUZZ_SECONDS seconds each.
 # (build-fuzz builds the targets alone, fuzz-run runs them as built: make test builds them with

@@ -114,7 +114,7 @@ def main():
     folder = memory_folder()
     library_before = library_median_us(bench, args.edition, folder)
     env = dict(os.environ, XDG_RUNTIME_DIR=os.environ.get("XDG_RUNTIME_DIR", folder))
-    proc, port = start([args.program, "serve", "--listen", "127.0.0.1:0", "--quiet",
+    proc, port = start([args.program, "serve", "--simulator", "--listen", "127.0.0.1:0", "--quiet",
                         "--edition", args.edition], env)
     ok = True
     service_median = None

@@ -22,6 +22,7 @@
 #include "tools/image/image.h"
 #include "tools/editions/edition.h"
 #include "tools/editions/library.h"
+#include "tools/reader/messages.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ struct Scratch {
     fs::remove_all(folder, ec);
     fs::create_directories(folder);
     options.folder = folder;
+    // The live checks run in the build's reader process.
+    options.reader_host = testbed::build_folder() + "tools" + separator() + idcard::reader::kHostProgram;
   }
   // The edition as an application deploys it, from `build` (this build's when empty).
   void edition(Edition e, const std::string& build = "") const {
@@ -356,6 +359,46 @@ std::vector<Case> cases() {
          s.options.card = profile(s, R"({"faults": {"sam_not_answering": true}})");
        },
        {{"sam", "", Status::Fail, "0x60"}}, false},
+      // A driver that crashes or hangs ends the reader process that runs the live checks, never
+      // the doctor: a finding naming the call, the library and the fix.
+      {"driver_crashes_when_called",
+       [](Scratch& s) {
+         healthy(s, Edition::Qdx);
+         s.options.card = profile(s, R"({"faults": {"crash": {"OpenPort": true}}})");
+       },
+       {{"live", "", Status::Fail, "the driver {folder}" + kDriver + " crashed in OpenPort(1001)",
+         "replace " + kDriver}},
+       false},
+      {"driver_hangs_when_called",
+       [](Scratch& s) {
+         healthy(s, Edition::Sdt);
+         s.options.card = profile(s, R"({"faults": {"hang": {"GetSAMStatus": 0}}})");
+         s.options.reader_timeout = 2;
+       },
+       {{"live", "", Status::Fail,
+         "the driver {folder}" + kDriver + " did not answer within 2 s in GetSAMStatus(1001)",
+         "plugged in"}},
+       false,
+       {"crashed"}},
+      {"decoder_crashes_on_the_probe_photo",
+       [](Scratch& s) {
+         healthy(s, Edition::Vantrel);
+         s.options.card = profile(s, R"({"faults": {"crash": {"GetBmp": true}}})");
+       },
+       {{"live", "", Status::Fail, "the photo decoder {folder}" + kDecoder + " crashed in GetBmp(",
+         "replace " + kDecoder}},
+       false},
+      {"driver_crashes_when_loaded",
+       [](Scratch& s) {
+         s.edition(Edition::Qdx);
+         s.simulator("", {kSerial, kDecoder});
+         s.copy(testbed::build_folder() + "tests" + separator() + "reader" + separator() +
+                    "desk-crashing" + separator() + kDriver,
+                kDriver);
+       },
+       {{"live", "", Status::Fail, "the driver {folder}" + kDriver + " crashed when loaded",
+         "replace " + kDriver}},
+       false},
       {"no_card_is_a_note",
        [](Scratch& s) {
          healthy(s, Edition::Sdt);
@@ -420,6 +463,24 @@ std::vector<Case> cases() {
 #else
        {"COM"}},
 #endif
+      // A reader maker's driver may name a file like the recording driver's real library: only
+      // the recording driver's own export tells it.
+      {"driver_naming_a_real_library_is_no_recorder",
+       [](Scratch& s) {
+         healthy(s, Edition::Qdx);
+         testbed::Bytes b = testbed::read_file(s.path(kDriver));
+         const std::string real = kRealDriver + std::string(1, '\0');
+         b.insert(b.end(), real.begin(), real.end());
+         ASSERT_TRUE(testbed::write_file(s.path(kDriver), b));
+       },
+       with_live({{"simulator", kDriver, Status::Note, "is the simulated reader"}}),
+       true,
+       {"recording driver"}},
+      // The simulated reader in the driver's place: said, never taken for a reader maker's driver.
+      {"simulator_is_no_desk_driver", [](Scratch& s) { healthy(s, Edition::Sdt); },
+       with_live({{"simulator", kDriver, Status::Note, "is the simulated reader, not a reader maker's driver",
+                   "reader maker's driver"}}),
+       true},
       {"recorder_with_synthetic_data",
        [](Scratch& s) {
          s.edition(Edition::Qdx);
@@ -716,6 +777,23 @@ TEST_P(Doctor, FindsWhatIsWrongWithTheDeployment) {
 
 INSTANTIATE_TEST_SUITE_P(Deployments, Doctor, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The report says on its first line whether the folder's driver is the simulated reader; the
+// recording driver (whose real libraries are the simulator's) is not.
+TEST(DoctorSimulator, TheReportSaysWhenTheDriverIsTheSimulatedReader) {
+  Scratch simulated("simulated_report");
+  healthy(simulated, Edition::Sdt);
+  simulated.options.live = false;
+  EXPECT_TRUE(idcard::doctor::examine(simulated.options).simulated);
+  Scratch recorded("recorded_report");
+  recorded.edition(Edition::Sdt);
+  recorded.recorder(true);
+  recorded.options.live = false;
+  const Report report = idcard::doctor::examine(recorded.options);
+  EXPECT_FALSE(report.simulated);
+  EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(),
+                          [](const Finding& f) { return f.check == "recorder"; }));
+}
 
 TEST(DoctorFolder, AFolderThatCannotBeWrittenFails) {
   Scratch s("read_only");

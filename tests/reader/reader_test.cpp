@@ -39,6 +39,7 @@ ReaderOptions options(const char* edition) {
   EXPECT_TRUE(idcard::set_edition(o, edition));
   o.root = testbed::build_folder();
   o.host = testbed::build_path("tools/idcard-reader") + kExe;
+  o.simulator = true;
   return o;
 }
 
@@ -333,3 +334,64 @@ TEST(ReaderProcess, AnAnswerWithinTheDeadlineIsTaken) {
 }
 
 }  // namespace
+
+namespace {
+
+bool holds_value(const ReaderAnswer& a, const std::string& value) {
+  for (const idcard::Field& f : a.result.card.fields)
+    if (f.value == value) return true;
+  return false;
+}
+
+}  // namespace
+
+// The reader maker's driver and decoder beside the edition (the tests' desk driver, whose card is
+// not the simulator's) are what the edition calls, though the simulated reader lies in the build;
+// --simulator reads the simulator beside them; with no driver anywhere the simulator is read and
+// the answer says so.
+TEST(ReaderProcess, ReadsTheDesksDriverAndTheSimulatorOnlyWhenAskedOrNoneIsFound) {
+  const std::string driver = testbed::file_name(testbed::kSimulatorLibraries[SIM_LIB_SDTAPI]);
+  const std::string decoder = testbed::file_name(testbed::kSimulatorLibraries[SIM_LIB_WLTRS]);
+  const std::string desk = testbed::build_path("tests/reader/desk/");
+  const std::string simulated = testbed::build_path("simulator/") + driver;
+  for (const char* edition : {"qdx", "sdt", "vantrel"}) {
+    SCOPED_TRACE(edition);
+    const idcard::EditionInfo& e = *idcard::find_edition(edition);
+    const std::string folder = testbed::output_folder() + "desk-" + edition + std::string(1, plat::kPathSeparator);
+    fs::remove_all(fs::path(folder));
+    ASSERT_TRUE(fs::create_directories(fs::path(folder)));
+    const std::string library = folder + e.library;
+    fs::copy_file(testbed::build_path(std::string(edition) + "/") + e.library, library);
+    for (const std::string& name : {driver, decoder}) fs::copy_file(desk + name, folder + name);
+    struct Case {
+      const char* name;
+      bool beside;     // --library: the edition with the desk's driver beside it
+      bool simulator;  // --simulator
+      const char* holder;
+      std::string driver;
+      bool notice;
+    };
+    const Case cases[] = {
+        {"the desk's driver", true, false, "DESK HOLDER", folder + driver, false},
+        {"--simulator beside it", true, true, nullptr, simulated, false},
+        {"no driver anywhere", false, false, nullptr, simulated, true},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      ReaderOptions o = options(edition);
+      o.simulator = c.simulator;
+      if (c.beside) o.library = library;
+      ReaderProcess reader(o);
+      const ReaderAnswer a = reader.read(kDeadline);
+      ASSERT_EQ(a.fault, ReaderFault::None) << a.message;
+      ASSERT_TRUE(a.result.ok) << a.result.error.line();
+      EXPECT_TRUE(c.holder ? holds_value(a, c.holder) && !holds_value(a, kIdNumber) : holds_value(a, kIdNumber));
+      EXPECT_EQ(fs::weakly_canonical(fs::path(a.driver)), fs::weakly_canonical(fs::path(c.driver))) << a.driver;
+      EXPECT_EQ(a.notice.empty(), !c.notice) << a.notice;
+      if (c.notice) {
+        EXPECT_NE(a.notice.find("simulated reader"), std::string::npos) << a.notice;
+        EXPECT_NE(a.notice.find(driver), std::string::npos) << a.notice;
+      }
+    }
+  }
+}

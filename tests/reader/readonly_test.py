@@ -81,7 +81,7 @@ def main():
     with read_only_install(args.program, "idcard-readonly-") as (install, as_nobody, env):
         before = listing(install)
         for edition in ("sdt", "qdx", "vantrel"):
-            r = subprocess.run(as_nobody + [os.path.join(install, "tools", "idcard"), "--edition", edition],
+            r = subprocess.run(as_nobody + [os.path.join(install, "tools", "idcard"), "--simulator", "--edition", edition],
                                capture_output=True, timeout=120, env=env, cwd="/")
             out = r.stdout.decode("utf-8", "replace")
             err = r.stderr.decode("utf-8", "replace")

@@ -93,12 +93,14 @@ def reader_answers(port, seconds=60):
 
 
 def configure(desk, port):
-    """The administrator's change: another port and the vantrel edition."""
+    """The administrator's change: another port and the vantrel edition, read through the
+    simulated reader installed with it (the test machine has no reader)."""
     path = desk.path("tools/idcard.conf")
     with open(path, encoding="utf-8") as f:
         text = f.read()
     text = re.sub(r"^listen = .*$", f"listen = 127.0.0.1:{port}", text, flags=re.M)
     text = re.sub(r"^edition = .*$", "edition = vantrel", text, flags=re.M)
+    text = re.sub(r"^# simulator = true$", "simulator = true", text, flags=re.M)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
     return text

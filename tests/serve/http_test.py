@@ -32,7 +32,7 @@ class Service:
         env = dict(env or os.environ)
         env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "quarantine_size_mb=4"]))
         self.proc = subprocess.Popen(
-            command + ["serve", "--listen", "127.0.0.1:0", "--allow-origin", ALLOWED,
+            command + ["serve", "--simulator", "--listen", "127.0.0.1:0", "--allow-origin", ALLOWED,
                        "--poll-interval", "50", *extra],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self.log = []

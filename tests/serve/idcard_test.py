@@ -19,7 +19,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from http_test import Checks  # noqa: E402
 
-OPTIONS = ["--edition", "--library", "--port", "--mode", "--card", "--json", "--version", "--help",
+OPTIONS = ["--edition", "--library", "--port", "--mode", "--simulator", "--card", "--json", "--version", "--help",
            "--listen", "--allow-non-loopback", "--allow-host", "--allow-origin", "--poll-interval",
            "--quiet", "--log", "--config", "service install", "uninstall"]
 
@@ -66,13 +66,13 @@ def nothing_left_checks(c, command, program, place):
     before = sorted(os.listdir(tools))
     for argv in (["--edition", "sdt"], ["--edition", "qdx"], ["--edition", "qdx", "--mode", "6"],
                  ["--edition", "vantrel", "--json"], ["--edition", "sdt", "--mode", "3"]):
-        code, out, err = run(command, *argv, env=place.env)
+        code, out, err = run(command, "--simulator", *argv, env=place.env)
         c.expect(code == 0 and ("44010619880808107X" in out or "--mode" in argv),
                  f"idcard {' '.join(argv)}: exit {code}, {err!r}")
         if argv[-1] == "6":
             c.expect("id_number         44010619880808107X" in out and ".txt," in out,
                      f"qdx mode 6 reads the card from its SAM-named files: {out!r}")
-    p = subprocess.Popen(command + ["--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=place.env)
+    p = subprocess.Popen(command + ["--simulator", "--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=place.env)
     p.stdout.close()
     err = p.stderr.read().decode("utf-8", "replace")
     code = p.wait(timeout=120)
@@ -81,7 +81,7 @@ def nothing_left_checks(c, command, program, place):
     if os.path.exists("/dev/full"):
         for argv in (["--json"], []):
             with open("/dev/full", "wb") as full:
-                r = subprocess.run(command + argv, stdout=full, stderr=subprocess.PIPE, timeout=120,
+                r = subprocess.run(command + ["--simulator"] + argv, stdout=full, stderr=subprocess.PIPE, timeout=120,
                                    env=place.env)
             err = r.stderr.decode("utf-8", "replace")
             c.expect(r.returncode != 0 and err.count("\n") == 1 and "output" in err,
@@ -123,6 +123,48 @@ def missing_driver_check(c, command, program, scratch, place):
     shutil.rmtree(layout, ignore_errors=True)
 
 
+def driver_line(out):
+    """The driver file a read names."""
+    lines = [line for line in out.splitlines() if line.startswith("driver ")]
+    return lines[0][len("driver"):].strip() if lines else ""
+
+
+def desk_driver_check(c, command, program, scratch, place, desk):
+    """A reader maker's driver and decoder beside the edition (the tests' desk driver, whose card
+    is not the simulator's): idcard reads through them in the folder given with --library, though
+    the simulator lies in its own folder, and names the driver's file; --simulator reads the
+    simulator's card; with no driver anywhere the simulator is read and the first line says so."""
+    windows = program.endswith(".exe")
+    driver = "sdtapi.dll" if windows else "libsdtapi.so"
+    layout = os.path.join(scratch, "idcard-desk")
+    shutil.rmtree(layout, ignore_errors=True)
+    for edition in ("qdx", "sdt", "vantrel"):
+        folder = os.path.join(layout, edition)
+        os.makedirs(folder)
+        library = shutil.copy2(library_of(program, edition), folder)
+        for name in (driver, "WltRS.dll" if windows else "libwltrs.so"):
+            shutil.copy2(os.path.join(desk, name), folder)
+        code, out, err = run(command, "--edition", edition, "--library", library, env=place.env)
+        used = driver_line(out)
+        c.expect(code == 0 and "DESK HOLDER" in out and "44010619880808107X" not in out and err == "",
+                 f"{edition}: the desk's driver beside the edition: exit {code}, {out!r}, {err!r}")
+        c.expect(used.endswith(driver) and "idcard-desk" in used and edition in used,
+                 f"{edition}: the read names the desk's driver: {used!r}")
+        code, out, err = run(command, "--edition", edition, "--library", library, "--simulator", env=place.env)
+        used = driver_line(out)
+        c.expect(code == 0 and "44010619880808107X" in out and "DESK" not in out and err == ""
+                 and "simulator" in used and "idcard-desk" not in used,
+                 f"{edition}: --simulator beside the desk's driver: exit {code}, {out!r}, {err!r}")
+        code, out, err = run(command, "--edition", edition, env=place.env)
+        first = err.splitlines()[0] if err else ""
+        c.expect(code == 0 and "44010619880808107X" in out and "no reader's driver" in first
+                 and "simulated reader" in first and err.count("\n") == 1
+                 and "simulator" in driver_line(out),
+                 f"{edition}: no driver anywhere: the simulator, said first: exit {code}, {err!r}")
+    c.expect(not place.reader_folders(), f"desk reads: reader folders left: {place.reader_folders()}")
+    shutil.rmtree(layout, ignore_errors=True)
+
+
 def port_taken_check(c, command):
     """A port another program listens on: the system's error in words, on Windows as on Linux."""
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as taken:
@@ -161,6 +203,7 @@ def main():
     ap.add_argument("--version-expected", required=True)
     ap.add_argument("--testdata", required=True)
     ap.add_argument("--scratch", required=True)
+    ap.add_argument("--desk", required=True, help="the folder of the tests' desk driver and decoder")
     args = ap.parse_args()
     command = ([args.wrapper] if args.wrapper else []) + [args.program]
     c = Checks()
@@ -214,6 +257,7 @@ def main():
     place = PrivatePlace(args.program, args.wrapper, args.scratch)
     missing_driver_check(c, command, args.program, args.scratch, place)
     nothing_left_checks(c, command, args.program, place)
+    desk_driver_check(c, command, args.program, args.scratch, place, args.desk)
     port_taken_check(c, command)
     print(f"{c.count - len(c.failures)} of {c.count} checks passed")
     return 1 if c.failures else 0

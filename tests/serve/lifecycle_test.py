@@ -168,7 +168,7 @@ def main():
             vantrel_log_check(c, command, temp, args.no_card_profile)
         # Where no folder for the reader process can be made, the service refuses to start, at
         # once, saying why.
-        r = subprocess.run(command + ["serve", "--listen", "127.0.0.1:0", "--edition", "vantrel"],
+        r = subprocess.run(command + ["serve", "--simulator", "--listen", "127.0.0.1:0", "--edition", "vantrel"],
                            env=dict(os.environ, TMPDIR="/nonexistent/idcard"), capture_output=True,
                            timeout=60)
         err = r.stderr.decode("utf-8", "replace")

@@ -78,6 +78,10 @@ def main():
             line = proc.stdout.readline().decode("utf-8", "replace")
             c.expect("listening on http://127.0.0.1:" in line and "edition sdt, reader port 1001" in line,
                      f"the unit's command serves: {line!r}")
+            # No driver beside the edition nor on the search path: the simulated reader, said on
+            # the start line.
+            c.expect("no reader's driver" in line and "reading the simulated reader" in line
+                     and "libsdtapi.so" in line, f"the start line says the simulator is read: {line!r}")
             if "127.0.0.1:" in line:
                 port = int(line.split("127.0.0.1:")[1].split("/")[0])
                 status, _, body = get(port, "/api/v1/card")

@@ -169,7 +169,7 @@ def main():
             config = os.path.join(temp, "idcard.conf")
             port = free_port()
             with open(config, "w", encoding="utf-8") as f:
-                f.write(f"# the test's service\nedition = vantrel\nlisten = 127.0.0.1:{port}\n")
+                f.write(f"# the test's service\nedition = vantrel\nsimulator = true\nlisten = 127.0.0.1:{port}\n")
 
             # Wine's own service tool.
             line = f"{windows_path(args.program)} service run --config {windows_path(config)}"

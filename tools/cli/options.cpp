@@ -26,11 +26,15 @@ constexpr const char kUsage[] =
     "  --config FILE              takes the options from FILE, one 'key = value' a line (keys:\n"
     "                             the options' names without '--'); the command line overrides\n"
     "  --edition qdx|sdt|vantrel  the edition to read through (default sdt)\n"
-    "  --library PATH             load this library instead of the edition's in dist/\n"
+    "  --library PATH             load this library instead of the edition's in dist/, with the\n"
+    "                             driver beside it\n"
     "  --port N                   the reader's port: serial 1-1000, USB 1001-1016 (default 1001)\n"
     "  --mode N                   content mode / read type (qdx 1-6, sdt 1-5, vantrel 1, 2, 3, 5;\n"
     "                             default the edition's full read)\n"
-    "  --card PROFILE.json        a card profile for the simulated reader\n"
+    "  --simulator                reads the simulated reader of simulator/, not the reader's\n"
+    "                             driver (default: the driver beside the edition, else on the\n"
+    "                             system's search path, else the simulator, said on the first line)\n"
+    "  --card PROFILE.json        a card profile for the simulated reader (implies --simulator)\n"
     "  --reader-folder DIR        where the reader process's private folder is made (default\n"
     "                             the user's runtime or temporary folder)\n"
     "  --json                     one JSON document instead of lines (not with serve)\n"
@@ -43,7 +47,8 @@ constexpr const char kUsage[] =
     "  --allow-origin ORIGIN      a web origin whose pages may call the service (repeatable)\n"
     "  --poll-interval MS         how often the event stream polls the reader (10-60000, 500)\n"
     "  --reader-timeout SECONDS   how long one call of the reader may take before it is ended\n"
-    "                             and the request answered 504 (1-600, default 5)\n"
+    "                             and the request answered 504 (1-600, default 5; doctor: its\n"
+    "                             live checks, default 10)\n"
     "  --quiet                    no request log\n"
     "  --log FILE                 appends the service's output to FILE (the Windows service's\n"
     "                             default: idcard-service.log beside idcard.exe)\n"
@@ -106,6 +111,8 @@ const Flag kFlags[] = {
      [](Options& o, const char* v) { o.reader.reader_folder = v; }},
     {"--mode", true, kRead | kServe, false, false,
      [](Options& o, const char* v) { o.reader.mode = number(v, 1, 99, "mode"); }},
+    {"--simulator", false, kRead | kServe, false, false,
+     [](Options& o, const char*) { o.reader.simulator = true; }},
     {"--card", true, kRead | kServe | kDoctor, false, true,
      [](Options& o, const char* v) { o.reader.card = o.doctor.card = v; }},
     {"--json", false, kRead | kDoctor, false, false,
@@ -146,8 +153,9 @@ const Flag kFlags[] = {
     {"--poll-interval", true, kServe, false, false, [](Options& o, const char* v) {
        o.service.poll_interval = std::chrono::milliseconds(number(v, 10, 60000, "poll interval"));
      }},
-    {"--reader-timeout", true, kServe, false, false, [](Options& o, const char* v) {
-       o.service.reader_timeout = std::chrono::seconds(number(v, 1, 600, "reader timeout"));
+    {"--reader-timeout", true, kServe | kDoctor, false, false, [](Options& o, const char* v) {
+       o.doctor.reader_timeout = number(v, 1, 600, "reader timeout");
+       o.service.reader_timeout = std::chrono::seconds(o.doctor.reader_timeout);
      }},
     {"--quiet", false, kServe, false, false, [](Options& o, const char*) { o.service.quiet = true; }},
     {"--log", true, kServe, false, true, [](Options& o, const char* v) { o.service.log_file = v; }},

@@ -63,6 +63,8 @@ bool output_written() {
 int read_command(const Options& o) {
   ReaderProcess reader(o.reader);
   ReaderAnswer a = reader.start(kDefaultReaderDeadline);
+  // The simulated reader read in the driver's place though not asked for: said before anything else.
+  if (!a.notice.empty()) std::fprintf(stderr, "idcard: %s\n", a.notice.c_str());
   if (a.fault == ReaderFault::None) a = reader.read(kDefaultReaderDeadline);
   reader.stop();
   if (a.fault != ReaderFault::None) return print_fault(a);

@@ -9,6 +9,7 @@
 #include "driver/binding.h"
 #include "platform/host.h"
 #include "tools/doctor/doctor.h"
+#include "tools/doctor/live_checks.h"
 #include "tools/image/image.h"
 #include "tools/editions/edition.h"
 
@@ -51,18 +52,8 @@ struct Deployment {
 // rights, code page.
 void check_files(const Options& o, Deployment& d, Report& r);
 
-// What the live checks need, and nothing more, so that they can run in a process of their own.
-struct LiveRequest {
-  drv::Prefix prefix = drv::Prefix::Qdx;
-  std::string open_call;  // the edition's call that opens a port, named in a fix
-  // The files to load; empty where one is not to be loaded.
-  std::string driver, serial_driver, decoder;
-  int port = 0;      // the port the application opens; 0: any
-  std::string card;  // a card profile for a simulated reader
-};
-// The live checks through the driver: ports, SAM, card, and the decoder on a probe photo.
-Report live_checks(const LiveRequest& request);
-// Builds the request from the file checks, or says why the live checks are skipped.
+// Builds the request from the file checks and runs the live checks in a reader process, or says
+// why they are skipped; a driver that crashes or hangs there is a finding.
 void check_live(const Options& o, const Deployment& d, Report& r);
 
 // ---- Rights (rights.cpp) ------------------------------------------------------------------------
@@ -91,8 +82,10 @@ std::string quoted(const std::string& path);
 // card's data (a failure) and a real library it lacks (a failure, and the library unusable).
 void check_recorder(Deployment& d, Report& r);
 
-// "0x90"
-std::string hex(int status);
+// A note, and the report marked, when the driver is the simulated reader: its reads are the
+// simulator's card, whatever lies on a reader.
+void check_simulator(const Deployment& d, Report& r);
+
 void add(Report& r, const char* check, const std::string& subject, Status status, std::string text,
          std::string fix = {});
 

@@ -8,16 +8,6 @@
 
 namespace idcard::doctor {
 
-const char* status_name(Status s) {
-  switch (s) {
-    case Status::Ok: return "ok";
-    case Status::Note: return "note";
-    case Status::Fail: return "fail";
-    case Status::Skipped: return "skipped";
-  }
-  return "fail";
-}
-
 bool Report::ok() const {
   return std::none_of(findings.begin(), findings.end(),
                       [](const Finding& f) { return f.status == Status::Fail; });
@@ -40,6 +30,7 @@ void print_json(const Report& report) {
   doc["folder"] = report.folder;
   doc["edition"] = report.edition.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(report.edition);
   doc["ok"] = report.ok();
+  doc["simulated"] = report.simulated;
   nlohmann::ordered_json findings = nlohmann::ordered_json::array();
   for (const Finding& f : report.findings) {
     nlohmann::ordered_json item = {{"check", f.check}, {"subject", f.subject},
@@ -52,8 +43,9 @@ void print_json(const Report& report) {
 }
 
 void print_lines(const Report& report) {
-  std::printf("idcard doctor: %s%s\n", report.folder.c_str(),
-              report.edition.empty() ? "" : (", the " + report.edition + " edition").c_str());
+  std::printf("idcard doctor: %s%s%s\n", report.folder.c_str(),
+              report.edition.empty() ? "" : (", the " + report.edition + " edition").c_str(),
+              report.simulated ? ", with the simulated reader in the driver's place" : "");
   std::size_t failing = 0;
   for (const Finding& f : report.findings) {
     std::string status = status_name(f.status);

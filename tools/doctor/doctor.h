@@ -1,8 +1,8 @@
 // idcard doctor: checks a deployment as an application started from its folder meets it, and says
 // in plain words what is wrong and the one-line fix for each finding. It reads the edition, driver
 // and decoder files without loading them (their architecture may not be this program's); then,
-// live, it loads the folder's driver when this program can, and asks which ports answer, the SAM's
-// status and whether a card lies on the reader.
+// live, a reader process loads the folder's driver when this program's architecture can, and asks
+// which ports answer, the SAM's status and whether a card lies on the reader.
 #pragma once
 
 #include <string>
@@ -20,6 +20,10 @@ struct Options {
   // The user the application runs as, whose rights the file checks stand for (POSIX); empty:
   // the user running the doctor.
   std::string as_user;
+  // The live checks run in a reader process: its program (empty: the one beside this program)
+  // and how long it may take, in seconds, before it is ended and the driver said to hang.
+  std::string reader_host;
+  int reader_timeout = 10;
 };
 
 enum class Status { Ok, Note, Fail, Skipped };
@@ -37,6 +41,7 @@ struct Report {
   std::string folder;   // as checked, ending in a separator
   std::string edition;  // the edition found (its name), or empty
   std::vector<Finding> findings;
+  bool simulated = false;  // the folder's driver is the simulated reader
   bool ok() const;  // no finding fails
 };
 

@@ -484,6 +484,7 @@ void check_drivers(Deployment& d, Report& r) {
   if (d.edition->serial_driver) check_driver_file(d, d.serial_driver, "serial driver", false, true, r);
   check_driver_file(d, d.decoder, "photo decoder", true, false, r);
   check_recorder(d, r);
+  check_simulator(d, r);
 }
 
 // ---- Folder and code page -----------------------------------------------------------------------
@@ -575,12 +576,6 @@ image::Image this_program() {
 }
 
 }  // namespace
-
-std::string hex(int status) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(status));
-  return text;
-}
 
 void add(Report& r, const char* check, const std::string& subject, Status status, std::string text,
          std::string fix) {

@@ -1,13 +1,11 @@
-// The recording driver in a deployment: a library under the driver's or decoder's name that holds
-// the name of the real library it passes its calls to. The doctor names it, says whether it keeps
+// The recording driver in a deployment: a library under the driver's or decoder's name, told by
+// its own export, that passes its calls to the real library renamed beside it. The doctor names it, says whether it keeps
 // the card's own data (which it must not do unnoticed) and whether its real library is there.
-#include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "tools/doctor/checks.h"
+#include "tools/editions/library.h"
 #include "tools/recorder/recorder.h"
 
 namespace idcard::doctor {
@@ -22,17 +20,9 @@ int library_index(const Located& l) {
   return SIM_LIB_WLTRS;
 }
 
-// Whether the file holds a real library's name as the recording driver keeps it.
-bool is_recording_driver(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes;
-  bytes.resize(image::kMaxFileBytes);
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return std::any_of(std::begin(recorder::kRealNames), std::end(recorder::kRealNames),
-                     [&bytes](const char* real) { return bytes.find(real) != std::string::npos; });
-}
+// Whether the library is the recording driver: it has the recording driver's own export, which no
+// reader maker's library has.
+bool is_recording_driver(const Located& l) { return l.image.exports_name(recorder::kMarkExport); }
 
 std::string folder_of(const std::string& path) { return std::string(plat::folder_of(path)); }
 
@@ -41,7 +31,7 @@ std::string folder_of(const std::string& path) { return std::string(plat::folder
 void check_recorder(Deployment& d, Report& r) {
   std::vector<Located*> recorders;
   for (Located* l : {&d.driver, &d.serial_driver, &d.decoder}) {
-    if (l->path.empty() || l->dangling || !l->image.ok || !is_recording_driver(l->path)) continue;
+    if (l->path.empty() || l->dangling || !l->image.ok || !is_recording_driver(*l)) continue;
     l->recorder = true;
     recorders.push_back(l);
   }
@@ -105,6 +95,17 @@ void check_recorder(Deployment& d, Report& r) {
     l->unusable = "the recording driver " + l->file + " has no real library (" + real +
                   ") to pass the calls to";
   }
+}
+
+void check_simulator(const Deployment& d, Report& r) {
+  const Located& l = d.driver;
+  if (l.path.empty() || l.dangling || !l.image.ok || !l.image.exports_name(kProfileExport)) return;
+  r.simulated = true;
+  add(r, "simulator", l.file, Status::Note,
+      l.file + " in " + folder_of(l.path) +
+          " is the simulated reader, not a reader maker's driver: every read gives the simulator's "
+          "card, never the one on the desk's reader",
+      "for a real reader, put the reader maker's driver and decoder in place of the simulator's");
 }
 
 }  // namespace idcard::doctor

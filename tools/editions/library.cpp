@@ -1,7 +1,7 @@
 // The edition is loaded from the dist/ (or build) folder above this program's folder, after the
-// driver: the simulated reader of that folder when it is there, and whatever driver files lie
-// beside the edition. The edition then finds the driver by its file name, as beside an
-// application. It runs from a private folder, where a log it keeps beside itself lands too.
+// driver: whatever driver files lie beside the edition, or the simulated reader of that folder
+// when it is asked for or no driver is to be found. The edition then finds the driver by its file
+// name, as beside an application. It runs from a private folder, where a log it keeps beside itself lands too.
 #include "tools/editions/library.h"
 
 #include "platform/abi.h"
@@ -12,7 +12,7 @@ namespace idcard {
 
 bool hand_profile(plat::Module m, const std::string& card, std::string* error) {
   using LoadProfile = int(WINAPI*)(const char*, char*, int);
-  auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, "Sim_LoadProfile"));
+  auto load = reinterpret_cast<LoadProfile>(plat::entry_point(m, kProfileExport));
   char message[512] = {};
   if (!load || load(card.c_str(), message, sizeof message)) return true;
   *error = "card profile " + card + ": " + message;
@@ -25,25 +25,57 @@ std::string in_root(const ReaderOptions& o, const std::string& folder, const std
   return root_folder(o) + folder + plat::kPathSeparator + file;
 }
 
-// Loads the simulated reader of the simulator folder, handing it the card profile, and the driver
-// files beside the edition: kept until the program ends, so that the edition finds them by name.
-bool load_driver(const ReaderOptions& o, const std::string& edition_folder, std::string* error) {
+// The simulated reader's files, loaded in the driver's place when it is asked for or when no driver
+// is found.
+constexpr const char* kSimulatorFiles[] = {"sdtapi.dll", "stdapi.dll", "WltRS.dll"};
+
+// Whether the edition finds its driver without the simulated reader: beside it, or by the
+// system's search order.
+bool desk_driver(const EditionInfo& e, const std::string& edition_folder) {
+  const char* name = e.driver_files[0];
+  if (plat::file_exists((edition_folder + file_name(name)).c_str())) return true;
+  plat::Module m = plat::load_library(name);
+  plat::free_library(m);
+  return m != nullptr;
+}
+
+// Loads the simulated reader of the simulator folder, handing it the card profile.
+bool load_simulator(const ReaderOptions& o, std::string* error) {
+  bool loaded = false;
+  for (const char* name : kSimulatorFiles) {
+    const std::string path = in_root(o, "simulator", file_name(name));
+    plat::Module m = plat::file_exists(path.c_str()) ? plat::load_library(path.c_str()) : nullptr;
+    if (m) loaded = true;
+    if (m && !o.card.empty() && !hand_profile(m, o.card, error)) return false;
+  }
+  if (loaded) return true;
+  *error = std::string(o.card.empty() ? "--simulator" : "--card") + " needs the simulated reader in " +
+           in_root(o, "simulator", "");
+  return false;
+}
+
+// Loads the driver the edition is to call, kept until the program ends so that the edition finds
+// it by name: the driver files beside the edition (the system's search order finds the rest), or
+// the simulated reader when it is asked for or no driver is found anywhere; then it says so.
+bool load_driver(const ReaderOptions& o, const std::string& edition_folder, Library* l,
+                 std::string* error) {
   if (!o.card.empty() && !plat::file_exists(o.card.c_str())) {
     *error = "card profile " + o.card + " cannot be read";
     return false;
   }
-  bool simulator = false;
-  for (const char* name : {"sdtapi.dll", "stdapi.dll", "WltRS.dll"}) {
-    const std::string path = in_root(o, "simulator", file_name(name));
-    plat::Module m = plat::file_exists(path.c_str()) ? plat::load_library(path.c_str()) : nullptr;
-    if (m) simulator = true;
-    if (m && !o.card.empty() && !hand_profile(m, o.card, error)) return false;
-    const std::string beside = edition_folder + file_name(name);
-    if (!m && plat::file_exists(beside.c_str())) plat::load_library(beside.c_str());
+  const EditionInfo& e = o.info();
+  if (o.simulated()) return load_simulator(o, error);
+  if (!desk_driver(e, edition_folder)) {
+    const std::string simulated = in_root(o, "simulator", file_name(e.driver_files[0]));
+    if (!plat::file_exists(simulated.c_str())) return true;  // the missing driver is named later
+    l->notice = "no reader's driver " + file_name(e.driver_files[0]) + " beside the edition in " +
+                (edition_folder.empty() ? std::string(".") : edition_folder) +
+                " nor on the system's search path: reading the simulated reader " + simulated;
+    return load_simulator(o, error);
   }
-  if (!simulator && !o.card.empty()) {
-    *error = "--card needs the simulated reader beside the edition";
-    return false;
+  for (const char* name : kSimulatorFiles) {
+    const std::string beside = edition_folder + file_name(name);
+    if (plat::file_exists(beside.c_str())) plat::load_library(beside.c_str());
   }
   return true;
 }
@@ -127,7 +159,7 @@ bool load_checked(const ReaderOptions& o, Library* l, std::string* error) {
   const EditionInfo& e = o.info();
   l->source = o.library.empty() ? in_root(o, e.name, e.library) : o.library;
   const std::string folder(plat::folder_of(l->source));
-  if (!load_driver(o, folder, error)) return false;
+  if (!load_driver(o, folder, l, error)) return false;
   if (!plat::file_exists(l->source.c_str())) {
     *error = "library " + l->source + " not found";
     return false;

@@ -1,7 +1,7 @@
-// Loading an edition as an application deploys it: the reader's driver first (the simulated one
-// of the dist/ or build folder when it is there), then the edition, copied into a folder under
-// the name an application gives it: the reader process's own folder, or a private folder made
-// for it.
+// Loading an edition as an application deploys it: the reader's driver first (the one beside the
+// edition or on the system's search path; the simulated one of the dist/ or build folder when it
+// is asked for or no driver is found), then the edition, copied into a folder under the name an
+// application gives it: the reader process's own folder, or a private folder made for it.
 #pragma once
 
 #include <string>
@@ -11,6 +11,10 @@
 #include "tools/editions/options.h"
 
 namespace idcard {
+
+// The export that tells the simulated reader's libraries from a reader maker's: it takes a card
+// profile.
+inline constexpr char kProfileExport[] = "Sim_LoadProfile";
 
 // Hands a card profile to a loaded simulator library; true for any other driver, which takes none.
 // False with a one-line message when the simulator refuses the profile.
@@ -22,6 +26,8 @@ struct Library {
   std::string private_folder;  // the folder it runs from, ending in a separator
   std::string log;             // the path of the edition's own log there, or empty
   std::string driver;          // the driver file the edition calls (its full path), or empty
+  // Why the simulated reader is read though it was not asked for (no driver found), or empty.
+  std::string notice;
   bool made_folder = false;    // the folder was made for it and goes with it
 };
 

@@ -15,6 +15,10 @@ struct ReaderOptions {
   int port = 1001;
   int mode = 0;      // 0: the edition's full read
   std::string card;  // a card profile for the simulated reader, or empty
+  // Read the simulated reader of root/simulator/ instead of the desk's driver (--simulator; a
+  // card profile implies it). Without it the simulator is read only when no driver is found.
+  bool simulator = false;
+  bool simulated() const { return simulator || !card.empty(); }
   // The folder that holds the edition folders and simulator/, ending in a separator; empty: the
   // folder above this program's.
   std::string root;

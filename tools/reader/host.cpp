@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/host.h"
+#include "tools/doctor/live_checks.h"
 #include "tools/editions/edition_log.h"
 #include "tools/editions/sequence.h"
 
@@ -34,7 +35,8 @@ bool Host::handle(const Message& request) {
   static constexpr struct {
     std::string_view kind;
     bool (Host::*answer)(const Json&);
-  } kRoutes[] = {{kLoad, &Host::load}, {kRead, &Host::read}, {kCheck, &Host::check}};
+  } kRoutes[] = {{kLoad, &Host::load}, {kRead, &Host::read}, {kCheck, &Host::check},
+                 {kDoctor, &Host::doctor}};
   const Json body = parse_json(request.body);
   for (const auto& route : kRoutes) {
     if (request.kind == route.kind) return (this->*route.answer)(body);
@@ -48,7 +50,7 @@ bool Host::load(const Json& body) {
   std::string error;
   if (!load_into(options_, program_folder(), &library_, &error)) return send_(json_frame(kAnswer, refusal_json(error)));
   if (!options_.card.empty()) profile_ = read_file(options_.card);
-  return send_(json_frame(kAnswer, loaded_json(library_.driver, library_.source)));
+  return send_(json_frame(kAnswer, loaded_json(library_.driver, library_.source, library_.notice)));
 }
 
 bool Host::read(const Json&) {
@@ -56,7 +58,7 @@ bool Host::read(const Json&) {
   ReadAnswer a;
   const std::string refused = profile_changed();
   if (!refused.empty()) {
-    a.result.error = {Failure::Internal, "profile", "Sim_LoadProfile", 0, refused};
+    a.result.error = {Failure::Internal, "profile", kProfileExport, 0, refused};
     return answer(a, {});
   }
   a.result = read_card(library_, options_, [this](const char* step, const std::string& call) {
@@ -77,6 +79,18 @@ bool Host::check(const Json&) {
     if (sending_) sending_ = send_(json_frame(kCall, Json{{"step", step}, {"call", call}}));
   });
   return answer(a, {});
+}
+
+// The doctor's live checks load the folder's driver and decoder themselves: a process that has
+// loaded an edition (and a driver with it) is not asked.
+bool Host::doctor(const Json& body) {
+  if (library_.module) return send_(json_frame(kAnswer, refusal_json("an edition is loaded")));
+  doctor::LiveRequest q;
+  if (!doctor::live_request_from_json(body, &q)) return send_(json_frame(kAnswer, refusal_json("bad doctor request")));
+  const doctor::Report r = doctor::live_checks(q, [this](const char* step, const std::string& call) {
+    if (sending_) sending_ = send_(json_frame(kCall, Json{{"step", step}, {"call", call}}));
+  });
+  return sending_ && send_(json_frame(kAnswer, doctor::findings_json(r)));
 }
 
 // What the read left is listed and removed before the answer goes: nothing of the card stays

@@ -26,6 +26,7 @@ class Host {
   bool load(const Json& body);
   bool read(const Json& body);
   bool check(const Json& body);
+  bool doctor(const Json& body);
   bool answer(const ReadAnswer& a, const std::string& photo);
   // Every file of the folder but this program, the edition, its log and the parent's lock.
   std::vector<FoundFile> left_files() const;

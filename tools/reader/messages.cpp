@@ -76,7 +76,8 @@ Json parse_json(std::string_view body) { return Json::parse(body, nullptr, false
 
 Json options_json(const ReaderOptions& o) {
   return {{"edition", o.edition_name}, {"library", o.library}, {"port", o.port},
-          {"mode", o.mode},            {"card", o.card},       {"root", root_folder(o)}};
+          {"mode", o.mode},            {"card", o.card},       {"root", root_folder(o)},
+          {"simulator", o.simulator}};
 }
 
 bool options_from_json(const Json& d, ReaderOptions* o) {
@@ -86,6 +87,7 @@ bool options_from_json(const Json& d, ReaderOptions* o) {
   o->mode = value_or<int>(d, "mode", 0);
   o->card = value_or<std::string>(d, "card", "");
   o->root = value_or<std::string>(d, "root", "");
+  o->simulator = value_or<bool>(d, "simulator", false);
   return true;
 }
 
@@ -142,8 +144,10 @@ bool answer_from_json(const Json& d, ReadAnswer* a) {
   return true;
 }
 
-Json loaded_json(const std::string& driver, const std::string& library) {
-  return {{"ok", true}, {"driver", driver}, {"library", library}};
+Json loaded_json(const std::string& driver, const std::string& library, const std::string& notice) {
+  Json d = {{"ok", true}, {"driver", driver}, {"library", library}};
+  if (!notice.empty()) d["notice"] = notice;
+  return d;
 }
 
 Json refusal_json(const std::string& message) { return {{"ok", false}, {"message", message}}; }

@@ -3,7 +3,7 @@
 // the code.
 //
 // A message is a header line, "<kind> <length>\n", then <length> bytes of body. Requests
-// (idcard to the reader process) are "load", "read" and "check"; the reader process answers each
+// (idcard to the reader process) are "load", "read", "check" and "doctor"; the reader process answers each
 // with "call" messages, one before each call of the edition, then at most one "photo" and one
 // "answer".
 #pragma once
@@ -28,6 +28,9 @@ using Json = nlohmann::ordered_json;
 inline constexpr std::string_view kLoad = "load";    // body: the reader options (options_json)
 inline constexpr std::string_view kRead = "read";    // body: {}
 inline constexpr std::string_view kCheck = "check";  // body: {}
+// The doctor's live checks, in a process that loads no edition. Body: the live request
+// (doctor/live_checks.h); answered by "call"s, then an "answer" with the findings.
+inline constexpr std::string_view kDoctor = "doctor";
 inline constexpr std::string_view kCall = "call";    // body: {"step": ..., "call": ...}
 inline constexpr std::string_view kPhoto = "photo";  // body: the decoded photo's bytes
 inline constexpr std::string_view kAnswer = "answer";  // body: the answer (answer_json)
@@ -88,8 +91,9 @@ Json answer_json(const ReadAnswer& a);
 // False for a document that is no answer.
 bool answer_from_json(const Json& document, ReadAnswer* a);
 
-// The answer to a load: {"ok": true, "driver": ..., "library": ...}.
-Json loaded_json(const std::string& driver, const std::string& library);
+// The answer to a load: {"ok": true, "driver": ..., "library": ...}, with "notice" when the
+// simulated reader is read because no driver was found.
+Json loaded_json(const std::string& driver, const std::string& library, const std::string& notice = {});
 // The answer to a request that could not be answered: {"ok": false, "message": ...}.
 Json refusal_json(const std::string& message);
 

@@ -72,10 +72,13 @@ struct ReaderProcess::Impl {
   reader::Folder folder;
   std::string driver;
   std::string library;
+  std::string notice;
   std::string received;  // bytes of the answers not yet taken apart
   bool loaded = false;
 
   ReaderAnswer start(std::chrono::milliseconds deadline);
+  // Makes the folder and starts the process in it, loading nothing.
+  ReaderAnswer launch();
   // Sends a request and waits for its answer: the "call" messages before it tell the step, a
   // "photo" comes with it. A fault ends the process.
   ReaderAnswer call(std::string_view kind, const reader::Json& body, std::chrono::milliseconds deadline,
@@ -89,8 +92,35 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
     ReaderAnswer a;
     a.driver = driver;
     a.library = library;
+    a.notice = notice;
     return a;
   }
+  ReaderAnswer a = launch();
+  if (a.fault != ReaderFault::None) return a;
+  reader::Message answer;
+  a = call(reader::kLoad, reader::options_json(options), deadline, &answer);
+  if (a.fault != ReaderFault::None) {
+    a.message = "the reader process could not load the edition: " + a.message;
+    a.fault = ReaderFault::NoReader;
+    return a;
+  }
+  const reader::Json d = reader::parse_json(answer.body);
+  if (!d.is_object() || !d.value("ok", false)) {
+    stop(Clock::now() + kEndWait);
+    return fault(ReaderFault::NoReader, d.is_object() ? d.value("message", std::string("no reason given"))
+                                                      : std::string("its answer is no answer"));
+  }
+  driver = d.value("driver", std::string());
+  library = d.value("library", std::string());
+  notice = d.value("notice", std::string());
+  loaded = true;
+  a.driver = driver;
+  a.library = library;
+  a.notice = notice;
+  return a;
+}
+
+ReaderAnswer ReaderProcess::Impl::launch() {
   stop(Clock::now());
   std::string base = options.reader_folder;
   if (!base.empty() && base.back() != plat::kPathSeparator) base += plat::kPathSeparator;
@@ -119,25 +149,7 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
     folder.remove();
     return fault(ReaderFault::NoReader, error);
   }
-  reader::Message answer;
-  ReaderAnswer a = call(reader::kLoad, reader::options_json(options), deadline, &answer);
-  if (a.fault != ReaderFault::None) {
-    a.message = "the reader process could not load the edition: " + a.message;
-    a.fault = ReaderFault::NoReader;
-    return a;
-  }
-  const reader::Json d = reader::parse_json(answer.body);
-  if (!d.is_object() || !d.value("ok", false)) {
-    stop(Clock::now() + kEndWait);
-    return fault(ReaderFault::NoReader, d.is_object() ? d.value("message", std::string("no reason given"))
-                                                      : std::string("its answer is no answer"));
-  }
-  driver = d.value("driver", std::string());
-  library = d.value("library", std::string());
-  loaded = true;
-  a.driver = driver;
-  a.library = library;
-  return a;
+  return {};
 }
 
 ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json& body,
@@ -146,6 +158,7 @@ ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json
   ReaderAnswer a;
   a.driver = driver;
   a.library = library;
+  a.notice = notice;
   if (!child.send(reader::json_frame(kind, body))) {
     a.fault = ReaderFault::Crashed;
     a.message = "the reader process ended before it took the request (" + child.end() + ")";
@@ -216,6 +229,7 @@ void ReaderProcess::Impl::stop(Clock::time_point deadline) {
   loaded = false;
   driver.clear();
   library.clear();
+  notice.clear();
   folder.remove();
 }
 
@@ -231,6 +245,18 @@ ReaderAnswer ReaderProcess::read(std::chrono::milliseconds deadline) {
 
 ReaderAnswer ReaderProcess::check(std::chrono::milliseconds deadline) {
   return impl_->ask(reader::kCheck, deadline);
+}
+
+ReaderAnswer ReaderProcess::request(std::string_view kind, const std::string& body,
+                                    std::chrono::milliseconds deadline, std::string* answer) {
+  if (!impl_->child.started()) {
+    ReaderAnswer a = impl_->launch();
+    if (a.fault != ReaderFault::None) return a;
+  }
+  reader::Message m;
+  ReaderAnswer a = impl_->call(kind, reader::parse_json(body), deadline, &m);
+  *answer = std::move(m.body);
+  return a;
 }
 
 void ReaderProcess::stop() { impl_->stop(Clock::now() + kEndWait); }

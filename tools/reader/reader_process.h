@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct ReaderAnswer {
   std::string photo;  // the decoded photo's bytes (a BMP file), empty when the read left none
   std::string driver;  // the driver file the process uses (its full path)
   std::string library;  // the edition's library file as found (its full path)
+  // Set when the simulated reader is read though it was not asked for: no driver was found.
+  std::string notice;
   // The result files the read left in the process's folder, with their sizes; gone since.
   std::vector<std::pair<std::string, std::int64_t>> files;
   // The last lines of the edition's own log after a failed read, or none.
@@ -58,6 +61,11 @@ class ReaderProcess {
   ReaderAnswer read(std::chrono::milliseconds deadline);
   // Opens the port and closes it again: whether a reader answers.
   ReaderAnswer check(std::chrono::milliseconds deadline);
+  // One request to a reader process that loads no edition (the doctor's live checks), started
+  // first when none runs; `answer` gets the answer's body. A hang or an end of the process is a
+  // fault naming the step and call of its last "call" message.
+  ReaderAnswer request(std::string_view kind, const std::string& body,
+                       std::chrono::milliseconds deadline, std::string* answer);
   // Ends the process and removes its folder.
   void stop();
 

@@ -10,6 +10,8 @@ namespace recorder {
 // SimLibrary. On POSIX the usual mapping applies (libsdtapi.real.so, libwltrs.real.so).
 inline constexpr const char* kRealNames[SIM_LIB_COUNT] = {"sdtapi.real.dll", "stdapi.real.dll",
                                                           "WltRS.real.dll"};
+// The export that tells the recording driver from the libraries it stands in for.
+inline constexpr char kMarkExport[] = "Rec_KeepsCardData";
 // The recording, beside the recording driver: one JSON line per call, appended.
 inline constexpr char kRecordingFile[] = "ridel-recording.jsonl";
 // The card's own data stays in the recording when this variable is "1" or this file lies beside

@@ -47,15 +47,13 @@ Reads::Reads(net::io_context& ioc, std::string edition_name, int port,
 
 Reads::~Reads() { finish(); }
 
-bool Reads::start(std::string* error) {
-  std::promise<std::string> started;
-  worker_->submit(
-      [this, &started](bool) {
-        const ReaderAnswer a = reader_->start(timeout_);
-        started.set_value(a.fault == ReaderFault::None ? std::string() : a.message);
-      },
-      Clock::time_point::max());
-  *error = started.get_future().get();
+bool Reads::start(std::string* error, ReaderAnswer* started) {
+  std::promise<ReaderAnswer> answer;
+  worker_->submit([this, &answer](bool) { answer.set_value(reader_->start(timeout_)); },
+                  Clock::time_point::max());
+  const ReaderAnswer a = answer.get_future().get();
+  *error = a.fault == ReaderFault::None ? std::string() : a.message;
+  if (started) *started = a;
   return error->empty();
 }
 

@@ -52,8 +52,9 @@ class Reads {
   Reads(const Reads&) = delete;
   Reads& operator=(const Reads&) = delete;
 
-  // Starts the reader process; false with its message.
-  bool start(std::string* error);
+  // Starts the reader process; false with its message. `started` gets the start's answer: the
+  // driver file it reads through, and the notice when that is the simulator though not asked for.
+  bool start(std::string* error, ReaderAnswer* started = nullptr);
 
   enum class What { Card, Reader };
   using Done = std::function<void(ReadReply)>;

@@ -81,7 +81,7 @@ bool Service::start(std::string* error) {
     *error = "bad --listen address '" + s.options.listen + "' (HOST:PORT, e.g. 127.0.0.1:8089)";
     return false;
   }
-  if (!set_callers(s, *address, error) || !s.reads.start(error)) return false;
+  if (!set_callers(s, *address, error) || !s.reads.start(error, &s.started)) return false;
   if (!bind_listener(s, *address, error)) return false;
   s.callers.port = s.acceptor.local_endpoint().port();
   set_own_origins(s);
@@ -146,9 +146,13 @@ int serve(const ReaderOptions& reader, const ServeOptions& options, const ServeR
                  address->host.c_str());
   }
   const bool v6 = address->host.find(':') != std::string::npos;
-  std::fprintf(out, "idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d)\n",
+  // The start line names the driver, and says so when the simulated reader stands in for a
+  // driver that was not found.
+  const ReaderAnswer& started = service.impl_->started;
+  std::fprintf(out, "idcard serve: listening on http://%s%s%s:%d/ (edition %s, reader port %d, driver %s)%s%s\n",
                v6 ? "[" : "", address->host.c_str(), v6 ? "]" : "", service.port(),
-               reader.edition_name.c_str(), reader.port);
+               reader.edition_name.c_str(), reader.port, started.driver.c_str(),
+               started.notice.empty() ? "" : ": ", started.notice.c_str());
   std::fflush(out);
   StopSignals signals(service.impl_->ioc, [&service] { service.stop(); }, run.console);
   if (run.serving) run.serving();

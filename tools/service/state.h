@@ -40,6 +40,7 @@ struct Service::Impl {
   bool stopping = false;
   bool finished = false;
   std::FILE* log_to = stderr;  // the request log: standard error or the --log file
+  ReaderAnswer started;        // the reader process's start: its driver, and a notice
 
   void log(const RequestInfo& info, unsigned status) const;
 };
