@@ -1,6 +1,7 @@
 #include "tools/editions/edition_log.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/platform.h"
 #include "tools/editions/sequence.h"
@@ -13,13 +14,13 @@ bool bound_log(const std::string& path, std::size_t limit) {
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(path, ec);
   if (ec || size <= limit) return !ec || !fs::exists(path);
-  // A log past this size (never one that this bound kept) starts afresh.
-  constexpr std::size_t kMaxLogBytes = std::size_t{64} << 20;
-  std::string tail;
-  const plat::WholeFile read = plat::read_whole_file(path.c_str(), kMaxLogBytes, tail,
-                                                     plat::Share::All);
-  if (read != plat::WholeFile::Read && read != plat::WholeFile::TooLarge) return false;
-  tail.erase(0, tail.size() > limit / 2 ? tail.size() - limit / 2 : 0);
+  // Only the tail is read: a log that grew far past the limit is cut back all the same.
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  in.seekg(static_cast<std::streamoff>(size - limit / 2));
+  std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  in.close();
   const std::size_t line = tail.find('\n');
   tail.erase(0, line == std::string::npos ? tail.size() : line + 1);
   // Replaced as the edition makes it, hidden (Windows replaces a hidden file by a hidden one only).
