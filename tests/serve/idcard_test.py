@@ -180,11 +180,12 @@ def service_by_hand_checks(c, command, windows):
     """`idcard service` where the service manager is not the caller: `service run` started by hand
     says how the service is started (Windows), and where there is no service manager every action
     says where the background service is found instead. One line each, with the exit status of a
-    configuration that cannot work (run) or of a refusal (the other actions)."""
+    configuration that cannot work (run) or of a refusal (the other actions). Windows' standard
+    error is in text mode: its lines end in CR LF."""
     if windows:
         cases = [(["service", "run"], 2,
                   "idcard service run: not started by the service manager (idcard service start "
-                  "starts the service)\n")]
+                  "starts the service)\r\n")]
     else:
         refusal = "there is no Windows service manager on this system (Linux: the systemd user unit)\n"
         cases = [(["service", "run"], 2, "idcard service run: " + refusal)]
