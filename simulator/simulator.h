@@ -114,7 +114,7 @@ int WINAPI Sim_JournalEntry(int index, SimCall* out);
  * libraries in call order. */
 void WINAPI Sim_SetJournalSink(SimSink sink);
 
-/* Loads a card profile (JSON; see the README). 1 on success; 0 with a message naming the field
+/* Loads a card profile (JSON; see PROFILE.md). 1 on success; 0 with a message naming the field
  * (or the recording's file and line) in `error` (cut to error_size, zero-terminated), the
  * simulator's state unchanged, except that a recording that cannot be read makes every later call
  * fail with SIM_STATUS_OFF_RECORDING. */
