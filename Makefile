@@ -73,9 +73,11 @@ test:
 	@$(STAGE) report
 
 # One preset's CTest suites (the audit among them checks dist/). The 32-bit Windows suites only
-# where this machine runs 32-bit programs.
-.PHONY: suite-linux suite-windows-x86 suite-windows-x64
-suite-%:
+# where this machine runs 32-bit programs. (A static pattern rule: make applies no implicit rule to
+# a phony target, so a plain `suite-%:` would leave them doing nothing.)
+SUITES := suite-linux suite-windows-x86 suite-windows-x64
+.PHONY: $(SUITES)
+$(SUITES): suite-%:
 	@if [ $* = windows-x86 ] && [ -z "$(CAN_RUN_32_BIT)" ]; then \
 	  echo "== tests: $* NOT RUN: this machine cannot run 32-bit programs, so Wine cannot"; \
 	  echo "   run the 32-bit suites (the 32-bit libraries are built and audited all the same)"; \

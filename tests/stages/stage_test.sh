@@ -55,5 +55,13 @@ check "the report ends with the total" grep -qE '^   total +[0-9]+ s \([0-9]+ mi
 "$stage" report >report 2>&1
 check "begin forgets the earlier stages" test "$(grep -vc -e '^==' -e 'total' report)" -eq 0
 
+# Each suite stage of make test runs its preset's CTest suites (a rule that make skipped would
+# pass in no time without running a test).
+source_dir=$(dirname "$stage")/..
+for preset in linux windows-x64; do
+  check "make suite-$preset runs its CTest suites" \
+    grep -q "ctest --preset $preset" <(make -n -C "$source_dir" --no-print-directory suite-$preset)
+done
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
