@@ -39,20 +39,22 @@ export LC_ALL=zh_CN.GBK
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # Programs of suites that run side by side share the prefix: the first one sets it up while the
 # others wait for it (a lock file beside the prefix), so that no program starts in a prefix that is
-# half made, and no two set it up at once. The mark file says that the set-up has ended.
+# half made, and no two set it up at once. The mark file says that the set-up has ended. A prefix
+# that a test set up itself (without the mark) is taken as it is: setting it up again would wait
+# for every program running in it, a service among them, to end.
 ready=$WINEPREFIX/.set-up
 if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  if [ ! -f "$ready" ]; then
+  if [ ! -f "$ready" ] && [ ! -d "$WINEPREFIX/drive_c" ]; then
     if ! "$loader" wineboot --init >/dev/null 2>&1 || ! wineserver -w; then
       echo "wine-run: could not set up the Wine prefix $WINEPREFIX" >&2
       rm -rf "$WINEPREFIX"
       exit 1
     fi
-    : >"$ready"
   fi
+  : >"$ready"
   flock -u 9
   exec 9>&-
 fi
