@@ -4,6 +4,8 @@
 # output as whole blocks, and the report lists every stage once with the total.
 #   tests/stages/stage_test.sh
 set -uo pipefail
+# Run from make test, this test is itself a stage beside others: their marks must not reach it.
+unset STAGE_BESIDE STAGE_DIR
 stage=$(cd "$(dirname "$0")/../.." && pwd)/scripts/stage.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
