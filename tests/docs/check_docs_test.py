@@ -150,12 +150,8 @@ class Running(unittest.TestCase):
         self.assertIsNone(self.run_text('test "$PWD" = "%s"\ntest "$HOME" = "%s/home"\n'
                                         % (self.scratch, self.scratch)))
 
-    def test_a_block_that_hangs_is_ended_with_what_it_started(self):
-        pid_file = os.path.join(self.scratch, "pid")
-        started = time.monotonic()
-        why = self.run_text(f"sleep 300 & echo $! > {pid_file}\nsleep 300\n", timeout=1)
-        self.assertLess(time.monotonic() - started, 30)
-        self.assertIn("did not end", why)
+    def assert_ended(self, pid_file):
+        """The process whose id a block wrote to pid_file ends within 5 s."""
         with open(pid_file) as f:
             pid = int(f.read())
         for _ in range(50):
@@ -164,16 +160,18 @@ class Running(unittest.TestCase):
             time.sleep(0.1)
         self.assertFalse(running(pid), "the block's background process is still running")
 
+    def test_a_block_that_hangs_is_ended_with_what_it_started(self):
+        pid_file = os.path.join(self.scratch, "pid")
+        started = time.monotonic()
+        why = self.run_text(f"sleep 300 & echo $! > {pid_file}\nsleep 300\n", timeout=1)
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertIn("did not end", why)
+        self.assert_ended(pid_file)
+
     def test_a_background_process_of_a_block_that_passed_is_ended(self):
         pid_file = os.path.join(self.scratch, "pid")
         self.assertIsNone(self.run_text(f"sleep 300 & echo $! > {pid_file}\n"))
-        with open(pid_file) as f:
-            pid = int(f.read())
-        for _ in range(50):
-            if not running(pid):
-                break
-            time.sleep(0.1)
-        self.assertFalse(running(pid), "the block's background process is still running")
+        self.assert_ended(pid_file)
 
 
 class Pages(unittest.TestCase):
