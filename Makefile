@@ -17,8 +17,8 @@ TEST_FUZZ_SECONDS ?= 5
 
 all: build
 
-# `make test` installs first, as a stage of its own, and sets DEPS_INSTALLED for the steps after
-# it, which then skip the check.
+# `make test` installs in two stages of its own (what the builds need, then the rest beside the
+# builds) and sets DEPS_INSTALLED for the steps after them, which then skip the check.
 deps:
 	@[ -n "$(DEPS_INSTALLED)" ] || scripts/install-deps.sh
 
@@ -38,7 +38,8 @@ build: $(addprefix build-,$(TEST_PRESETS))
 # Every build, suite and check, as stages whose times are printed at the end (build/stages/).
 # The builds go in two lanes side by side, each build taking both cores: a build alone leaves
 # cores idle while it configures, links or runs a single custom command, which the other lane
-# fills. The native suites and the Windows suites then run side by side, one process each, since
+# fills. Beside them, a third lane installs what only the suites need and sets up their Wine
+# prefixes: on a fresh machine that is minutes of downloading and unpacking, mostly waiting. The native suites and the Windows suites then run side by side, one process each, since
 # much of their time is spent waiting (on Wine, on processes that time out, on sockets); after
 # them the aarch64 reads, examples, packages and the release beside the fuzz run. A stage beside
 # others prints its output whole when it ends (kept in build/stages/<stage>.log). The release's
@@ -55,10 +56,11 @@ TEST_MAKE := $(MAKE) --no-print-directory DEPS_INSTALLED=1
 STAGES = $(foreach s,$(1),$(STAGE) run $(s) $(TEST_MAKE) $(s) &&) true
 test:
 	@$(STAGE) begin
-	@$(STAGE) run install scripts/install-deps.sh || { $(STAGE) report; exit 1; }
+	@$(STAGE) run install-build scripts/install-deps.sh build || { $(STAGE) report; exit 1; }
 	@$(STAGE) together \
 	  lane-1 '$(call STAGES,build-linux build-linux-release build-fuzz)' \
 	  lane-2 '$(call STAGES,build-windows-x64 build-windows-x86 build-linux-aarch64)' \
+	  lane-0 '$(call STAGES,install-rest wine-prefixes)' \
 	  || { $(STAGE) report; exit 1; }
 	@$(STAGE) run dist $(TEST_MAKE) dist || { $(STAGE) report; exit 1; }
 	@$(STAGE) together \
@@ -71,6 +73,18 @@ test:
 	  || { $(STAGE) report; exit 1; }
 	@$(STAGE) run release-check tests/release/run.sh $(RELEASE) || { $(STAGE) report; exit 1; }
 	@$(STAGE) report
+
+# What the suites, examples, packages and the release need besides the builds' packages: make test
+# installs it beside the builds, which need none of it.
+.PHONY: install-rest wine-prefixes
+install-rest:
+	@scripts/install-deps.sh rest
+
+# The Wine prefixes of the Windows suites, set up before their first program runs (which would
+# otherwise spend its first seconds on it).
+wine-prefixes:
+	@scripts/wine-run.sh --set-up build/windows-x64 64
+	@[ -z "$(CAN_RUN_32_BIT)" ] || scripts/wine-run.sh --set-up build/windows-x86 32
 
 # One preset's CTest suites (the audit among them checks dist/). The 32-bit Windows suites only
 # where this machine runs 32-bit programs. (A static pattern rule: make applies no implicit rule to

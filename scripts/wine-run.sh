@@ -6,34 +6,51 @@
 #
 #   scripts/wine-run.sh PROGRAM.exe [ARGS...]
 #   scripts/wine-run.sh --can-run-32-bit    exit status 0 when this machine runs 32-bit programs
+#   scripts/wine-run.sh --set-up BUILD_DIR 32|64
+#                                           sets up the prefix of the programs built in BUILD_DIR
+#                                           for 32- or 64-bit programs, before the first one runs
 set -eu
 
 loader32=/usr/lib/wine/wine
 loader64=/usr/lib/wine/wine64
 
+# Whether the kernel runs 32-bit x86 programs, asked of a program of a few bytes that binutils
+# makes (it only exits): Wine need not be installed yet to know it.
 if [ "${1:-}" = --can-run-32-bit ]; then
-  exec "$loader32" --version >/dev/null 2>&1
+  probe=$(mktemp -d)
+  trap 'rm -rf "$probe"' EXIT
+  printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$probe/exit.s"
+  as --32 -o "$probe/exit.o" "$probe/exit.s" 2>/dev/null &&
+    ld -m elf_i386 -o "$probe/exit" "$probe/exit.o" 2>/dev/null &&
+    "$probe/exit" 2>/dev/null
+  exit
 fi
 
-program=$1
-shift
-# The machine field of the PE header: 8664 for x86-64, 14c for i386.
-pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
-machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
-if [ "$machine" = 8664 ]; then loader=$loader64; else loader=$loader32; fi
+if [ "${1:-}" = --set-up ]; then
+  mkdir -p "$2"
+  export WINEPREFIX="$(cd "$2" && pwd)/wineprefix"
+  if [ "${3:-}" = 32 ]; then loader=$loader32; else loader=$loader64; fi
+  program=
+else
+  program=$1
+  shift
+  # The machine field of the PE header: 8664 for x86-64, 14c for i386.
+  pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
+  if [ "$machine" = 8664 ]; then loader=$loader64; else loader=$loader32; fi
+  dir=$(cd "$(dirname "$program")" && pwd)
+  # The build folder is the nearest parent holding CMakeCache.txt. A program outside any build
+  # folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source
+  # tree: a prefix (over a gigabyte) never lands beside the program.
+  root=$dir
+  while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=$(dirname "$root"); done
+  [ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
+  export WINEPREFIX="${WINEPREFIX:-$root/wineprefix}"
+fi
 if ! "$loader" --version >/dev/null 2>&1; then
   echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
   exit 126
 fi
-
-dir=$(cd "$(dirname "$program")" && pwd)
-# The build folder is the nearest parent holding CMakeCache.txt. A program outside any build
-# folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source tree:
-# a prefix (over a gigabyte) never lands beside the program.
-root=$dir
-while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=$(dirname "$root"); done
-[ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
-export WINEPREFIX="${WINEPREFIX:-$root/wineprefix}"
 export WINEDEBUG=-all
 export LC_ALL=zh_CN.GBK
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -58,4 +75,4 @@ if [ ! -f "$ready" ]; then
   flock -u 9
   exec 9>&-
 fi
-exec "$loader" "$program" "$@"
+[ -z "$program" ] || exec "$loader" "$program" "$@"

@@ -65,5 +65,15 @@ for preset in linux windows-x64; do
     grep -q "ctest --preset $preset" <(make -n -C "$source_dir" --no-print-directory suite-$preset)
 done
 
+# make test decides before Wine is installed whether the 32-bit suites can run, from the kernel:
+# where Wine's 32-bit loader is installed, the two answers must agree, or the 32-bit suites would
+# silently go unbuilt (or fail to start).
+if [ -x /usr/lib/wine/wine ]; then
+  /usr/lib/wine/wine --version >/dev/null 2>&1; wine_answer=$?
+  "$source_dir/scripts/wine-run.sh" --can-run-32-bit; probe_answer=$?
+  check "the 32-bit probe agrees with Wine's 32-bit loader" \
+    test $((wine_answer == 0)) -eq $((probe_answer == 0))
+fi
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
