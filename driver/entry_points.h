@@ -1,7 +1,8 @@
 /* The outside driver's and decoder's entry points, listed once. Everything that names them is
  * made from this list: their types (sdtapi.h), the editions' entry-point table and its binding by
- * prefix (binding.h), the simulator's exports, entry numbers and journal names, and the
- * benchmark's direct calls. Adding an entry point is one line here.
+ * prefix (binding.h), the entry numbers of the simulator's journal and the recordings
+ * (call_numbers.h), the simulator's exports and journal names, and the benchmark's direct calls.
+ * Adding an entry point is one line here.
  *
  * RIDEL_DRIVER_ENTRY_POINTS(X) calls X(Name, NAME, prefixes, parameters, arguments) once per
  * entry point, in the order of the QDX edition's binding table:
@@ -12,7 +13,7 @@
  *               DECODER: the decoder's, without a prefix
  *   parameters  the parameter list, each a 32-bit integer or a pointer; the result is an int
  *   arguments   the same parameters' names, for calls that pass them on
- * A C header: the simulator's C control API takes its entry numbers from it. */
+ * A C header: the simulator's C control API takes its entry numbers from it (call_numbers.h). */
 #ifndef RIDEL_DRIVER_ENTRY_POINTS_H
 #define RIDEL_DRIVER_ENTRY_POINTS_H
 

@@ -1,4 +1,5 @@
-// Platform helpers that need no operating-system call.
+// Platform helpers that need no operating-system call and are the same on every system; what
+// differs per system is in posix*.cpp and win32/, each file chosen whole by CMake.
 #include "platform/platform.h"
 
 namespace plat {
@@ -16,22 +17,9 @@ Path posix_library_name(const char* windows_name) {
   return name;
 }
 
-Path library_file_name(const char* windows_name) {
-#if defined(_WIN32)
-  return Path(windows_name ? windows_name : "");
-#else
-  return posix_library_name(windows_name);
-#endif
-}
-
 std::string_view folder_of(std::string_view path) {
   const std::size_t cut = find_last_in_path(path, kFolderSeparators);
   return cut == std::string_view::npos ? std::string_view() : std::string_view(path.data(), cut + 1);
 }
-
-#if defined(_WIN32)
-// Windows keeps nothing open between calls.
-void release_resources() {}
-#endif
 
 }  // namespace plat

@@ -115,6 +115,8 @@ std::size_t find_last_in_path(std::string_view path, std::string_view chars) {
   return find_last_in_path(path, chars, [](unsigned char) { return false; });
 }
 
+Path library_file_name(const char* windows_name) { return posix_library_name(windows_name); }
+
 void release_resources() {
   g_ucs2_to_gbk.close();
   g_utf8_to_gbk.close();

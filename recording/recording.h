@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "simulator/simulator.h"
+#include "driver/call_numbers.h"
 
 namespace recording {
 

@@ -1,31 +1,17 @@
 /* The simulated reader's control API, exported by each simulator library (sdtapi, stdapi, WltRS)
  * beside its driver or decoder entry points. Tests and the host program use it to script the
  * reader; applications never need it. Out of the box (and after Sim_Reset) the simulator is a
- * reader on USB port 1001 with a working SAM and a built-in sample card. */
+ * reader on USB port 1001 with a working SAM and a built-in sample card. Its calls are numbered
+ * as driver/call_numbers.h numbers them (SimEntry, SimLibrary, SimPrefix). */
 #ifndef RIDEL_SIMULATOR_H
 #define RIDEL_SIMULATOR_H
 
-#include "driver/entry_points.h"
+#include "driver/call_numbers.h"
 #include "platform/abi.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The entry points of the driver and decoder, numbered in the order of their list: SIM_OPEN_PORT,
- * SIM_CLOSE_PORT, ..., SIM_ANT, SIM_GET_BMP. */
-enum SimEntry {
-#define SIM_ENTRY_NUMBER(Name, NAME, prefixes, parameters, arguments) SIM_##NAME,
-  RIDEL_DRIVER_ENTRY_POINTS(SIM_ENTRY_NUMBER)
-#undef SIM_ENTRY_NUMBER
-  SIM_ENTRY_COUNT
-};
-
-/* Which simulator library received a call. */
-enum SimLibrary { SIM_LIB_SDTAPI, SIM_LIB_STDAPI, SIM_LIB_WLTRS, SIM_LIB_COUNT };
-
-/* The prefix under which a driver entry point was called (GetBmp has none). */
-enum SimPrefix { SIM_PREFIX_NONE, SIM_PREFIX_QDX, SIM_PREFIX_SDT };
 
 /* The records the driver hands out. */
 enum SimRecord {

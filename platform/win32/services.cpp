@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/host.h"
+#include "platform/win32/service_restarts.h"
 
 namespace plat {
 
@@ -106,10 +107,12 @@ bool install_service(const ServiceSetup& setup, std::string* error) {
   }
   std::string description = setup.description;
   SERVICE_DESCRIPTIONA text{description.data()};
-  // Restarted 5 seconds after a failure, the third time after a minute; the count starts anew
-  // after a day without one.
-  SC_ACTION actions[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
-  SERVICE_FAILURE_ACTIONSA failures{24 * 60 * 60, nullptr, nullptr, 3, actions};
+  // Restarted after each failure, after the delays of service_restarts.h.
+  SC_ACTION actions[win32::kServiceRestarts];
+  for (std::size_t i = 0; i < win32::kServiceRestarts; ++i)
+    actions[i] = {SC_ACTION_RESTART, win32::kServiceRestartDelaysMs[i]};
+  SERVICE_FAILURE_ACTIONSA failures{win32::kServiceFailureResetSeconds, nullptr, nullptr,
+                                    static_cast<DWORD>(win32::kServiceRestarts), actions};
   if (!ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &text) ||
       !ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failures)) {
     fail(error, "cannot configure the service " + setup.name);

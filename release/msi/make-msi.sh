@@ -8,8 +8,8 @@
 #   - the service's log beside idcard.exe is removed with the program;
 #   - the service manager restarts the service when it fails (Windows Installer 5).
 # The service's names and its restarts come from the program's own source
-# (tools/cli/service_command.h, platform/win32/services.cpp), so that the installer registers the
-# very service `idcard service install` does.
+# (tools/cli/service_command.h, platform/win32/service_restarts.h through service-restarts.sh), so
+# that the installer registers the very service `idcard service install` does.
 #
 #   release/msi/make-msi.sh STAGE x86|x64 VERSION OUTPUT.msi
 set -euo pipefail
@@ -59,12 +59,10 @@ sequence=$(column InstallExecuteSequence InstallFinalize 3)
 [ -n "$attributes" ] && [ -n "$sequence" ] || { echo "make-msi: unexpected tables in $output" >&2; exit 1; }
 msibuild "$output" -q "UPDATE Component SET Attributes = $((attributes | never_overwrite)) WHERE Component = 'Configuration'"
 msibuild "$output" -q "UPDATE InstallExecuteSequence SET Sequence = $((sequence + 1)) WHERE Action = 'RemoveExistingProducts'"
-# The restarts `idcard service install` sets: each SC_ACTION_RESTART's delay, and the period
-# after which the count starts anew (SERVICE_FAILURE_ACTIONSA's first member).
-services=$root/platform/win32/services.cpp
-delays=$(grep -o 'SC_ACTION_RESTART, [0-9]*' "$services" | awk '{ print $2 }' | paste -sd' ')
-reset=$(sed -n 's/.*SERVICE_FAILURE_ACTIONSA failures{\([0-9 *]*\),.*/\1/p' "$services")
-[ -n "$delays" ] && [ -n "$reset" ] || { echo "make-msi: the service's restarts not found in $services" >&2; exit 1; }
+# The restarts `idcard service install` sets: the period after which the count starts anew, then
+# each restart's delay.
+restarts=$("$here/service-restarts.sh")
+reset=${restarts%% *} delays=${restarts#* }
 restart=1  # SC_ACTION_RESTART
 actions=$(for d in $delays; do printf '%s[~]' $restart; done) actions=${actions%"[~]"}
 delays=${delays// /"[~]"}
@@ -75,7 +73,7 @@ trap 'rm -rf "$tables"' EXIT
   printf 'MsiServiceConfigFailureActions\tName\tEvent\tResetPeriod\tRebootMessage\tCommand\tActions\tDelayActions\tComponent_\n'
   printf 's72\ts255\ti2\tI4\tL255\tL255\tS255\tS255\ts72\n'
   printf 'MsiServiceConfigFailureActions\tMsiServiceConfigFailureActions\n'
-  printf 'ServiceRestarts\t%s\t5\t%s\t\t\t%s\t%s\tProgram\n' "$service_name" $((reset)) "$actions" "$delays"
+  printf 'ServiceRestarts\t%s\t5\t%s\t\t\t%s\t%s\tProgram\n' "$service_name" "$reset" "$actions" "$delays"
 } > "$tables/MsiServiceConfigFailureActions.idt"
 msibuild "$output" -i "$tables/MsiServiceConfigFailureActions.idt"
 install_services=$(column InstallExecuteSequence InstallServices 3)

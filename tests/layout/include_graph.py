@@ -3,6 +3,9 @@
 
 - nothing under the lower floors (simulator/, driver/, common/, platform/, recording/) or an
   edition (qdx/, sdt/, vantrel/) includes a file of tools/;
+- a folder of floors 0-2 and the simulator include the project's files only from the folders
+  below them that they may use (MAY_INCLUDE): the recording format, for one, nothing of the
+  simulator that replays it;
 - an edition includes no file of another edition, its folder or its public header;
 - nothing but platform/ includes <windows.h> or <dlfcn.h>.
 
@@ -19,6 +22,15 @@ SKIPPED = {".git", "build", "node_modules", "dist"}
 LOWER = ("simulator", "driver", "common", "platform", "recording")
 # Each edition's folder and its public header in include/.
 EDITIONS = {"qdx": "ridel_qdx.h", "sdt": "ridel_sdt.h", "vantrel": "vantrel.h"}
+# The folders of floors 0-2 and the simulator, and the project folders each may include from
+# (itself included), as docs/architecture.md gives them. A quoted include with a folder names a file of the project.
+MAY_INCLUDE = {
+    "platform": {"platform", "include"},
+    "driver": {"driver", "platform"},
+    "common": {"common", "platform", "driver"},
+    "recording": {"recording", "platform", "driver", "common"},
+    "simulator": {"simulator", "recording", "platform", "driver", "common"},
+}
 SYSTEM_ONLY = {"windows.h", "dlfcn.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
 
@@ -42,6 +54,9 @@ def breaches_of(relative, text):
         first = top(name)
         if (folder in LOWER or folder in EDITIONS) and first == "tools":
             found.append(where + f'includes "{name}" from tools/, a floor above it')
+        elif folder in MAY_INCLUDE and "/" in name and first not in MAY_INCLUDE[folder]:
+            allowed = ", ".join(f"{f}/" for f in sorted(MAY_INCLUDE[folder]))
+            found.append(where + f'includes "{name}" from {first}/; {folder}/ may include only {allowed}')
         if folder in EDITIONS:
             for other, header in EDITIONS.items():
                 if other == folder:
@@ -70,6 +85,15 @@ def self_test():
     tree = {
         "simulator/a.cpp": ('#include "tools/recorder/recorder.h"\n', 1),
         "recording/b.h": ('#include "tools/cli/config.h"\n', 1),
+        "recording/b2.cpp": ('#include "recording/b.h"\n#include "driver/call_numbers.h"\n'
+                             '#include "common/record.h"\n#include "platform/platform.h"\n'
+                             '#include <nlohmann/json.hpp>\n', 0),
+        "recording/b3.h": ('#include "simulator/simulator.h"\n#include "qdx/state.h"\n', 2),
+        "driver/c2.h": ('#include "common/record.h"\n#include "driver/entry_points.h"\n', 1),
+        "common/d2.h": ('#include "recording/recording.h"\n', 1),
+        "platform/e2.cpp": ('#include "include/ridel_version.h"\n#include "driver/sdtapi.h"\n', 1),
+        "simulator/a2.cpp": ('#include "recording/recording.h"\n#include "simulator/state.h"\n', 0),
+        "simulator/a3.cpp": ('#include "qdx/state.h"\n#include "include/ridel_qdx.h"\n', 2),
         "driver/c.h": ('#  include "tools/x.h"\n', 1),
         "common/d.cpp": ('#include "common/record.h"\n#include <string>\n', 0),
         "platform/e.cpp": ("#include <windows.h>\n#include <dlfcn.h>\n", 0),

@@ -302,6 +302,14 @@ for arch in x86 x64; do
   msi=ridel-$version-windows-$arch.msi
   wtop=${top[windows-$arch]:-}
   if [ ! -f "$release/$msi" ] || [ -z "$wtop" ]; then fail "$msi is not in the release"; continue; fi
+  # The restarts the installer registers (Wine's service manager cannot show them) are those
+  # `idcard service install` sets: the reset period, one restart action per delay, the delays.
+  read -r reset delays <<<"$("$root/release/msi/service-restarts.sh")"
+  registered=$(msiinfo export "$release/$msi" MsiServiceConfigFailureActions | tr -d '\r' |
+               awk -F'\t' 'NR > 3 && $1 == "ServiceRestarts" { print $4, $7, $8 }')
+  wanted="$reset $(sed 's/[0-9][0-9]*/1/g; s/ /[~]/g' <<<"$delays") ${delays// /[~]}"
+  if [ "$registered" = "$wanted" ]; then pass "$msi registers the service's restarts: $wanted"
+  else fail "$msi registers the restarts '$registered', idcard service install sets '$wanted'"; fi
   if [ $arch = x86 ] && [ $can_run_32 = 0 ]; then
     echo "release test: NOT RUN: $msi under Wine (this machine cannot run 32-bit programs; built)"
     continue
