@@ -77,10 +77,19 @@ fi
 # Wine ends its own system processes a few seconds after the last program of the prefix ends, and
 # the next program starts them all again: seconds per start, and each of a suite's tests starts
 # programs one after another. A server that stays LINGER seconds after the last program keeps
-# them running from one test to the next, and ends by itself after the last. It is started
-# detached from this call's output and folder; where a server already runs, this one ends at once.
+# them running from one test to the next, and ends by itself after the last. The system processes
+# hold the standard handles of the program that started them: the call that starts the server
+# starts them from a program whose output goes nowhere, else a caller reading the first program's
+# output to its end would wait for them. Calls side by side wait for that (the lock beside the
+# prefix); where a server already runs, the server started here ends at once.
 linger=${WINE_RUN_LINGER:-30}
 if [ "$linger" -gt 0 ]; then
-  (cd / && exec wineserver -p"$linger" </dev/null >/dev/null 2>&1) || true
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  if (cd / && exec wineserver -p"$linger" </dev/null >/dev/null 2>&1); then
+    (cd / && exec "$loader" cmd /c exit </dev/null >/dev/null 2>&1) || true
+  fi
+  flock -u 9
+  exec 9>&-
 fi
 exec "$loader" "$program" "$@"
