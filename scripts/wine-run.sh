@@ -31,25 +31,50 @@ if [ "${1:-}" = --set-up ]; then
   export WINEPREFIX="$(cd "$2" && pwd)/wineprefix"
   if [ "${3:-}" = 32 ]; then loader=$loader32; else loader=$loader64; fi
   program=
+  if ! "$loader" --version >/dev/null 2>&1; then
+    echo "wine-run: $loader cannot run here (a 32-bit prefix on a machine without 32-bit support?)" >&2
+    exit 126
+  fi
 else
   program=$1
   shift
-  # The machine field of the PE header: 8664 for x86-64, 14c for i386.
-  pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
+  # The machine field of the PE header (8664 for x86-64, 14c for i386), from the header's offset at
+  # byte 60. The first kilobyte holds both in every program the builds make: one read, not four
+  # processes per call (a suite makes hundreds of calls).
+  head=($(od -An -tu1 -v -N1024 "$program"))
+  # The little-endian number of $2 bytes at offset $1 of the first kilobyte, in $value.
+  le() {
+    local i
+    value=0
+    for ((i = $2 - 1; i >= 0; i--)); do value=$((value * 256 + ${head[$1 + i]:-0})); done
+  }
+  le 60 4
+  pe=$value
+  if [ $((pe + 6)) -le ${#head[@]} ]; then
+    le $((pe + 4)) 2
+    printf -v machine %x "$value"
+  else
+    machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
+  fi
   if [ "$machine" = 8664 ]; then loader=$loader64; else loader=$loader32; fi
-  dir=$(cd "$(dirname "$program")" && pwd)
+  # A 32-bit program needs the machine's 32-bit support, which the loader itself tells; a 64-bit one
+  # needs only the loader.
+  if { [ "$loader" = "$loader64" ] && [ ! -x "$loader" ]; } ||
+     { [ "$loader" = "$loader32" ] && ! "$loader" --version >/dev/null 2>&1; }; then
+    echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
+    exit 126
+  fi
+
   # The build folder is the nearest parent holding CMakeCache.txt. A program outside any build
-  # folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source
-  # tree: a prefix (over a gigabyte) never lands beside the program.
-  root=$dir
-  while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=$(dirname "$root"); done
-  [ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
-  export WINEPREFIX="${WINEPREFIX:-$root/wineprefix}"
-fi
-if ! "$loader" --version >/dev/null 2>&1; then
-  echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
-  exit 126
+  # folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source tree:
+  # a prefix (over a gigabyte) never lands beside the program.
+  if [ -z "${WINEPREFIX:-}" ]; then
+    root=$(cd "$(dirname "$program")" && pwd)
+    while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=${root%/*}; root=${root:-/}; done
+    [ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
+    WINEPREFIX=$root/wineprefix
+  fi
+  export WINEPREFIX
 fi
 export WINEDEBUG=-all
 export LC_ALL=zh_CN.GBK
@@ -75,4 +100,23 @@ if [ ! -f "$ready" ]; then
   flock -u 9
   exec 9>&-
 fi
-[ -z "$program" ] || exec "$loader" "$program" "$@"
+[ -n "$program" ] || exit 0
+# Wine ends its own system processes a few seconds after the last program of the prefix ends, and
+# the next program starts them all again: seconds per start, and each of a suite's tests starts
+# programs one after another. A server that stays LINGER seconds after the last program keeps
+# them running from one test to the next, and ends by itself after the last. The system processes
+# hold the standard handles of the program that started them: the call that starts the server
+# starts them from a program whose output goes nowhere, else a caller reading the first program's
+# output to its end would wait for them. Calls side by side wait for that (the lock beside the
+# prefix); where a server already runs, the server started here ends at once.
+linger=${WINE_RUN_LINGER:-30}
+if [ "$linger" -gt 0 ]; then
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  if (cd / && exec wineserver -p"$linger" </dev/null >/dev/null 2>&1); then
+    (cd / && exec "$loader" cmd /c exit </dev/null >/dev/null 2>&1) || true
+  fi
+  flock -u 9
+  exec 9>&-
+fi
+exec "$loader" "$program" "$@"

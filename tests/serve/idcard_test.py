@@ -9,6 +9,7 @@ the native program, or the Windows one under Wine with --wrapper.
     idcard_test.py --program build/linux/tools/idcard --version-expected 1.1.0 --testdata tools/testdata
 """
 import argparse
+import concurrent.futures
 import glob
 import os
 import shutil
@@ -27,6 +28,18 @@ OPTIONS = ["--edition", "--library", "--port", "--mode", "--simulator", "--card"
 def run(command, *args, env=None):
     r = subprocess.run(command + list(args), capture_output=True, timeout=120, env=env)
     return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+
+
+# Runs at a time in the checks that share nothing: no file, folder or port between them. Each run
+# is a process start (seconds under Wine) that mostly waits; two cores take a few side by side.
+CONCURRENT_RUNS = 4
+
+
+def run_all(command, argvs, env=None):
+    """run() of each argument list, side by side: {tuple(argv): (exit status, out, err)}."""
+    with concurrent.futures.ThreadPoolExecutor(CONCURRENT_RUNS) as pool:
+        results = pool.map(lambda argv: run(command, *argv, env=env), argvs)
+        return dict(zip(map(tuple, argvs), results))
 
 
 class PrivatePlace:
@@ -138,24 +151,34 @@ def desk_driver_check(c, command, program, scratch, place, desk):
     driver = "sdtapi.dll" if windows else "libsdtapi.so"
     layout = os.path.join(scratch, "idcard-desk")
     shutil.rmtree(layout, ignore_errors=True)
-    for edition in ("qdx", "sdt", "vantrel"):
+    editions = ("qdx", "sdt", "vantrel")
+    libraries = {}
+    for edition in editions:
         folder = os.path.join(layout, edition)
         os.makedirs(folder)
-        library = shutil.copy2(library_of(program, edition), folder)
+        libraries[edition] = shutil.copy2(library_of(program, edition), folder)
         for name in (driver, "WltRS.dll" if windows else "libwltrs.so"):
             shutil.copy2(os.path.join(desk, name), folder)
-        code, out, err = run(command, "--edition", edition, "--library", library, env=place.env)
+    # The editions' reads share no folder: they run side by side; the reader folders are looked
+    # for once all have ended.
+    argvs = lambda edition: ([["--edition", edition, "--library", libraries[edition]],  # noqa: E731
+                              ["--edition", edition, "--library", libraries[edition], "--simulator"],
+                              ["--edition", edition]])
+    ran = run_all(command, [argv for edition in editions for argv in argvs(edition)], env=place.env)
+    for edition in editions:
+        desk_read, simulator_read, default_read = (ran[tuple(argv)] for argv in argvs(edition))
+        code, out, err = desk_read
         used = driver_line(out)
         c.expect(code == 0 and "DESK HOLDER" in out and "44010619880808107X" not in out and err == "",
                  f"{edition}: the desk's driver beside the edition: exit {code}, {out!r}, {err!r}")
         c.expect(used.endswith(driver) and "idcard-desk" in used and edition in used,
                  f"{edition}: the read names the desk's driver: {used!r}")
-        code, out, err = run(command, "--edition", edition, "--library", library, "--simulator", env=place.env)
+        code, out, err = simulator_read
         used = driver_line(out)
         c.expect(code == 0 and "44010619880808107X" in out and "DESK" not in out and err == ""
                  and "simulator" in used and "idcard-desk" not in used,
                  f"{edition}: --simulator beside the desk's driver: exit {code}, {out!r}, {err!r}")
-        code, out, err = run(command, "--edition", edition, env=place.env)
+        code, out, err = default_read
         first = err.splitlines()[0] if err else ""
         c.expect(code == 0 and "44010619880808107X" in out and "no reader's driver" in first
                  and "simulated reader" in first and err.count("\n") == 1
@@ -176,7 +199,7 @@ def port_taken_check(c, command):
              f"port taken: exit {code}, {err!r}")
 
 
-def service_by_hand_checks(c, command, windows):
+def service_by_hand_cases(windows):
     """`idcard service` where the service manager is not the caller: `service run` started by hand
     says how the service is started (Windows), and where there is no service manager every action
     says where the background service is found instead. One line each, with the exit status of a
@@ -191,8 +214,13 @@ def service_by_hand_checks(c, command, windows):
         cases = [(["service", "run"], 2, "idcard service run: " + refusal)]
         cases += [(["service", action], 1, "idcard service: " + refusal)
                   for action in ("install", "uninstall", "start", "stop")]
+    return cases
+
+
+def service_by_hand_checks(c, cases, ran):
+    """The cases of service_by_hand_cases() against their runs."""
     for argv, status, expected in cases:
-        code, out, err = run(command, *argv)
+        code, out, err = ran[tuple(argv)]
         c.expect(code == status and out == "" and err == expected,
                  f"idcard {' '.join(argv)}: exit {code}, {out!r}, {err!r}; expected {status}, {expected!r}")
 
@@ -235,25 +263,32 @@ def main():
         # Under Wine each start costs seconds: the parsing of the options is the same code there,
         # what depends on the system is the loading of libraries.
         refusals = [r for r in refusals if "--library" in r[0] or r[0] in (["--mode", "0"], ["--port", "99999"])]
+    # The runs up to the reads' checks share nothing (no reader folder is watched while they run):
+    # they run side by side, and are checked in order once all have ended.
+    vantrel_failure = ["--edition", "vantrel", "--card", os.path.join(args.testdata, "no-card.json")]
+    sdt_failure = ["--edition", "sdt", "--card", os.path.join(args.testdata, "no-card.json")]
+    service_cases = service_by_hand_cases(args.program.endswith(".exe"))
+    ran = run_all(command, [argv for argv, _ in refusals] + [["--version"], ["--help"], vantrel_failure, sdt_failure]
+                  + [argv for argv, _, _ in service_cases])
     for argv, text in refusals:
-        code, _, err = run(command, *argv)
+        code, _, err = ran[tuple(argv)]
         c.expect(code == 2 and text in err and err.count("\n") == 1,
                  f"idcard {' '.join(argv)}: exit {code}, {err!r}, expected 2 and {text!r}")
 
-    code, out, _ = run(command, "--version")
+    code, out, _ = ran[("--version",)]
     c.expect(code == 0 and out.strip() == f"idcard {args.version_expected}", f"--version: {code} {out!r}")
-    code, out, _ = run(command, "--help")
+    code, out, _ = ran[("--help",)]
     c.expect(code == 0 and all(o in out for o in OPTIONS),
              f"--help lists every option: missing {[o for o in OPTIONS if o not in out]}")
 
     # A failed vantrel read shows what the edition logged, though its log went with its folder.
-    code, _, err = run(command, "--edition", "vantrel", "--card", os.path.join(args.testdata, "no-card.json"))
+    code, _, err = ran[tuple(vantrel_failure)]
     c.expect(code == 1 and "authenticate: Authenticate() returned 0" in err and "log says" in err
              and "StartFindIDCard" in err, f"vantrel failure: exit {code}, {err!r}")
-    code, _, err = run(command, "--edition", "sdt", "--card", os.path.join(args.testdata, "no-card.json"))
+    code, _, err = ran[tuple(sdt_failure)]
     c.expect(code == 1 and "no card" in err and "log" not in err, f"sdt failure: exit {code}, {err!r}")
 
-    service_by_hand_checks(c, command, args.program.endswith(".exe"))
+    service_by_hand_checks(c, service_cases, ran)
 
     place = PrivatePlace(args.program, args.wrapper, args.scratch)
     missing_driver_check(c, command, args.program, args.scratch, place)
