@@ -145,7 +145,7 @@ Bytes elf_tables_over_the_same_bytes(Layout* l) {
   return b;
 }
 
-struct Case {
+struct ImageCase {
   const char* name;
   Bytes (*build)(Layout*);
   std::function<void(Bytes&, const Layout&)> garble;
@@ -153,7 +153,7 @@ struct Case {
   std::vector<std::string> exports;  // names it must still find
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
 
 Bytes pe64(Layout* l) { return pe(64, l); }
 Bytes pe32(Layout* l) { return pe(32, l); }
@@ -169,7 +169,7 @@ auto poke(std::size_t Layout::*field, std::size_t plus, std::uint64_t value, std
 }
 const std::vector<std::string> kBoth = {"GetBmp", "OpenPort"};
 
-const Case kCases[] = {
+const ImageCase kCases[] = {
     {"pe64_whole", pe64, none, true, false, kBoth},
     {"pe32_whole", pe32, none, true, false, kBoth},
     {"pe_cut_in_dos_header", pe64, cut(0x20), false, false, {}},
@@ -202,10 +202,10 @@ const Case kCases[] = {
      {"F"}},
 };
 
-class ImageReader : public ::testing::TestWithParam<Case> {};
+class ImageReader : public ::testing::TestWithParam<ImageCase> {};
 
 TEST_P(ImageReader, ReadsWhatLiesInsideTheFileOnly) {
-  const Case& c = GetParam();
+  const ImageCase& c = GetParam();
   Layout layout;
   Bytes bytes = c.build(&layout);
   c.garble(bytes, layout);

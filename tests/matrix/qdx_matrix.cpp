@@ -11,7 +11,7 @@ using matrix::Missing;
 using matrix::Names;
 
 const std::string kSam = qdx_test::kSampleSam;
-const Names kFiles = {"wz.txt",      "xp.wlt",      "zp.wlt",      "zp.bmp",     "NEWADDR.txt",
+const Names kQdxFiles = {"wz.txt",      "xp.wlt",      "zp.wlt",      "zp.bmp",     "NEWADDR.txt",
                       "IINSNDN.bin", kSam + ".txt", kSam + ".wlt", kSam + ".bmp"};
 
 // On Windows the standard library's files give way to another handle's share mode; on POSIX no
@@ -50,7 +50,7 @@ class QdxMatrix : public matrix::Table<QdxMatrix, qdx_test::QdxTest> {
            EXPECT_EQ(f.faults.partial_journal().back(), "sdtapi QDX_GetSAMIDToStr(3, 0)");
            return result;
          },
-         0, kFiles},
+         0, kQdxFiles},
         {"AntOnAPortBelowOne", Missing::Nothing,
          [=](QdxMatrix& f) {
            serial_session(f, -1, [&](int e, int p) { f.sim().set_status(e, 0x90, p); });
@@ -59,13 +59,13 @@ class QdxMatrix : public matrix::Table<QdxMatrix, qdx_test::QdxTest> {
            EXPECT_TRUE(f.sim().journal_lines().empty());
            return result;
          },
-         0, kFiles},
+         0, kQdxFiles},
         {"AppendedAddressWithoutTheDriversReadNewAppMsg", Missing::Entries,
          [](QdxMatrix& f) {
            f.open_and_authenticate();
            return f.Read_Content(3);
          },
-         0, kFiles},
+         0, kQdxFiles},
         {"OtherModesWithoutTheDriversReadNewAppMsg", Missing::Entries,
          [](QdxMatrix& f) {
            f.open_and_authenticate();
@@ -83,7 +83,7 @@ class QdxMatrix : public matrix::Table<QdxMatrix, qdx_test::QdxTest> {
            EXPECT_TRUE(photo.intact());
            return result;  // and no result file touched
          },
-         1, kFiles},
+         1, kQdxFiles},
         {"ModeOneWithTheSecondPhotoFileHeld", Missing::Nothing,
          [](QdxMatrix& f) {
            f.open_and_authenticate();
@@ -119,7 +119,7 @@ class QdxMatrix : public matrix::Table<QdxMatrix, qdx_test::QdxTest> {
   }
 };
 
-TEST_P(QdxMatrix, Case) { run(kFiles); }
+TEST_P(QdxMatrix, Case) { run(kQdxFiles); }
 
 INSTANTIATE_TEST_SUITE_P(Qdx, QdxMatrix, ::testing::ValuesIn(QdxMatrix::rows()),
                          matrix::row_name<QdxMatrix>);

@@ -13,7 +13,7 @@ using matrix::Missing;
 using matrix::Names;
 using rec::Field;
 
-const Names kFiles = {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt",
+const Names kSdtFiles = {"wx.txt", "wz.txt", "zp.wlt", "pic.wlt", "zp.bmp", "NewAdd.txt",
                       "NewAdd1.txt"};
 
 // A card whose every value has its largest length: each field filled with two-byte characters,
@@ -78,12 +78,12 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
         // stub).
 #if defined(_WIN32)
         {"LoadWithoutTheDriver", Missing::Nothing, [](SdtMatrix&) { return load_in_child("1"); },
-         0, kFiles},
+         0, kSdtFiles},
         {"LoadWithoutTheDecoder", Missing::Nothing, [](SdtMatrix&) { return load_in_child("2"); },
-         0, kFiles},
+         0, kSdtFiles},
 #else
         {"LoadWithADriverLackingAnEntry", Missing::Entries, [](SdtMatrix&) { return loads(); },
-         0, kFiles},
+         0, kSdtFiles},
 #endif
         {"BitmapReadWithTheRecordFileBlocked", Missing::Nothing,
          [](SdtMatrix& f) {
@@ -118,7 +118,7 @@ class SdtMatrix : public matrix::Table<SdtMatrix, sdt_test::SdtTest> {
   }
 };
 
-TEST_P(SdtMatrix, Case) { run(kFiles); }
+TEST_P(SdtMatrix, Case) { run(kSdtFiles); }
 
 TEST(SdtChild, LoadWithout) {
   const char* missing = std::getenv(SdtMatrix::kChildVariable);

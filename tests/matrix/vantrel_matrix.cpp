@@ -16,7 +16,7 @@ using matrix::Names;
 using vantrel_test::entry;
 using Lines = std::vector<std::string>;
 
-const Names kFiles = {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"};
+const Names kVantrelFiles = {"WZ.txt", "XP.wlt", "ZP.wlt", "ZP.bmp", "NEWADD.txt", "IINSNDN.Bin"};
 
 class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelTest> {
  public:
@@ -53,7 +53,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            open(f);
            return f.Read_Content(3);
          },
-         0, kFiles},
+         0, kVantrelFiles},
         {"SamIdPassThroughWithoutADriver", Missing::Driver,
          [](VantrelMatrix& f) {
            Guarded text(40);
@@ -63,7 +63,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            EXPECT_TRUE(text.intact());
            return result;
          },
-         0, kFiles},
+         0, kVantrelFiles},
         {"ManagementInfoPassThroughWithoutADriver", Missing::Driver,
          [](VantrelMatrix& f) {
            Guarded info(28);
@@ -72,14 +72,14 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            EXPECT_EQ(info.content(), testbed::Bytes(28, Guarded::kFill));
            return result;
          },
-         0, kFiles},
+         0, kVantrelFiles},
         {"SetPhotoDataWithoutTheDecoder", Missing::Decoder,
          [](VantrelMatrix& f) {
            const int result = f.SetPhotoData(f.out("XP.wlt").c_str());
            EXPECT_EQ(f.log_lines().back(), entry(1007, 0, ""));
            return result;
          },
-         0, kFiles},
+         0, kVantrelFiles},
         {"FullReadWithThePhotoCopyHeld", Missing::Nothing,
          [=](VantrelMatrix& f) {
            open(f);
@@ -121,7 +121,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            EXPECT_EQ(f.get("GetPeopleName", 30).bytes, vantrel_test::kName + std::string(13, '\0'));
            return result;
          },
-         0, kFiles},
+         0, kVantrelFiles},
         // Only the message's first 70 bytes are converted, whatever length the caller claims.
         {"SetAppAddressWithALengthBeyondTheMessage", Missing::Nothing,
          [](VantrelMatrix& f) {
@@ -131,7 +131,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            EXPECT_EQ(f.get("GetAppAddress", 7).bytes, vantrel_test::kAppendedAddressText + '\0');
            return result;
          },
-         1, kFiles},
+         1, kVantrelFiles},
         // The driver switch compares port numbers without overflowing.
         {"InitCommAtTheEndsOfTheIntRange", Missing::Nothing,
          [](VantrelMatrix& f) {
@@ -139,13 +139,13 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
            EXPECT_EQ(f.InitComm(INT_MAX), 0);
            return f.InitComm(1001);
          },
-         1, kFiles},
+         1, kVantrelFiles},
 #if !defined(_WIN32)
         // Result paths of 511 characters are made, longer ones refused (VantrelFolder.Child).
         {"ResultPathsOf511Characters", Missing::Nothing, [](VantrelMatrix&) { return folder(505); },
-         0, kFiles},
+         0, kVantrelFiles},
         {"ResultPathsOf512Characters", Missing::Nothing, [](VantrelMatrix&) { return folder(506); },
-         0, kFiles},
+         0, kVantrelFiles},
 #endif
     };
   }
@@ -162,7 +162,7 @@ class VantrelMatrix : public matrix::Table<VantrelMatrix, vantrel_test::VantrelT
 #endif
 };
 
-TEST_P(VantrelMatrix, Case) { run(kFiles); }
+TEST_P(VantrelMatrix, Case) { run(kVantrelFiles); }
 
 INSTANTIATE_TEST_SUITE_P(Vantrel, VantrelMatrix, ::testing::ValuesIn(VantrelMatrix::rows()),
                          matrix::row_name<VantrelMatrix>);
