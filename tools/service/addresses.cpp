@@ -1,6 +1,9 @@
 #include "tools/service/addresses.h"
 
-#include "tools/service/http.h"
+#include <initializer_list>
+#include <string_view>
+
+#include <boost/asio/ip/address.hpp>
 
 namespace idcard {
 
@@ -63,7 +66,7 @@ std::optional<ListenAddress> parse_listen(const std::string& text) {
     return a;
   }
   boost::system::error_code ec;
-  const net::ip::address address = net::ip::make_address(host, ec);
+  const boost::asio::ip::address address = boost::asio::ip::make_address(host, ec);
   if (ec) return std::nullopt;  // a name other than localhost would need a resolver: not taken
   a.host = host;
   a.loopback = address.is_loopback();
@@ -75,7 +78,7 @@ std::optional<std::string> parse_host_name(const std::string& text) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     host = host.substr(1, host.size() - 2);
   boost::system::error_code ec;
-  const net::ip::address address = net::ip::make_address(host, ec);
+  const boost::asio::ip::address address = boost::asio::ip::make_address(host, ec);
   if (!ec && address.is_unspecified()) return std::nullopt;  // a wildcard names no host
   if (!ec && !address.is_v6()) return address.to_string();
   if (!ec) return std::string(1, '[').append(address.to_string()).append(1, ']');

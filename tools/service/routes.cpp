@@ -10,7 +10,7 @@ namespace idcard {
 namespace {
 
 // What a route gets: the rooms, the request as checked, and where to answer.
-struct Call {
+struct RouteCall {
   const Rooms& rooms;
   const Request& req;
   const RequestInfo& info;
@@ -19,9 +19,9 @@ struct Call {
   const PageFile* page = nullptr;  // the page file a page route serves
 };
 
-using Handler = void (*)(Call&);
+using RouteHandler = void (*)(RouteCall&);
 
-void refuse(const Call& c, http::status status, const char* kind, const std::string& message) {
+void refuse(const RouteCall& c, http::status status, const char* kind, const std::string& message) {
   Response res = response(c.info, status, c.allow_origin);
   set_error(res, kind, message);
   c.session->reply(std::move(res), c.info);
@@ -36,7 +36,7 @@ void set_retry_after(Response& res, int seconds) {
 
 // GET /api/v1/card and /api/v1/reader: the call runs on the reader in turn; its answer comes back
 // to the network thread.
-void reader_call(const Call& c, Reads::What what) {
+void reader_call(const RouteCall& c, Reads::What what) {
   auto respond = [session = c.session, info = c.info, origin = c.allow_origin](ReadReply reply) {
     Response res = response(info, reply.status, origin);
     res.set(http::field::content_type, kJson);
@@ -47,10 +47,10 @@ void reader_call(const Call& c, Reads::What what) {
   if (!c.rooms.reads.submit(what, respond, Clock::now() + kMaxWait)) respond(Reads::busy());
 }
 
-void card_route(Call& c) { reader_call(c, Reads::What::Card); }
-void reader_route(Call& c) { reader_call(c, Reads::What::Reader); }
+void card_route(RouteCall& c) { reader_call(c, Reads::What::Card); }
+void reader_route(RouteCall& c) { reader_call(c, Reads::What::Reader); }
 
-void events_route(Call& c) {
+void events_route(RouteCall& c) {
   http::response<http::empty_body> head{http::status::ok, c.info.version};
   secure(head, c.allow_origin);
   head.set(http::field::content_type, "text/event-stream; charset=utf-8");
@@ -70,7 +70,7 @@ void events_route(Call& c) {
   c.session->open_stream(std::move(head), c.info);
 }
 
-void page_route(Call& c) {
+void page_route(RouteCall& c) {
   Response res = response(c.info, http::status::ok, c.allow_origin);
   res.set(http::field::content_type, std::string(c.page->media_type) + "; charset=utf-8");
   res.set("Content-Security-Policy", kPagePolicy);
@@ -79,7 +79,7 @@ void page_route(Call& c) {
   c.session->reply(std::move(res), c.info);
 }
 
-void not_found(Call& c) { refuse(c, http::status::not_found, "not_found", "no such resource"); }
+void not_found(RouteCall& c) { refuse(c, http::status::not_found, "not_found", "no such resource"); }
 
 
 // The request headers a page's own code or its HTTP library commonly adds to every request, so that
@@ -92,7 +92,7 @@ constexpr const char kAllowedRequestHeaders[] =
 
 // A CORS preflight (only callers that passed the check get here), with the private-network
 // request of browsers that ask for it.
-void preflight(const Call& c) {
+void preflight(const RouteCall& c) {
   Response res = response(c.info, http::status::no_content, c.allow_origin);
   res.set("Access-Control-Allow-Methods", "GET, HEAD");
   res.set("Access-Control-Allow-Headers", kAllowedRequestHeaders);
@@ -103,8 +103,8 @@ void preflight(const Call& c) {
 }
 
 // A resource read with GET or HEAD: a preflight is answered for it, any other method refused.
-template <Handler handle>
-void readable(Call& c) {
+template <RouteHandler handle>
+void readable(RouteCall& c) {
   if (c.req.method() == http::verb::options) return preflight(c);
   if (c.req.method() != http::verb::get && c.req.method() != http::verb::head) {
     Response res = response(c.info, http::status::method_not_allowed, c.allow_origin);
@@ -116,8 +116,8 @@ void readable(Call& c) {
 }
 
 // Answers only callers that pass the check (caller_check.h); the others get its refusal.
-template <Handler handle>
-void caller_checked(Call& c) {
+template <RouteHandler handle>
+void caller_checked(RouteCall& c) {
   const Verdict verdict = check_caller(c.req, c.rooms.callers);
   if (!verdict.ok) {
     Response res = response(c.info, verdict.status, "");
@@ -131,7 +131,7 @@ void caller_checked(Call& c) {
 
 struct Route {
   std::string_view path;  // empty: the entry for every path that no other names
-  Handler handle;
+  RouteHandler handle;
 };
 
 // The API, the page's files, and every other path, each read by callers that pass the check only.
@@ -140,14 +140,14 @@ constexpr Route kRoutes[] = {
     {"/api/v1/reader", caller_checked<readable<reader_route>>},
     {"/api/v1/events", caller_checked<readable<events_route>>},
 };
-constexpr Handler kPageRoute = caller_checked<readable<page_route>>;
-constexpr Handler kNotFound = caller_checked<readable<not_found>>;
+constexpr RouteHandler kPageRoute = caller_checked<readable<page_route>>;
+constexpr RouteHandler kNotFound = caller_checked<readable<not_found>>;
 
 }  // namespace
 
 void route(const Rooms& rooms, Request req, const std::shared_ptr<Session>& session) {
   const RequestInfo info = request_info(req);
-  Call c{rooms, req, info, session, {}, nullptr};
+  RouteCall c{rooms, req, info, session, {}, nullptr};
   for (const Route& r : kRoutes) {
     if (info.path == r.path) return r.handle(c);
   }

@@ -3,28 +3,29 @@
 #include <cerrno>
 #include <utility>
 
-#include "tools/service/http.h"
+#include <boost/asio/error.hpp>
 
 namespace idcard {
 
 std::string error_words(const boost::system::error_code& ec) {
   // Asio's codes are errno values on POSIX systems and Winsock's on Windows.
-  static const std::pair<net::error::basic_errors, const char*> kWords[] = {
-      {net::error::access_denied, "Permission denied"},
-      {net::error::address_family_not_supported, "Address family not supported by protocol"},
-      {net::error::address_in_use, "Address already in use"},
-      {net::error::connection_aborted, "Software caused connection abort"},
-      {net::error::connection_refused, "Connection refused"},
-      {net::error::connection_reset, "Connection reset by peer"},
-      {net::error::host_unreachable, "No route to host"},
-      {net::error::invalid_argument, "Invalid argument"},
-      {net::error::network_down, "Network is down"},
-      {net::error::network_unreachable, "Network is unreachable"},
-      {net::error::no_buffer_space, "No buffer space available"},
-      {net::error::no_descriptors, "Too many open files"},
-      {net::error::not_connected, "Transport endpoint is not connected"},
-      {net::error::shut_down, "Cannot send after transport endpoint shutdown"},
-      {net::error::timed_out, "Connection timed out"},
+  namespace error = boost::asio::error;
+  static const std::pair<error::basic_errors, const char*> kWords[] = {
+      {error::access_denied, "Permission denied"},
+      {error::address_family_not_supported, "Address family not supported by protocol"},
+      {error::address_in_use, "Address already in use"},
+      {error::connection_aborted, "Software caused connection abort"},
+      {error::connection_refused, "Connection refused"},
+      {error::connection_reset, "Connection reset by peer"},
+      {error::host_unreachable, "No route to host"},
+      {error::invalid_argument, "Invalid argument"},
+      {error::network_down, "Network is down"},
+      {error::network_unreachable, "Network is unreachable"},
+      {error::no_buffer_space, "No buffer space available"},
+      {error::no_descriptors, "Too many open files"},
+      {error::not_connected, "Transport endpoint is not connected"},
+      {error::shut_down, "Cannot send after transport endpoint shutdown"},
+      {error::timed_out, "Connection timed out"},
   };
   for (const auto& [code, words] : kWords) {
     if (ec == code) return words;
