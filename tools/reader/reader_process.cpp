@@ -76,18 +76,21 @@ struct ReaderProcess::Impl {
   std::string received;  // bytes of the answers not yet taken apart
   bool loaded = false;
 
-  ReaderAnswer start(std::chrono::milliseconds deadline);
+  // `until` ends the wait when it comes before `deadline` from now: the rest of a call that
+  // started the process first.
+  ReaderAnswer start(std::chrono::milliseconds deadline, Clock::time_point until = {});
   // Makes the folder and starts the process in it, loading nothing.
   ReaderAnswer launch();
   // Sends a request and waits for its answer: the "call" messages before it tell the step, a
-  // "photo" comes with it. A fault ends the process.
+  // "photo" comes with it. A fault ends the process. It waits until `until` when given (the rest
+  // of the whole call), else `deadline` from now; a timeout names the whole `deadline`.
   ReaderAnswer call(std::string_view kind, const reader::Json& body, std::chrono::milliseconds deadline,
-                    reader::Message* answer);
+                    reader::Message* answer, Clock::time_point until = {});
   ReaderAnswer ask(std::string_view kind, std::chrono::milliseconds deadline);
   void stop(Clock::time_point deadline);
 };
 
-ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
+ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline, Clock::time_point until) {
   if (child.started() && loaded) {
     ReaderAnswer a;
     a.driver = driver;
@@ -98,7 +101,7 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline) {
   ReaderAnswer a = launch();
   if (a.fault != ReaderFault::None) return a;
   reader::Message answer;
-  a = call(reader::kLoad, reader::options_json(options), deadline, &answer);
+  a = call(reader::kLoad, reader::options_json(options), deadline, &answer, until);
   if (a.fault != ReaderFault::None) {
     a.message = "the reader process could not load the edition: " + a.message;
     a.fault = ReaderFault::NoReader;
@@ -153,8 +156,9 @@ ReaderAnswer ReaderProcess::Impl::launch() {
 }
 
 ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json& body,
-                                       std::chrono::milliseconds deadline, reader::Message* answer) {
-  const Clock::time_point until = Clock::now() + deadline;
+                                       std::chrono::milliseconds deadline, reader::Message* answer,
+                                       Clock::time_point until) {
+  if (until == Clock::time_point()) until = Clock::now() + deadline;
   ReaderAnswer a;
   a.driver = driver;
   a.library = library;
@@ -203,11 +207,13 @@ ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json
   }
 }
 
+// One deadline for the whole call, a new process's start included.
 ReaderAnswer ReaderProcess::Impl::ask(std::string_view kind, std::chrono::milliseconds deadline) {
-  ReaderAnswer a = start(deadline);
+  const Clock::time_point until = Clock::now() + deadline;
+  ReaderAnswer a = start(deadline, until);
   if (a.fault != ReaderFault::None) return a;
   reader::Message answer;
-  a = call(kind, reader::Json::object(), deadline, &answer);
+  a = call(kind, reader::Json::object(), deadline, &answer, until);
   if (a.fault != ReaderFault::None) return a;
   reader::ReadAnswer read;
   if (!reader::answer_from_json(reader::parse_json(answer.body), &read)) {

@@ -57,9 +57,10 @@ class ReaderProcess {
 
   // Starts the process when none runs and has it load the edition and the driver.
   ReaderAnswer start(std::chrono::milliseconds deadline);
-  // One full read (or the options' mode), starting the process first when none runs.
+  // One full read (or the options' mode), starting the process first when none runs; `deadline`
+  // is the whole call's, the start included, and a timeout's message names it.
   ReaderAnswer read(std::chrono::milliseconds deadline);
-  // Opens the port and closes it again: whether a reader answers.
+  // Opens the port and closes it again: whether a reader answers (`deadline` as for read).
   ReaderAnswer check(std::chrono::milliseconds deadline);
   // One request to a reader process that loads no edition (the doctor's live checks), started
   // first when none runs; `answer` gets the answer's body. A hang or an end of the process is a

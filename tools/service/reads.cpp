@@ -87,13 +87,7 @@ ReadReply Reads::call(What what) {
     return r;
   }
   // One deadline for the whole call, a new reader process's start included.
-  ReaderAnswer a = reader_->start(timeout_);
-  if (a.fault == ReaderFault::None) {
-    const auto left = std::max(std::chrono::milliseconds(1),
-                               timeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              Clock::now() - now));
-    a = what == What::Card ? reader_->read(left) : reader_->check(left);
-  }
+  ReaderAnswer a = what == What::Card ? reader_->read(timeout_) : reader_->check(timeout_);
   if (a.fault == ReaderFault::NoReader) {
     restart_wait_ = restart_wait_.count() == 0
                         ? std::chrono::milliseconds(kFirstRestartWait)
