@@ -19,6 +19,15 @@ constexpr auto kEndWait = std::chrono::seconds(2);
 
 std::string milliseconds_text(std::chrono::milliseconds d) { return std::to_string(d.count()) + " ms"; }
 
+// A call's deadline: how long it may take in all (a timeout's message names that), and when it
+// ends, the same for each step of the call (a new process's start, then the request).
+struct Deadline {
+  std::chrono::milliseconds whole;
+  Clock::time_point until;
+};
+
+Deadline from_now(std::chrono::milliseconds whole) { return {whole, Clock::now() + whole}; }
+
 ReaderAnswer fault(ReaderFault kind, std::string message) {
   ReaderAnswer a;
   a.fault = kind;
@@ -76,21 +85,18 @@ struct ReaderProcess::Impl {
   std::string received;  // bytes of the answers not yet taken apart
   bool loaded = false;
 
-  // `until` ends the wait when it comes before `deadline` from now: the rest of a call that
-  // started the process first.
-  ReaderAnswer start(std::chrono::milliseconds deadline, Clock::time_point until = {});
+  ReaderAnswer start(Deadline deadline);
   // Makes the folder and starts the process in it, loading nothing.
   ReaderAnswer launch();
   // Sends a request and waits for its answer: the "call" messages before it tell the step, a
-  // "photo" comes with it. A fault ends the process. It waits until `until` when given (the rest
-  // of the whole call), else `deadline` from now; a timeout names the whole `deadline`.
-  ReaderAnswer call(std::string_view kind, const reader::Json& body, std::chrono::milliseconds deadline,
-                    reader::Message* answer, Clock::time_point until = {});
-  ReaderAnswer ask(std::string_view kind, std::chrono::milliseconds deadline);
+  // "photo" comes with it. A fault ends the process.
+  ReaderAnswer call(std::string_view kind, const reader::Json& body, Deadline deadline,
+                    reader::Message* answer);
+  ReaderAnswer ask(std::string_view kind, std::chrono::milliseconds whole);
   void stop(Clock::time_point deadline);
 };
 
-ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline, Clock::time_point until) {
+ReaderAnswer ReaderProcess::Impl::start(Deadline deadline) {
   if (child.started() && loaded) {
     ReaderAnswer a;
     a.driver = driver;
@@ -101,7 +107,7 @@ ReaderAnswer ReaderProcess::Impl::start(std::chrono::milliseconds deadline, Cloc
   ReaderAnswer a = launch();
   if (a.fault != ReaderFault::None) return a;
   reader::Message answer;
-  a = call(reader::kLoad, reader::options_json(options), deadline, &answer, until);
+  a = call(reader::kLoad, reader::options_json(options), deadline, &answer);
   if (a.fault != ReaderFault::None) {
     a.message = "the reader process could not load the edition: " + a.message;
     a.fault = ReaderFault::NoReader;
@@ -156,9 +162,7 @@ ReaderAnswer ReaderProcess::Impl::launch() {
 }
 
 ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json& body,
-                                       std::chrono::milliseconds deadline, reader::Message* answer,
-                                       Clock::time_point until) {
-  if (until == Clock::time_point()) until = Clock::now() + deadline;
+                                       Deadline deadline, reader::Message* answer) {
   ReaderAnswer a;
   a.driver = driver;
   a.library = library;
@@ -188,13 +192,13 @@ ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json
       continue;
     }
     const auto got = parsed == reader::Parse::Bad ? plat::ChildProcess::Received::Closed
-                                                  : child.receive(&received, until);
+                                                  : child.receive(&received, deadline.until);
     if (got == plat::ChildProcess::Received::Data) continue;
     const std::string in = a.call.empty() ? std::string() : " in " + a.step + ": " + a.call;
     if (got == plat::ChildProcess::Received::Timeout) {
       a.fault = ReaderFault::Timeout;
-      a.message = "the reader process did not answer within " + milliseconds_text(deadline) + in +
-                  "; it was ended";
+      a.message = "the reader process did not answer within " + milliseconds_text(deadline.whole) +
+                  in + "; it was ended";
       stop(Clock::now());
     } else {
       a.fault = ReaderFault::Crashed;
@@ -208,12 +212,12 @@ ReaderAnswer ReaderProcess::Impl::call(std::string_view kind, const reader::Json
 }
 
 // One deadline for the whole call, a new process's start included.
-ReaderAnswer ReaderProcess::Impl::ask(std::string_view kind, std::chrono::milliseconds deadline) {
-  const Clock::time_point until = Clock::now() + deadline;
-  ReaderAnswer a = start(deadline, until);
+ReaderAnswer ReaderProcess::Impl::ask(std::string_view kind, std::chrono::milliseconds whole) {
+  const Deadline deadline = from_now(whole);
+  ReaderAnswer a = start(deadline);
   if (a.fault != ReaderFault::None) return a;
   reader::Message answer;
-  a = call(kind, reader::Json::object(), deadline, &answer, until);
+  a = call(kind, reader::Json::object(), deadline, &answer);
   if (a.fault != ReaderFault::None) return a;
   reader::ReadAnswer read;
   if (!reader::answer_from_json(reader::parse_json(answer.body), &read)) {
@@ -243,7 +247,9 @@ ReaderProcess::ReaderProcess(ReaderOptions options) : impl_(std::make_unique<Imp
 
 ReaderProcess::~ReaderProcess() { stop(); }
 
-ReaderAnswer ReaderProcess::start(std::chrono::milliseconds deadline) { return impl_->start(deadline); }
+ReaderAnswer ReaderProcess::start(std::chrono::milliseconds deadline) {
+  return impl_->start(from_now(deadline));
+}
 
 ReaderAnswer ReaderProcess::read(std::chrono::milliseconds deadline) {
   return impl_->ask(reader::kRead, deadline);
@@ -260,7 +266,7 @@ ReaderAnswer ReaderProcess::request(std::string_view kind, const std::string& bo
     if (a.fault != ReaderFault::None) return a;
   }
   reader::Message m;
-  ReaderAnswer a = impl_->call(kind, reader::parse_json(body), deadline, &m);
+  ReaderAnswer a = impl_->call(kind, reader::parse_json(body), from_now(deadline), &m);
   *answer = std::move(m.body);
   return a;
 }
