@@ -31,10 +31,6 @@ if [ "${1:-}" = --set-up ]; then
   export WINEPREFIX="$(cd "$2" && pwd)/wineprefix"
   if [ "${3:-}" = 32 ]; then loader=$loader32; else loader=$loader64; fi
   program=
-  if ! "$loader" --version >/dev/null 2>&1; then
-    echo "wine-run: $loader cannot run here (a 32-bit prefix on a machine without 32-bit support?)" >&2
-    exit 126
-  fi
 else
   program=$1
   shift
@@ -57,24 +53,26 @@ else
     machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ')
   fi
   if [ "$machine" = 8664 ]; then loader=$loader64; else loader=$loader32; fi
-  # A 32-bit program needs the machine's 32-bit support, which the loader itself tells; a 64-bit one
-  # needs only the loader.
-  if { [ "$loader" = "$loader64" ] && [ ! -x "$loader" ]; } ||
-     { [ "$loader" = "$loader32" ] && ! "$loader" --version >/dev/null 2>&1; }; then
-    echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
-    exit 126
-  fi
 
   # The build folder is the nearest parent holding CMakeCache.txt. A program outside any build
   # folder (in dist/, in an unpacked release) gets the prefix build/wineprefix of this source tree:
   # a prefix (over a gigabyte) never lands beside the program.
   if [ -z "${WINEPREFIX:-}" ]; then
     root=$(cd "$(dirname "$program")" && pwd)
-    while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do root=${root%/*}; root=${root:-/}; done
+    while [ "$root" != / ] && [ ! -f "$root/CMakeCache.txt" ]; do
+      root=${root%/*} root=${root:-/}
+    done
     [ "$root" = / ] && root=$(cd "$(dirname "$0")/.." && pwd)/build
     WINEPREFIX=$root/wineprefix
   fi
   export WINEPREFIX
+fi
+# 32-bit programs need the machine's 32-bit support, which the loader itself tells; 64-bit ones
+# need only the loader.
+if { [ "$loader" = "$loader64" ] && [ ! -x "$loader" ]; } ||
+   { [ "$loader" = "$loader32" ] && ! "$loader" --version >/dev/null 2>&1; }; then
+  echo "wine-run: $loader cannot run here (a 32-bit program on a machine without 32-bit support?)" >&2
+  exit 126
 fi
 export WINEDEBUG=-all
 export LC_ALL=zh_CN.GBK
