@@ -202,10 +202,11 @@ def leak_rounds(c, command, temp, env, rounds=100):
     try:
         before = after = None
         for i in range(rounds):
-            write_profile(profile, HANG if i % 10 == 4 else CRASH)
+            hang = i % 10 == 4
+            write_profile(profile, HANG if hang else CRASH)
             status, _, body, _ = timed_get(service.port)
-            c.expect(status == (504 if i % 10 == 4 else 502), f"leaks: round {i}: {status} {body[:200]!r}")
-            if i % 10 == 4:
+            c.expect(status == (504 if hang else 502), f"leaks: round {i}: {status} {body[:200]!r}")
+            if hang:
                 # A hang after a crash: the call started a new reader process, and its timeout
                 # is still the whole --reader-timeout.
                 message = error_of(body).get("message", "")
