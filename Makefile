@@ -39,9 +39,10 @@ build: $(addprefix build-,$(TEST_PRESETS))
 # The builds go in two lanes side by side, each build taking both cores: a build alone leaves
 # cores idle while it configures, links or runs a single custom command, which the other lane
 # fills. Beside them, a third lane installs what only the suites need and sets up their Wine
-# prefixes: on a fresh machine that is minutes of downloading and unpacking, mostly waiting. The native suites and the Windows suites then run side by side, one process each, since
-# much of their time is spent waiting (on Wine, on processes that time out, on sockets); after
-# them the aarch64 reads, examples, packages and the release beside the fuzz run. A stage beside
+# prefixes: on a fresh machine that is minutes of downloading and unpacking, mostly waiting. The
+# native suites and the Windows suites then run side by side, one process each, since much of
+# their time is spent waiting (on Wine, on processes that time out, on sockets); after them the
+# aarch64 reads, examples, packages and the release beside the fuzz run. A stage beside
 # others prints its output whole when it ends (kept in build/stages/<stage>.log). The release's
 # own check runs last, alone: it installs into the 64-bit suites' Wine prefix.
 # CTest runs CTEST_JOBS tests of a suite at a time: 1 by default, since some cases time their
