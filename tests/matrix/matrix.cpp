@@ -122,16 +122,15 @@ plat::File hold(const std::string& name) { return sdt_test::hold(testbed::output
 int run_child(const std::string& program, const std::string& filter, const char* variable,
               const std::string& value) {
   const std::string log = testbed::output_folder() + "child.log";
-  std::string command =
+  const std::string command =
       "\"" + program + "\" --gtest_filter=" + filter + " >\"" + log + "\" 2>&1";
 #if defined(_WIN32)
-  command = "\"" + command + "\"";  // the command processor drops the outer quotes
   _putenv((std::string(variable) + "=" + value).c_str());
-  const int status = std::system(command.c_str());
+  const int status = testbed::run_command(command);
   _putenv((std::string(variable) + "=").c_str());
 #else
   setenv(variable, value.c_str(), 1);
-  const int status = std::system(command.c_str());
+  const int status = testbed::run_command(command);
   unsetenv(variable);
 #endif
   const testbed::Bytes output = testbed::read_file(log);

@@ -66,16 +66,13 @@ Read read(const idcard::EditionInfo& edition, const std::string& root, const std
 #else
   const std::string program = here() + "recorder_read";
 #endif
-  std::string command = "\"" + program + "\" \"" + root + "\" " + edition.name + " \"" +
-                        testbed::library_path(library) + "\" >\"" + here() + "read.out\" 2>\"" +
-                        here() + "read.err\"";
-#if defined(_WIN32)
-  command = "\"" + command + "\"";  // the command processor drops the outer quotes
-#endif
+  const std::string command = "\"" + program + "\" \"" + root + "\" " + edition.name + " \"" +
+                              testbed::library_path(library) + "\" >\"" + here() +
+                              "read.out\" 2>\"" + here() + "read.err\"";
   set_variable("RIDEL_SIM_CARD", profile);
   set_variable(recorder::kKeepVariable, keep ? "1" : "");
   Read r;
-  r.status = std::system(command.c_str());
+  r.status = testbed::run_command(command);
   set_variable("RIDEL_SIM_CARD", "");
   set_variable(recorder::kKeepVariable, "");
   r.out = text_of(testbed::read_file(here() + "read.out"));

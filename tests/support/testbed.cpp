@@ -138,13 +138,19 @@ IdentityRecord& IdentityRecord::set_raw(rec::Field field, std::u16string_view un
 
 // ---- Programs -----------------------------------------------------------------------------------
 
+int run_command(const std::string& command) {
+#if defined(_WIN32)
+  // The command processor drops the outer quotes.
+  return std::system(("\"" + command + "\"").c_str());
+#else
+  return std::system(command.c_str());
+#endif
+}
+
 int run_program(const std::string& program, const std::vector<std::string>& args) {
   std::string command = "\"" + program + "\"";
   for (const std::string& arg : args) command += " \"" + arg + "\"";
-#if defined(_WIN32)
-  command = "\"" + command + "\"";  // the command processor drops the outer quotes
-#endif
-  return std::system(command.c_str());
+  return run_command(command);
 }
 
 // ---- The simulated reader -----------------------------------------------------------------------

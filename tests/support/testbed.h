@@ -98,8 +98,11 @@ class IdentityRecord {
 
 // ---- Programs -----------------------------------------------------------------------------------
 
-// Runs `program` with `args`, each quoted, through the system's command processor and waits for
-// it: its exit status, 0 when it succeeded.
+// Runs `command` through the system's command processor and waits for it: std::system's result.
+int run_command(const std::string& command);
+
+// Runs `program` with `args`, each quoted, as run_command does: its exit status, 0 when it
+// succeeded.
 int run_program(const std::string& program, const std::vector<std::string>& args);
 
 // ---- The simulated reader -----------------------------------------------------------------------
