@@ -75,6 +75,14 @@ if { [ "$loader" = "$loader64" ] && [ ! -x "$loader" ]; } ||
   exit 126
 fi
 export WINEDEBUG=-all
+# Wine as packaged here has no preloader, which would keep the addresses that every Windows
+# process needs clear of the loader's own heap. Address space randomization starts that heap
+# anywhere in a gigabyte above the loader, so that about one start in 400 ended before its program
+# ran ("failed to map the shared user data"), a start from a Windows program alike. Without
+# randomization (setarch -R, which the processes Wine starts inherit) the heap lies right after
+# the loader. Where the system refuses to turn it off, programs run as they are.
+fixed=()
+if setarch -R true 2>/dev/null; then fixed=(setarch -R); fi
 export LC_ALL=zh_CN.GBK
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # Programs of suites that run side by side share the prefix: the first one sets it up while the
@@ -88,7 +96,7 @@ if [ ! -f "$ready" ]; then
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$ready" ] && [ ! -d "$WINEPREFIX/drive_c" ]; then
-    if ! "$loader" wineboot --init >/dev/null 2>&1 || ! wineserver -w; then
+    if ! "${fixed[@]}" "$loader" wineboot --init >/dev/null 2>&1 || ! wineserver -w; then
       echo "wine-run: could not set up the Wine prefix $WINEPREFIX" >&2
       rm -rf "$WINEPREFIX"
       exit 1
@@ -112,9 +120,9 @@ if [ "$linger" -gt 0 ]; then
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if (cd / && exec wineserver -p"$linger" </dev/null >/dev/null 2>&1); then
-    (cd / && exec "$loader" cmd /c exit </dev/null >/dev/null 2>&1) || true
+    (cd / && exec "${fixed[@]}" "$loader" cmd /c exit </dev/null >/dev/null 2>&1) || true
   fi
   flock -u 9
   exec 9>&-
 fi
-exec "$loader" "$program" "$@"
+exec "${fixed[@]}" "$loader" "$program" "$@"
