@@ -371,6 +371,42 @@ TEST_F(ServeTest, ReaderAnswersWithoutReadingACard) {
   EXPECT_EQ(get(port_, "/api/v1/reader").status, 503);
 }
 
+// ---- Refused options -----------------------------------------------------------------------------
+
+// A service given what the option parser refuses refuses it too, in the parser's words, before it
+// listens or starts its reader.
+TEST(ServeStart, RefusesWhatTheOptionsRefuseInTheirWords) {
+  struct Case {
+    const char* listen;
+    std::vector<std::string> origins, hosts;
+    const char* error;
+  } const cases[] = {
+      {"127.0.0.1", {}, {},
+       "bad listen address '127.0.0.1' (HOST:PORT, an IP address or localhost and a port 0 to "
+       "65535)"},
+      {"127.0.0.1:0", {"http://*.example"}, {},
+       "bad origin 'http://*.example' (scheme://host[:port], no wildcard, no path)"},
+      {"127.0.0.1:0", {}, {"desk:8089"},
+       "bad host name 'desk:8089' (a host name or address, no port, no wildcard)"},
+      {"0.0.0.0:0", {}, {},
+       "0.0.0.0 is not a loopback address: add --allow-non-loopback to listen there"},
+  };
+  for (const Case& c : cases) {
+    idcard::ReaderOptions reader;
+    ASSERT_TRUE(idcard::set_edition(reader, "sdt"));
+    reader.root = testbed::build_path("");
+    idcard::ServeOptions options;
+    options.listen = c.listen;
+    options.allowed_origins = c.origins;
+    options.allowed_hosts = c.hosts;
+    options.quiet = true;
+    idcard::Service service(reader, options, std::make_unique<idcard::LibraryCalls>(reader));
+    std::string error;
+    EXPECT_FALSE(service.start(&error)) << c.error;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
 // ---- Refused requests read nothing --------------------------------------------------------------
 
 TEST_F(ServeTest, RefusedCallersReadNothing) {

@@ -132,20 +132,17 @@ const Flag kFlags[] = {
     // that a refusal names where the value came from.
     {"--listen", true, kServe, false, false, [](Options& o, const char* v) {
        if (!parse_listen(v))
-         throw UsageError(std::string("bad listen address '") + v +
-                          "' (HOST:PORT, an IP address or localhost and a port 0 to 65535)");
+         throw UsageError(bad_listen(v));
        o.service.listen = v;
      }},
     {"--allow-origin", true, kServe, true, false, [](Options& o, const char* v) {
        if (!parse_origin(v))
-         throw UsageError(std::string("bad origin '") + v +
-                          "' (scheme://host[:port], no wildcard, no path)");
+         throw UsageError(bad_origin(v));
        o.service.allowed_origins.push_back(v);
      }},
     {"--allow-host", true, kServe, true, false, [](Options& o, const char* v) {
        if (!parse_host_name(v))
-         throw UsageError(std::string("bad host name '") + v +
-                          "' (a host name or address, no port, no wildcard)");
+         throw UsageError(bad_host_name(v));
        o.service.allowed_hosts.push_back(v);
      }},
     {"--allow-non-loopback", false, kServe, false, false,
@@ -264,8 +261,7 @@ void check_together(const Options& o, const Sources& sources) {
   if (!o.serve) return;
   const std::optional<ListenAddress> address = parse_listen(o.service.listen);
   if (address && !address->loopback && !o.service.allow_non_loopback)
-    throw UsageError(where("--listen") + address->host +
-                     " is not a loopback address: add --allow-non-loopback to listen there");
+    throw UsageError(where("--listen") + not_loopback(*address));
 }
 
 const std::pair<const char*, ServiceAction> kActions[] = {

@@ -108,6 +108,23 @@ std::optional<std::string> parse_origin(const std::string& text) {
   return canonical;
 }
 
+std::string bad_listen(const std::string& text) {
+  return "bad listen address '" + text +
+         "' (HOST:PORT, an IP address or localhost and a port 0 to 65535)";
+}
+
+std::string bad_origin(const std::string& text) {
+  return "bad origin '" + text + "' (scheme://host[:port], no wildcard, no path)";
+}
+
+std::string bad_host_name(const std::string& text) {
+  return "bad host name '" + text + "' (a host name or address, no port, no wildcard)";
+}
+
+std::string not_loopback(const ListenAddress& address) {
+  return address.host + " is not a loopback address: add --allow-non-loopback to listen there";
+}
+
 const std::vector<std::string>& loopback_hosts() {
   static const std::vector<std::string> hosts = {"127.0.0.1", "localhost", "[::1]"};
   return hosts;

@@ -27,6 +27,14 @@ std::optional<std::string> parse_origin(const std::string& text);
 // anything else (a port, a wildcard, blanks).
 std::optional<std::string> parse_host_name(const std::string& text);
 
+// The refusals, naming the value, of a --listen, --allow-origin or --allow-host value that the
+// functions above do not take, and of a non-loopback address without --allow-non-loopback: the
+// option parser's and the service's alike.
+std::string bad_listen(const std::string& text);
+std::string bad_origin(const std::string& text);
+std::string bad_host_name(const std::string& text);
+std::string not_loopback(const ListenAddress& address);
+
 // The names every service answers to: 127.0.0.1, localhost, [::1].
 const std::vector<std::string>& loopback_hosts();
 

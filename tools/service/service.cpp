@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/editions/edition_log.h"
+#include "tools/service/addresses.h"
 #include "tools/service/listener.h"
 #include "tools/service/session.h"
 #include "tools/service/state.h"
@@ -23,7 +24,7 @@ bool set_callers(Service::Impl& s, const ListenAddress& address, std::string* er
   for (const std::string& text : s.options.allowed_origins) {
     const std::optional<std::string> origin = parse_origin(text);
     if (!origin) {
-      *error = "bad --allow-origin '" + text + "' (scheme://host[:port], no wildcard, no path)";
+      *error = bad_origin(text);
       return false;
     }
     s.callers.origins.insert(*origin);
@@ -31,13 +32,13 @@ bool set_callers(Service::Impl& s, const ListenAddress& address, std::string* er
   for (const std::string& text : s.options.allowed_hosts) {
     const std::optional<std::string> host = parse_host_name(text);
     if (!host) {
-      *error = "bad --allow-host '" + text + "' (a host name or address, no port, no wildcard)";
+      *error = bad_host_name(text);
       return false;
     }
     s.callers.hosts.push_back(*host);
   }
   if (!address.loopback && !s.options.allow_non_loopback) {
-    *error = address.host + " is not a loopback address: add --allow-non-loopback to listen there";
+    *error = not_loopback(address);
     return false;
   }
   return true;
@@ -78,7 +79,7 @@ bool Service::start(std::string* error) {
   Impl& s = *impl_;
   const std::optional<ListenAddress> address = parse_listen(s.options.listen);
   if (!address) {
-    *error = "bad --listen address '" + s.options.listen + "' (HOST:PORT, e.g. 127.0.0.1:8089)";
+    *error = bad_listen(s.options.listen);
     return false;
   }
   if (!set_callers(s, *address, error) || !s.reads.start(error, &s.started)) return false;
