@@ -833,19 +833,9 @@ const Finding* finding(const Report& r, const std::string& check, const std::str
 class Variable {
  public:
   Variable(const char* name, const char* value) : name_(name) {
-#if defined(_WIN32)
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
+    testbed::set_variable(name, value);
   }
-  ~Variable() {
-#if defined(_WIN32)
-    _putenv_s(name_, "");
-#else
-    unsetenv(name_);
-#endif
-  }
+  ~Variable() { testbed::set_variable(name_, ""); }
   Variable(const Variable&) = delete;
   Variable& operator=(const Variable&) = delete;
 

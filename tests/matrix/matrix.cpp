@@ -1,6 +1,5 @@
 #include "tests/matrix/matrix.h"
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "driver/sdtapi.h"
@@ -124,15 +123,9 @@ int run_child(const std::string& program, const std::string& filter, const char*
   const std::string log = testbed::output_folder() + "child.log";
   const std::string command =
       "\"" + program + "\" --gtest_filter=" + filter + " >\"" + log + "\" 2>&1";
-#if defined(_WIN32)
-  _putenv((std::string(variable) + "=" + value).c_str());
+  testbed::set_variable(variable, value);
   const int status = testbed::run_command(command);
-  _putenv((std::string(variable) + "=").c_str());
-#else
-  setenv(variable, value.c_str(), 1);
-  const int status = testbed::run_command(command);
-  unsetenv(variable);
-#endif
+  testbed::set_variable(variable, "");
   const testbed::Bytes output = testbed::read_file(log);
   EXPECT_EQ(status, 0) << std::string(output.begin(), output.end());
   plat::delete_file(log.c_str());

@@ -4,7 +4,6 @@
 // recording driver once more, whose recording must list the same calls with the same answers as
 // the first. Each read runs in a process of its own (recorder_read), as at an application's desk.
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -34,18 +33,6 @@ std::string build_root() {
 
 std::string text_of(const testbed::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-void set_variable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  _putenv((std::string(name) + "=" + value).c_str());
-#else
-  if (value.empty()) {
-    unsetenv(name);
-  } else {
-    setenv(name, value.c_str(), 1);
-  }
-#endif
-}
-
 struct Read {
   int status = -1;
   std::string out, err;
@@ -69,12 +56,12 @@ Read read(const idcard::EditionInfo& edition, const std::string& root, const std
   const std::string command = "\"" + program + "\" \"" + root + "\" " + edition.name + " \"" +
                               testbed::library_path(library) + "\" >\"" + here() +
                               "read.out\" 2>\"" + here() + "read.err\"";
-  set_variable("RIDEL_SIM_CARD", profile);
-  set_variable(recorder::kKeepVariable, keep ? "1" : "");
+  testbed::set_variable("RIDEL_SIM_CARD", profile);
+  testbed::set_variable(recorder::kKeepVariable, keep ? "1" : "");
   Read r;
   r.status = testbed::run_command(command);
-  set_variable("RIDEL_SIM_CARD", "");
-  set_variable(recorder::kKeepVariable, "");
+  testbed::set_variable("RIDEL_SIM_CARD", "");
+  testbed::set_variable(recorder::kKeepVariable, "");
   r.out = text_of(testbed::read_file(here() + "read.out"));
   r.err = text_of(testbed::read_file(here() + "read.err"));
   for (const char* name : edition.result_files) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -855,15 +854,6 @@ TEST_F(SimulatorTest, ProfilesAndRecordingsAreRegularFilesOfBoundedSize) {
   std::filesystem::remove(large);
 }
 
-#if defined(_WIN32)
-void set_card_variable(const std::string& value) { _putenv(("RIDEL_SIM_CARD=" + value).c_str()); }
-#else
-void set_card_variable(const std::string& value) {
-  if (value.empty()) unsetenv("RIDEL_SIM_CARD");
-  else setenv("RIDEL_SIM_CARD", value.c_str(), 1);
-}
-#endif
-
 // A fresh copy of the driver, loaded while RIDEL_SIM_CARD names a profile.
 TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
 #if defined(_WIN32)
@@ -886,9 +876,9 @@ TEST_F(SimulatorTest, EnvironmentProfileLoadsAtLibraryLoad) {
                         Case{R"({"replay": "env-missing.jsonl"})", kRefused, kRefused}}) {
     SCOPED_TRACE(c.json);
     ASSERT_TRUE(testbed::write_file(profile, testbed::bytes(c.json)));
-    set_card_variable(profile);
+    testbed::set_variable("RIDEL_SIM_CARD", profile);
     plat::Module m = plat::load_library(copy.c_str());
-    set_card_variable("");
+    testbed::set_variable("RIDEL_SIM_CARD", "");
     ASSERT_NE(m, nullptr);
     auto open = reinterpret_cast<drv::OpenPortFn>(plat::entry_point(m, "SDT_OpenPort"));
     EXPECT_EQ(open(1009), c.on_1009);
@@ -998,13 +988,13 @@ TEST_P(FaultInAProcess, EndsAsTheProfileSays) {
   const std::string host = path("sim_fault_host");
 #endif
   constexpr int kWatchdog = 1500;  // ms the host waits for its call before it says "blocked"
-  if (f.environment) set_card_variable(profile);
+  if (f.environment) testbed::set_variable("RIDEL_SIM_CARD", profile);
   const Clock::time_point start = Clock::now();
   const int status = testbed::run_program(
       host, {testbed::simulator_path(f.library), f.environment ? "-" : profile, f.call,
              std::to_string(f.calls_before), std::to_string(kWatchdog)});
   const long long took = milliseconds_since(start);
-  if (f.environment) set_card_variable("");
+  if (f.environment) testbed::set_variable("RIDEL_SIM_CARD", "");
   EXPECT_STREQ(ending_name(ending_of(status)), ending_name(f.ending)) << "status " << status;
   if (f.ending == Ending::Blocked) {
     EXPECT_GE(took, kWatchdog);

@@ -138,6 +138,18 @@ IdentityRecord& IdentityRecord::set_raw(rec::Field field, std::u16string_view un
 
 // ---- Programs -----------------------------------------------------------------------------------
 
+void set_variable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  if (value.empty()) {
+    unsetenv(name);
+  } else {
+    setenv(name, value.c_str(), 1);
+  }
+#endif
+}
+
 int run_command(const std::string& command) {
 #if defined(_WIN32)
   // The command processor drops the outer quotes.

@@ -98,6 +98,10 @@ class IdentityRecord {
 
 // ---- Programs -----------------------------------------------------------------------------------
 
+// Sets an environment variable of this process, which the programs it starts inherit; an empty
+// value removes it.
+void set_variable(const char* name, const std::string& value);
+
 // Runs `command` through the system's command processor and waits for it: std::system's result.
 int run_command(const std::string& command);
 
