@@ -78,12 +78,17 @@ fi
 # Wine's programs run without address space randomization, the programs that they start too:
 # with it, about one start in 400 ends before its program runs. A command prompt started through
 # the wrapper starts another, which waits for its input; both are looked up by a mark of their own.
+# Only Wine's processes count: the wrapper and the shells it forks carry the mark in their command
+# line too, for a moment before each of them runs the program it is for.
 cmd=$source_dir/build/windows-x64/wineprefix/drive_c/windows/system32/cmd.exe
 if [ -f "$cmd" ] && setarch -R true 2>/dev/null; then
   mark="stage-test-$$"
   exec 8> >(exec "$source_dir/scripts/wine-run.sh" "$cmd" /c cmd /k rem "$mark" >/dev/null 2>&1)
   for _ in $(seq 1 100); do
-    pids=$(pgrep -f "cmd.* /k rem $mark")
+    pids=
+    for pid in $(pgrep -f "cmd.* /k rem $mark"); do
+      case $(readlink "/proc/$pid/exe") in /usr/lib/wine/wine*) pids+=" $pid" ;; esac
+    done
     [ "$(wc -w <<<"$pids")" -ge 2 ] && break
     sleep 0.2
   done
