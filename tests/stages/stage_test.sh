@@ -85,20 +85,20 @@ if [ -f "$cmd" ] && setarch -R true 2>/dev/null; then
   mark="stage-test-$$"
   exec 8> >(exec "$source_dir/scripts/wine-run.sh" "$cmd" /c cmd /k rem "$mark" >/dev/null 2>&1)
   for _ in $(seq 1 100); do
-    pids=
+    pids=()
     for pid in $(pgrep -f "cmd.* /k rem $mark"); do
-      case $(readlink "/proc/$pid/exe") in /usr/lib/wine/wine*) pids+=" $pid" ;; esac
+      case $(readlink "/proc/$pid/exe") in /usr/lib/wine/wine*) pids+=("$pid") ;; esac
     done
-    [ "$(wc -w <<<"$pids")" -ge 2 ] && break
+    [ "${#pids[@]}" -ge 2 ] && break
     sleep 0.2
   done
   fixed=0
-  for pid in $pids; do
+  for pid in "${pids[@]}"; do
     (( 0x$(cat "/proc/$pid/personality" 2>/dev/null || echo 0) & 0x40000 )) && fixed=$((fixed + 1))
   done
   exec 8>&-
   check "Wine's programs and their children run without address randomization" \
-    test "$fixed" -ge 2 -a "$fixed" -eq "$(wc -w <<<"$pids")"
+    test "${#pids[@]}" -ge 2 -a "$fixed" -eq "${#pids[@]}"
 fi
 
 echo "$passes passed, $failures failed"
